@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Outcome of one call to the station program. A refusal or a transport failure is !ok with a message.
+template <typename T> struct CallResult {
+    bool ok = false;
+    T value{};
+    QString error;
+
+    static CallResult success(T v) { return {true, std::move(v), {}}; }
+    static CallResult failure(QString message) { return {false, T{}, std::move(message)}; }
+    explicit operator bool() const { return ok; }
+};
+
+struct CallStatus {
+    bool ok = false;
+    QString error;
+
+    static CallStatus success() { return {true, {}}; }
+    static CallStatus failure(QString message) { return {false, std::move(message)}; }
+    explicit operator bool() const { return ok; }
+};
+
+// The station program's automation interface as the rest of Parlevox sees it: nine operations and
+// four events. Every call is synchronous and returns within a few seconds, failed or not. Events are
+// delivered through the event loop, one at a time.
+class EchoLinkClient : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~EchoLinkClient() override = default;
+
+    // flag is always -1 from this program; its meaning is the station's business.
+    virtual CallStatus Connect(const QString& callsign, int flag) = 0;
+    virtual CallStatus Disconnect(const QString& callsign) = 0;
+    virtual CallStatus DisconnectAll() = 0;
+    virtual CallStatus SetTransmit(bool on) = 0;
+    virtual CallResult<bool> IsTransmitting() = 0;
+    virtual CallResult<int> ConnectedCount() = 0;
+    virtual CallResult<bool> IsConnected(const QString& callsign) = 0;
+    // The local station's own callsign (LocalStation.OwnCallsign on the original automation object).
+    virtual CallResult<QString> OwnCallsign() = 0;
+    virtual CallStatus SendChatText(const QString& text) = 0;
+
+    // Whether a station program is reachable right now.
+    virtual bool isAvailable() const = 0;
+
+Q_SIGNALS:
+    void Closing();
+    void ChatTextReceived(const QString& sText);
+    void Connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
+    void Disconnected(const QString& sCall);
+    // The station program went away (crashed or ended without Closing) or came back.
+    void availabilityChanged(bool available);
+};

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The one text-to-speech voice. speak() queues the text behind everything handed over before it and
+// returns at once; a text is never cut off by a later one. Returns false when the text could not be
+// queued at all (no engine).
+class Voice : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Voice() override = default;
+
+    virtual bool speak(const QString& text) = 0;
+};
+
+// The main window's pending announcement and the procedure that speaks it. Callers overwrite
+// TextToSpeak whole and then call SpeakTheText(); the text is kept for the next call.
+class Speaker {
+public:
+    explicit Speaker(Voice& voice) : voice_(voice) {}
+
+    QString TextToSpeak;
+    bool SpeakTheText() { return voice_.speak(TextToSpeak); }
+    Voice& voice() { return voice_; }
+
+private:
+    Voice& voice_;
+};

@@ -1,0 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "Browser.h"
+
+#include <QStringList>
+
+// Records every address the program navigates to.
+class FakeBrowser : public Browser {
+public:
+    QStringList addresses;
+    void navigate(const QString& address) override { addresses << address; }
+};
