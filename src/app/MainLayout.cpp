@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "MainLayout.h"
+
+#include "Controls.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <array>
+
+namespace {
+
+// Places a widget in twips relative to its parent.
+template <typename W> W* place(W* w, QWidget* parent, const char* name, int left, int top, int width, int height) {
+    w->setParent(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
+    return w;
+}
+
+QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
+                 const QString& accessible = {}) {
+    auto* box = place(new QGroupBox(caption), parent, name, l, t, w, h);
+    box->setAccessibleName(accessible.isEmpty() ? caption.simplified() : accessible);
+    return box;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h) {
+    auto* b = place(new QPushButton(caption), parent, name, l, t, w, h);
+    b->setAccessibleName(caption);
+    return b;
+}
+
+QCheckBox* check(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h) {
+    auto* c = place(new QCheckBox(caption), parent, name, l, t, w, h);
+    c->setAccessibleName(caption);
+    return c;
+}
+
+QLineEdit* entry(QWidget* parent, const char* name, const QString& accessible, int l, int t, int w, int h) {
+    auto* e = place(new QLineEdit, parent, name, l, t, w, h);
+    e->setAccessibleName(accessible);
+    return e;
+}
+
+// The callsign boxes: tooltip-coloured background, capitals from the first key.
+QLineEdit* callsignEntry(QWidget* parent, const char* name, const QString& accessible, int l, int t, int w, int h) {
+    auto* e = entry(parent, name, accessible, l, t, w, h);
+    QPalette pal = e->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
+    pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
+    e->setPalette(pal);
+    controls::makeUpperCaseEntry(e);
+    return e;
+}
+
+QPlainTextEdit* log(QWidget* parent, const char* name, const QString& accessible, const QString& initial,
+                    const QFont& font, int l, int t, int w, int h) {
+    auto* p = place(new QPlainTextEdit, parent, name, l, t, w, h);
+    p->setAccessibleName(accessible);
+    p->setFont(font);
+    p->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    p->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    p->setTabChangesFocus(true);
+    if (!initial.isEmpty()) {
+        p->setPlainText(initial);
+    }
+    return p;
+}
+
+QFont font(const char* family, double points, bool bold = false) {
+    QFont f(QString::fromLatin1(family));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int l, int t, int w, int h) {
+    auto* lab = place(new QLabel(text), parent, name, l, t, w, h);
+    lab->setTextFormat(Qt::PlainText);
+    return lab;
+}
+
+void setBackground(QWidget* w, const QColor& colour) {
+    w->setAutoFillBackground(true);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, colour);
+    w->setPalette(pal);
+}
+
+} // namespace
+
+void buildMainLayout(QWidget* window) {
+    window->setFixedSize(twips(9480), twips(9255));
+    window->setFont(font("MS Sans Serif", 8.25));
+
+    // Favourites: five rows of callsign box, button and "Stay Con".
+    auto* frame5 = frame(window, "Frame5", QStringLiteral("Linkmates"), 120, 120, 3375, 2175);
+    for (int slot = 0; slot < 5; ++slot) {
+        const int top = 240 + 360 * slot;
+        const QByteArray n = QByteArray::number(4 + slot);
+        const QString which = QStringLiteral("favourite %1").arg(slot + 1);
+        callsignEntry(frame5, "Text" + n, QStringLiteral("Callsign of ") + which, 120, top, 1095, 285);
+        button(frame5, "Command" + n, QStringLiteral("Con/Disc"), 1320, top, 855, 255)
+            ->setAccessibleName(QStringLiteral("Connect or disconnect ") + which);
+        check(frame5, "Check" + n, QStringLiteral("Stay Con"), 2280, top, 975, 255)
+            ->setAccessibleName(QStringLiteral("Stay connected to ") + which);
+    }
+
+    auto* frame6 = frame(window, "Frame6", QStringLiteral("Say The Time"), 3600, 120, 1575, 1455);
+    check(frame6, "OnHour", QStringLiteral("On The Hour"), 120, 240, 1335, 255);
+    check(frame6, "QuarterHour", QStringLiteral("Quarter"), 120, 510, 1335, 255);
+    check(frame6, "HalfHour", QStringLiteral("Half"), 120, 780, 1335, 255);
+    button(frame6, "TheTime", QStringLiteral("Say the Time"), 120, 1080, 1335, 285);
+
+    auto* showTime = label(window, "ShowTime", QStringLiteral("00:00:00"), 5400, 120, 1215, 375);
+    showTime->setFont(font("MS Sans Serif", 13.5));
+    controls::makeValueLabel(showTime, QStringLiteral("Time"));
+
+    auto* frame7 = frame(window, "Frame7", QStringLiteral("Connect to Callsign"), 5280, 600, 1575, 975);
+    callsignEntry(frame7, "Callsign", QStringLiteral("Callsign to connect"), 240, 210, 1095, 285);
+    button(frame7, "GetCall", QStringLiteral("Con/Disc"), 240, 600, 1095, 255)
+        ->setAccessibleName(QStringLiteral("Connect or disconnect callsign"));
+
+    auto* frame8 = frame(window, "Frame8", QStringLiteral("Call Connect History"), 6960, 120, 2415, 5775);
+    log(frame8, "CallHistory", QStringLiteral("Call connect history"), {}, font("Times New Roman", 8.25), 120,
+        240, 2175, 5415)
+        ->setReadOnly(true);
+
+    auto* frame1a = frame(window, "Frame1_0", QStringLiteral("Announce"), 3600, 1560, 3255, 615);
+    check(frame1a, "ConDisc", QStringLiteral("Stations When Con/Disc"), 120, 240, 3015, 255);
+
+    const QFont verdana = font("Verdana", 8.25);
+    log(window, "ReceivedText", QStringLiteral("Sent text"), QStringLiteral("Text Sent\n"), verdana, 120, 2280,
+        6735, 825);
+    button(window, "Clear", QStringLiteral("Clear"), 6000, 3120, 855, 315)
+        ->setAccessibleName(QStringLiteral("Clear sent text"));
+    log(window, "IncomingText", QStringLiteral("Incoming text"), QStringLiteral("Incoming Text\n"), verdana, 120,
+        3480, 6735, 2340);
+    button(window, "ClearRX", QStringLiteral("Clear"), 6000, 5880, 855, 315)
+        ->setAccessibleName(QStringLiteral("Clear incoming text"));
+
+    auto* frame2 = frame(window, "Frame2", QStringLiteral("Type Message And Click Send"), 120, 5880, 4935, 735);
+    entry(frame2, "TextTX", QStringLiteral("Message to send"), 120, 270, 3855, 345)->setFont(font("Verdana", 9.75));
+    button(frame2, "Send", QStringLiteral("Send"), 4080, 270, 735, 345);
+
+    button(window, "Command1", QStringLiteral("Clear Call Connect History"), 7080, 5880, 2175, 255);
+    button(window, "About", QStringLiteral("About"), 6000, 6240, 855, 375);
+    auto* frame11 = frame(window, "Frame11", QStringLiteral("Internet"), 6960, 6240, 2415, 855);
+    button(frame11, "Command13", QStringLiteral("Show Internet Options"), 120, 300, 2175, 375);
+
+    auto* frame1b = frame(window, "Frame1_1", QString(), 120, 6600, 4935, 495, QStringLiteral("Time stamps"));
+    check(frame1b, "Check1", QStringLiteral("Send Text With Time Stamp"), 120, 150, 2535, 255);
+    check(frame1b, "Check2", QStringLiteral("Time Stamp Incoming"), 2760, 150, 2055, 255);
+    auto* frame4 = frame(window, "Frame4", QString(), 5160, 6600, 1695, 495, QStringLiteral("Announce text"));
+    check(frame4, "Check3", QStringLiteral("Announce Text"), 120, 150, 1455, 255);
+
+    auto* frame3 = frame(window, "Frame3",
+                         QStringLiteral("Text Filter              Filter Text Messages Containing The Words  "), 120,
+                         7080, 6735, 1095, QStringLiteral("Text filter: filter text messages containing the words"));
+    auto* line = place(new QFrame, frame3, "Line1", 960, 120, 360, 15);
+    line->setFrameShape(QFrame::HLine);
+    const std::array<int, 4> lefts{120, 1800, 3480, 5160};
+    for (int i = 0; i < 8; ++i) {
+        entry(frame3, "FilterText" + QByteArray::number(i + 1), QStringLiteral("Filter word %1").arg(i + 1),
+              lefts.at(i % 4), i < 4 ? 240 : 600, 1455, 285);
+    }
+
+    auto* frame12 = frame(window, "Frame12", QStringLiteral("Last Connected Node"), 6960, 7200, 2415, 615);
+    auto* label2 = label(frame12, "Label2", QStringLiteral("None"), 120, 240, 2175, 255);
+    label2->setFont(font("MS Sans Serif", 9.75, true));
+    controls::makeValueLabel(label2, QStringLiteral("Last connected node"));
+
+    button(window, "DisconnectAll", QStringLiteral("Disconnect All"), 6960, 7920, 2415, 255);
+
+    auto* frame10 = frame(window, "Frame10", QStringLiteral("TX / RX"), 120, 8160, 1575, 975);
+    auto* label1 = label(frame10, "Label1", QStringLiteral("  Receiving       Mode"), 120, 240, 1335, 615);
+    label1->setFont(font("MS Sans Serif", 9.75, true));
+    label1->setWordWrap(true);
+    setBackground(label1, QColor(0, 255, 0));
+    controls::makeValueLabel(label1, QStringLiteral("Transmit state"));
+
+    auto* txrx = button(window, "TxRx", QStringLiteral("Transmit / Receive"), 1800, 8280, 3615, 855);
+    txrx->setFont(font("MS Sans Serif", 9.75, true));
+
+    auto* frame9 = frame(window, "Frame9", QStringLiteral("Connected Nodes"), 5520, 8160, 3855, 615);
+    label(frame9, "Label3", QStringLiteral("Number of stations connected"), 120, 240, 2775, 255);
+    auto* num = label(frame9, "NumStations", QStringLiteral("0"), 2940, 240, 735, 255);
+    controls::makeValueLabel(num, QStringLiteral("Number of stations connected"));
+
+    button(window, "SaveIt", QStringLiteral("Save"), 5520, 8880, 1815, 255);
+    button(window, "Exit", QStringLiteral("Exit / Save"), 7440, 8880, 1935, 255);
+
+    // Tab order follows the layout: top-left to bottom-right, group by group.
+    const char* order[] = {"Text4",        "Command4",    "Check4",   "Text5",     "Command5",    "Check5",
+                           "Text6",        "Command6",    "Check6",   "Text7",     "Command7",    "Check7",
+                           "Text8",        "Command8",    "Check8",   "OnHour",    "QuarterHour", "HalfHour",
+                           "TheTime",      "Callsign",    "GetCall",  "ConDisc",   "CallHistory", "Command1",
+                           "ReceivedText", "Clear",       "IncomingText", "ClearRX", "TextTX",    "Send",
+                           "Check1",       "Check2",      "Check3",   "About",     "Command13",   "FilterText1",
+                           "FilterText2",  "FilterText3", "FilterText4", "FilterText5", "FilterText6", "FilterText7",
+                           "FilterText8",  "DisconnectAll", "TxRx",   "SaveIt",    "Exit"};
+    QWidget* previous = nullptr;
+    for (const char* name : order) {
+        auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
+        Q_ASSERT(w != nullptr);
+        if (previous != nullptr) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    }
+}

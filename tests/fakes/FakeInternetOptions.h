@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "InternetOptions.h"
+
+#include <QStringList>
+
+// Records what the program does to the internet options window.
+class FakeInternetOptions : public InternetOptions {
+public:
+    QString lastConnectedNode = QStringLiteral("None");
+    bool qrzInfo = true;
+    QStringList addresses;
+    int shown = 0;
+    int saves = 0;
+    bool saveSucceeds = true;
+
+    void setLastConnectedNode(const QString& text) override { lastConnectedNode = text; }
+    bool showQrzInfo() override { return qrzInfo; }
+    void navigate(const QString& address) override { addresses << address; }
+    void showWindow() override { ++shown; }
+    bool SaveData2() override {
+        ++saves;
+        return saveSucceeds;
+    }
+};
