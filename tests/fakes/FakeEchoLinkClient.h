@@ -5,6 +5,7 @@
 
 #include <QSet>
 #include <QStringList>
+#include <functional>
 
 // Records every call, keeps a small connection state, can refuse callsigns or fail any operation, and
 // emits events on demand.
@@ -23,6 +24,8 @@ public:
     int count = -1;               // ConnectedCount answers this when >= 0, else connected.size()
     QStringList sentChat;
     bool available = true;
+    // Runs inside SendChatText before it answers, e.g. to deliver an event while a call is pending.
+    std::function<void(const QString&)> duringSendChatText;
 
     CallStatus Connect(const QString& callsign, int flag) override {
         calls << QStringLiteral("Connect(%1,%2)").arg(callsign).arg(flag);
@@ -86,6 +89,9 @@ public:
     }
     CallStatus SendChatText(const QString& text) override {
         calls << QStringLiteral("SendChatText(%1)").arg(text);
+        if (duringSendChatText) {
+            duringSendChatText(text);
+        }
         if (fails(QStringLiteral("SendChatText"))) {
             return CallStatus::failure(QStringLiteral("send failed"));
         }

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "IncomingChat.h"
+
+#include "ChatRules.h"
+#include "Clock.h"
+#include "Controls.h"
+#include "EchoLinkClient.h"
+#include "TimePatterns.h"
+#include "Voice.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+
+IncomingChat::Widgets IncomingChat::Widgets::find(QWidget* window) {
+    Widgets w;
+    w.IncomingText = window->findChild<QPlainTextEdit*>(QStringLiteral("IncomingText"));
+    for (std::size_t i = 0; i < w.FilterText.size(); ++i) {
+        w.FilterText.at(i) = window->findChild<QLineEdit*>(QStringLiteral("FilterText%1").arg(i + 1));
+    }
+    w.Check2 = window->findChild<QCheckBox*>(QStringLiteral("Check2"));
+    w.Check3 = window->findChild<QCheckBox*>(QStringLiteral("Check3"));
+    w.TextTX = window->findChild<QLineEdit*>(QStringLiteral("TextTX"));
+    return w;
+}
+
+IncomingChat::IncomingChat(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
+                           QObject* parent)
+    : QObject(parent), w_(widgets), echoLink_(echoLink), voice_(voice), clock_(clock) {
+    Q_ASSERT(w_.IncomingText && w_.Check2 && w_.Check3 && w_.TextTX);
+    for ([[maybe_unused]] QLineEdit* box : w_.FilterText) {
+        Q_ASSERT(box);
+    }
+    // The log only ever grows at its end; an undo history would keep a second copy of everything.
+    w_.IncomingText->setUndoRedoEnabled(false);
+}
+
+void IncomingChat::EchoLink_ChatTextReceived(const QString& sText) {
+    pending_.enqueue(sText);
+    if (handling_) {
+        return;
+    }
+    handling_ = true;
+    const auto done = qScopeGuard([this] { handling_ = false; });
+    while (!pending_.isEmpty()) {
+        handle(pending_.dequeue());
+    }
+}
+
+void IncomingChat::handle(const QString& sText) {
+    if (chat::isVersionQuery(sText)) {
+        // A refused reply is not worth a word to the user; the text itself is still handled.
+        echoLink_.SendChatText(chat::versionReply());
+    }
+    if (!chat::isFiltered(sText, filterWords())) {
+        logAndAnnounce(sText);
+    }
+    w_.IncomingText->moveCursor(QTextCursor::End);
+    w_.IncomingText->ensureCursorVisible();
+    w_.TextTX->setFocus(Qt::OtherFocusReason);
+}
+
+void IncomingChat::logAndAnnounce(const QString& sText) {
+    const chat::ChatLine line = chat::splitChatLine(sText);
+    const bool stamped = controls::checkValue(w_.Check2) != 0;
+
+    if (!w_.IncomingText->isReadOnly()) {
+        w_.IncomingText->setReadOnly(true);
+        // Read-only, but still readable line by line from the keyboard (screen readers).
+        w_.IncomingText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+    const QString logged = stamped ? chat::stampedLine(line, timepatterns::stamp24(clock_.now().time())) : sText;
+    controls::appendToLog(w_.IncomingText, chat::logDisplayText(logged) + QLatin1Char('\n'));
+
+    if (controls::checkValue(w_.Check3) == 1) {
+        // A voice without engine loses only the speech; the text is in the log.
+        voice_.speak(chat::spokenText(line, stamped));
+    }
+}
+
+QStringList IncomingChat::filterWords() const {
+    QStringList words;
+    for (const QLineEdit* box : w_.FilterText) {
+        words << box->text();
+    }
+    return words;
+}

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ChatRules.h"
+
+#include <QTest>
+
+using chat::ChatLine;
+
+namespace {
+const QChar Zwsp(u'\u200B');
+
+QString withoutBreakHints(QString s) {
+    return s.remove(Zwsp);
+}
+} // namespace
+
+class ChatRulesTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void split_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("plain") << "N0CALL>hello"
+                               << "N0CALL"
+                               << ">hello";
+        QTest::newRow("cut at first >") << "N0CALL-L>a>b"
+                                        << "N0CALL-L"
+                                        << ">a>b";
+        QTest::newRow("no > keeps whole text as message") << "hello there"
+                                                          << ""
+                                                          << "hello there";
+        QTest::newRow("only >") << ">"
+                                << ""
+                                << ">";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
+        QTest::newRow("> far beyond 32767")
+            << QString(40000, QLatin1Char('A')) + ">x" << QString(40000, QLatin1Char('A')) << ">x";
+    }
+    void split() {
+        QFETCH(QString, text);
+        QFETCH(QString, sender);
+        QFETCH(QString, message);
+        const ChatLine line = chat::splitChatLine(text);
+        QCOMPARE(line.sender, sender);
+        QCOMPARE(line.messagePart, message);
+    }
+
+    void versionQuery_lowerCaseOnlyAnywhereInText() {
+        QVERIFY(chat::isVersionQuery(QStringLiteral("N0CALL>/ver/")));
+        QVERIFY(chat::isVersionQuery(QStringLiteral("/ver/N0CALL>hi")));
+        QVERIFY(!chat::isVersionQuery(QStringLiteral("N0CALL>/VER/")));
+        QVERIFY(!chat::isVersionQuery(QStringLiteral("N0CALL>/Ver/")));
+        QVERIFY(!chat::isVersionQuery(QStringLiteral("N0CALL>ver")));
+        QCOMPARE(chat::versionReply(), QStringLiteral("Parlevox  v1.2"));
+    }
+
+    void filterWord_data() {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<bool>("drops");
+        QTest::newRow("inside callsign") << "CALL" << true;
+        QTest::newRow("at first character") << "N0" << true;
+        QTest::newRow("whole callsign") << "N0CALL" << true;
+        QTest::newRow("in message") << "hello" << true;
+        QTest::newRow("other case") << "Hello" << false;
+        QTest::newRow("separator") << ">" << true;
+        QTest::newRow("empty box") << "" << false;
+        QTest::newRow("absent") << "bye" << false;
+    }
+    void filterWord() {
+        QFETCH(QString, word);
+        QFETCH(bool, drops);
+        QCOMPARE(chat::filterWordMatches(QStringLiteral("N0CALL>hello"), word), drops);
+    }
+    void filterList_anyOfTheWordsDrops() {
+        QStringList words(8);
+        QVERIFY(!chat::isFiltered(QStringLiteral("N0CALL>hello"), words));
+        QVERIFY(!chat::isFiltered(QString(), words));
+        words[7] = QStringLiteral("lo");
+        QVERIFY(chat::isFiltered(QStringLiteral("N0CALL>hello"), words));
+        QVERIFY(!chat::isFiltered(QStringLiteral("N0CALL>hi"), words));
+    }
+
+    void stampedLine_keepsLoneCr() {
+        const ChatLine line = chat::splitChatLine(QStringLiteral("N0CALL>line1\rline2"));
+        QCOMPARE(chat::stampedLine(line, QStringLiteral("09:05")), QStringLiteral("N0CALL (09:05)>line1\rline2"));
+        QCOMPARE(chat::stampedLine(chat::splitChatLine(QStringLiteral("hello")), QStringLiteral("17:40")),
+                 QStringLiteral(" (17:40)hello"));
+    }
+
+    void spokenText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("stamped");
+        QTest::addColumn<QString>("spoken");
+        QTest::newRow("unstamped keeps >") << "N0CALL>hello" << false << "Message from  N0CALL:>hello";
+        QTest::newRow("stamped turns > into space") << "N0CALL>hello" << true << "Message from  N0CALL: hello";
+        QTest::newRow("stamped splits at -") << "N0CALL-L>hi" << true << "Message from  N0CALL : L: hi";
+        QTest::newRow("unstamped keeps -") << "N0CALL-L>hi" << false << "Message from  N0CALL-L:>hi";
+        QTest::newRow("no separator") << "hello" << false << "Message from  :hello";
+        QTest::newRow("no separator stamped") << "a-b" << true << "Message from  :a : b";
+        QTest::newRow("only >") << ">" << true << "Message from  : ";
+        QTest::newRow("lone CR kept") << "N0CALL>a\rb" << true << "Message from  N0CALL: a\rb";
+    }
+    void spokenText() {
+        QFETCH(QString, text);
+        QFETCH(bool, stamped);
+        QFETCH(QString, spoken);
+        QCOMPARE(chat::spokenText(chat::splitChatLine(text), stamped), spoken);
+    }
+
+    void logDisplay_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("lone CR breaks the line") << "a\rb"
+                                                 << "a\nb";
+        QTest::newRow("CR LF is one break") << "a\r\nb"
+                                            << "a\nb";
+        QTest::newRow("lone LF") << "a\nb"
+                                 << "a\nb";
+        QTest::newRow("CR CR is two breaks") << "a\r\rb"
+                                             << "a\n\nb";
+        QTest::newRow("paragraph separator") << QStringLiteral("a\u2029b") << "a\nb";
+        QTest::newRow("bell and escape made visible")
+            << QStringLiteral("a\x07[\x1b]") << QStringLiteral("a\u2407[\u241b]");
+        QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("\u2400");
+        QTest::newRow("DEL") << QStringLiteral("\x7f") << QStringLiteral("\u2421");
+        QTest::newRow("tab kept") << "a\tb"
+                                  << "a\tb";
+        QTest::newRow("frame markers replaced") << QStringLiteral("a\uFDD0b\uFDD1") << QStringLiteral("a\uFFFDb\uFFFD");
+        QTest::newRow("markup literal") << "<b>x</b>&amp;"
+                                        << "<b>x</b>&amp;";
+        QTest::newRow("right-to-left") << QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc")
+                                       << QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc");
+    }
+    void logDisplay() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(chat::logDisplayText(text), shown);
+    }
+
+    void logDisplay_longRunGetsInvisibleWrapPoints() {
+        const QString run(1000, QLatin1Char('x'));
+        const QString shown = chat::logDisplayText(run);
+        QCOMPARE(shown.count(Zwsp), 1000 / chat::MaxUnbrokenRun);
+        QCOMPARE(withoutBreakHints(shown), run);
+
+        // Ordinary words, however many, are left alone.
+        QString words;
+        for (int i = 0; i < 500; ++i) {
+            words += QString(chat::MaxUnbrokenRun - 1, QLatin1Char('y')) + QLatin1Char(' ');
+        }
+        QCOMPARE(chat::logDisplayText(words), words);
+
+        // A no-break space is no place to wrap.
+        const QString nbsp(1000, QChar::Nbsp);
+        QVERIFY(chat::logDisplayText(nbsp).contains(Zwsp));
+    }
+    void logDisplay_neverSplitsSurrogatePairs() {
+        QString emoji;
+        for (int i = 0; i < 301; ++i) {
+            emoji += QStringLiteral("\U0001F600");
+        }
+        const QString shown = chat::logDisplayText(QLatin1Char('a') + emoji);
+        QVERIFY(shown.contains(Zwsp));
+        QCOMPARE(withoutBreakHints(shown), QLatin1Char('a') + emoji);
+        for (qsizetype i = 0; i + 1 < shown.size(); ++i) {
+            QVERIFY2(!(shown.at(i).isHighSurrogate() && !shown.at(i + 1).isLowSurrogate()), "split pair");
+        }
+    }
+
+    void outgoing_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("stampOn");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("stamped") << "hello" << true << "(09:05) >hello";
+        QTest::newRow("unstamped") << "hello" << false << "hello";
+        QTest::newRow("dot line never stamped") << ".help" << true << ".help";
+        QTest::newRow("dot later is stamped") << "a.b" << true << "(09:05) >a.b";
+        QTest::newRow("leading space then dot is stamped") << " .x" << true << "(09:05) > .x";
+        QTest::newRow("empty stamped") << "" << true << "(09:05) >";
+        QTest::newRow("empty unstamped") << "" << false << "";
+    }
+    void outgoing() {
+        QFETCH(QString, typed);
+        QFETCH(bool, stampOn);
+        QFETCH(QString, sent);
+        QCOMPARE(chat::outgoingText(typed, stampOn, QStringLiteral("09:05")), sent);
+    }
+    void sentLogLine_putsCallsignFirst() {
+        QCOMPARE(chat::sentLogLine(QStringLiteral("N0CALL"), QStringLiteral("(09:05) >hello")),
+                 QStringLiteral("N0CALL> (09:05) >hello\n"));
+        QCOMPARE(chat::sentLogLine(QString(), QStringLiteral("hi")), QStringLiteral("> hi\n"));
+    }
+
+    void credits_areSixLinesWithNameYearAndFreeUse() {
+        const QString text = chat::credits();
+        QVERIFY(text.endsWith(QLatin1Char('\n')));
+        const QStringList lines = text.chopped(1).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 6);
+        QVERIFY(lines.at(0).startsWith(QStringLiteral("Parlevox")));
+        QVERIFY(lines.at(0).contains(QStringLiteral("2026")));
+        QVERIFY(lines.mid(1, 3).join(QLatin1Char(' ')).contains(QStringLiteral("https://parlevox.org")));
+        QVERIFY(lines.at(4).isEmpty());
+        QVERIFY(lines.at(5).contains(QStringLiteral("free to use")));
+    }
+};
+
+QTEST_APPLESS_MAIN(ChatRulesTest)
+#include "tst_chatrules.moc"
