@@ -8,6 +8,9 @@
 #include "MainLayout.h"
 #include "MainSettings.h"
 #include "SettingsStore.h"
+#include "StatusRefresh.h"
+#include "TransmitState.h"
+#include "TransmitToggle.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -44,6 +47,11 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     connect(&echoLink_, &EchoLinkClient::Closing, this, &TextMessageTTS::EchoLink_Closing);
 
     // features
+    auto* transmit = new TransmitState(TransmitState::findLabel(this), this);
+    auto* status = new StatusRefresh(StatusRefresh::Widgets::find(this), echoLink_, speaker_, clock_, *transmit,
+                                     QLocale::system(), this);
+    connect(&Timer1, &QTimer::timeout, status, &StatusRefresh::Timer1_Timer);
+    new TransmitToggle(TransmitToggle::Widgets::find(this), echoLink_, *transmit, this);
 }
 
 TextMessageTTS::~TextMessageTTS() = default;
