@@ -92,18 +92,19 @@ void DBusEchoLinkClient::bindSignals() {
                         SLOT(onBusChatTextReceived(QString)));
     connection_.connect(service, path, iface, QStringLiteral("Connected"), this,
                         SLOT(onBusConnected(QString, QString, QString)));
-    connection_.connect(service, path, iface, QStringLiteral("Disconnected"), this,
-                        SLOT(onBusDisconnected(QString)));
+    connection_.connect(service, path, iface, QStringLiteral("Disconnected"), this, SLOT(onBusDisconnected(QString)));
 }
 
 // Each event is re-posted so that it reaches the program's handlers from the event loop, one at a time,
 // in the order the station sent them.
 void DBusEchoLinkClient::onBusClosing() {
-    QMetaObject::invokeMethod(this, [this] { emit Closing(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit Closing(); }, Qt::QueuedConnection);
 }
 
 void DBusEchoLinkClient::onBusChatTextReceived(const QString& sText) {
-    QMetaObject::invokeMethod(this, [this, sText] { emit ChatTextReceived(sText); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, sText] { emit ChatTextReceived(sText); }, Qt::QueuedConnection);
 }
 
 void DBusEchoLinkClient::onBusConnected(const QString& sCallConnected, const QString& sName, const QString& sAddr) {
@@ -113,7 +114,8 @@ void DBusEchoLinkClient::onBusConnected(const QString& sCallConnected, const QSt
 }
 
 void DBusEchoLinkClient::onBusDisconnected(const QString& sCall) {
-    QMetaObject::invokeMethod(this, [this, sCall] { emit Disconnected(sCall); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, sCall] { emit Disconnected(sCall); }, Qt::QueuedConnection);
 }
 
 void DBusEchoLinkClient::onOwnerChanged(const QString& newOwner) {
@@ -131,7 +133,8 @@ void DBusEchoLinkClient::setState(bool present, bool hung) {
         probe();
     }
     if (before != after) {
-        QMetaObject::invokeMethod(this, [this, after] { emit availabilityChanged(after); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, after] { emit availabilityChanged(after); }, Qt::QueuedConnection);
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-
 #include <memory>
 #include <optional>
 
@@ -69,8 +68,8 @@ private:
     QDBusConnection connection_;
     QDBusServiceWatcher* watcher_ = nullptr;
     int callTimeoutMs_;
-    bool present_ = false;  // some program owns the service name
-    bool hung_ = false;     // the owner let a call time out and has not answered since
-    bool probing_ = false;  // a background probe is pending
+    bool present_ = false;   // some program owns the service name
+    bool hung_ = false;      // the owner let a call time out and has not answered since
+    bool probing_ = false;   // a background probe is pending
     quint64 ownerEpoch_ = 0; // counts owner changes, so a late probe answer of an old owner is ignored
 };

@@ -5,7 +5,6 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
 #include <memory>
 
 class EchoLinkSimTest : public QObject {
@@ -75,10 +74,12 @@ private Q_SLOTS:
 
         DBusEchoLinkClient client(connection_);
         QStringList seen;
-        connect(&client, &EchoLinkClient::Connected, this,
-                [&](const QString& call, const QString& name, const QString&) { seen << call + QLatin1Char('/') + name; });
+        connect(
+            &client, &EchoLinkClient::Connected, this,
+            [&](const QString& call, const QString& name, const QString&) { seen << call + QLatin1Char('/') + name; });
         connect(&client, &EchoLinkClient::ChatTextReceived, this, [&](const QString& text) { seen << text; });
-        connect(&client, &EchoLinkClient::Disconnected, this, [&](const QString& call) { seen << QStringLiteral("-") + call; });
+        connect(&client, &EchoLinkClient::Disconnected, this,
+                [&](const QString& call) { seen << QStringLiteral("-") + call; });
         connect(&client, &EchoLinkClient::Closing, this, [&] { seen << QStringLiteral("closing"); });
         QVERIFY(client.OwnCallsign().ok); // the first request lets the script go on
 
@@ -109,6 +110,19 @@ private Q_SLOTS:
         sim.send(QStringLiteral("chat QA1BRK>still here"));
         QVERIFY(sim.waitForLine(QStringLiteral("< ChatTextReceived QA1BRK>still here")));
         QVERIFY2(sim.errors().contains(QStringLiteral("stdin:1:")), qPrintable(sim.errors()));
+    }
+
+    void pause_holdsLaterCommandsButNotRequests() {
+        e2e::StationProcess sim(bus_);
+        QString error;
+        QVERIFY2(sim.start({}, &error), qPrintable(error));
+        sim.send(QStringLiteral("pause 60000"));
+        sim.send(QStringLiteral("chat QA1BRK>held back"));
+        DBusEchoLinkClient client(connection_);
+        QVERIFY(client.SendChatText(QStringLiteral("answered")).ok);
+        QVERIFY(sim.waitForLine(QStringLiteral("> SendChatText answered")));
+        QTest::qWait(300);
+        QVERIFY(!sim.lines().contains(QStringLiteral("< ChatTextReceived QA1BRK>held back")));
     }
 
     void endOfStdin_runsWhatIsLeftThenEnds() {
@@ -170,7 +184,10 @@ private Q_SLOTS:
             return has(connectedCalls, [](const QString& c) { return c.endsWith(QLatin1String("-L")); }) &&
                    has(connectedCalls, [](const QString& c) { return c.endsWith(QLatin1String("-R")); }) &&
                    has(connectedCalls, [](const QString& c) { return c.startsWith(QLatin1Char('*')); }) &&
-                   has(connectedCalls, [](const QString& c) { return !c.contains(QLatin1Char('-')) && !c.startsWith(QLatin1Char('*')); }) &&
+                   has(connectedCalls,
+                       [](const QString& c) {
+                           return !c.contains(QLatin1Char('-')) && !c.startsWith(QLatin1Char('*'));
+                       }) &&
                    has(chat, [](const QString& t) { return t.contains(QLatin1String("/ver/")); }) && drops > 0 &&
                    sim.lines().contains(QStringLiteral("# transmitter keyed"));
         };

@@ -15,7 +15,6 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTest>
-
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/types.h>

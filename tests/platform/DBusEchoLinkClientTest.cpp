@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The D-Bus client against the real echolink-sim on a private bus.
 #include "DBusEchoLinkClient.h"
+
 #include "EchoLinkBus.h"
 #include "StationHarness.h"
 
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QXmlStreamReader>
-
 #include <memory>
 
 namespace {
@@ -384,8 +384,8 @@ private Q_SLOTS:
     // --- start-up -------------------------------------------------------------------------------------
 
     void startup_withoutBus_saysThereIsNoSessionBus() {
-        const QDBusConnection nowhere =
-            QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/parlevox-bus"), QStringLiteral("nowhere"));
+        const QDBusConnection nowhere = QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=/nonexistent/parlevox-bus"), QStringLiteral("nowhere"));
         QString error;
         const auto client = DBusEchoLinkClient::connectTo(nowhere, &error);
         QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));

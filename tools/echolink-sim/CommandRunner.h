@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QTimer>
-
 #include <deque>
 
 // Runs commands in order: station commands at once, "pause" and "wait-client" hold the queue, "close"

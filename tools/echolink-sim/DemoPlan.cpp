@@ -42,7 +42,8 @@ bool isConference(const QString& call) {
 
 } // namespace
 
-DemoPlan::DemoPlan(quint32 seed, int paceMs) : rng_(seed), paceMs_(paceMs > 0 ? paceMs : 1), directory_(demoDirectory()) {}
+DemoPlan::DemoPlan(quint32 seed, int paceMs)
+    : rng_(seed), paceMs_(paceMs > 0 ? paceMs : 1), directory_(demoDirectory()) {}
 
 int DemoPlan::delay(double factor) {
     // Half to one and a half times the pace: events come at irregular, human intervals.

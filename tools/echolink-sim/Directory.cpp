@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr std::array<const char*, 12> Places{"Fernvale",  "Copperton", "Marshby",     "Eastbrook Hill",
-                                             "Lantern Bay", "Ridgefold", "Oakhollow",   "Saltmere",
+constexpr std::array<const char*, 12> Places{"Fernvale",    "Copperton",    "Marshby",   "Eastbrook Hill",
+                                             "Lantern Bay", "Ridgefold",    "Oakhollow", "Saltmere",
                                              "Brackenford", "Windle Cross", "Stonequay", "Greywater"};
 
 // FNV-1a: stable across runs and platforms, unlike qHash.

@@ -2,7 +2,6 @@
 #include "LineReader.h"
 
 #include <QTimer>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>

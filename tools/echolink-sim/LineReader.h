@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
-
 #include <memory>
 
 // Reads lines from a file descriptor (stdin) as they arrive, without blocking the event loop.

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // One line of the stand-in station's command language: what the other stations (and the station's own

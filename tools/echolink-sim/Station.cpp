@@ -57,8 +57,7 @@ StationReply Station::connectTo(const QString& callsign, int /*flag*/) {
                                      QStringLiteral("\"%1\" is not a callsign.").arg(escapeText(callsign)));
     }
     if (refused_.contains(call)) {
-        return StationReply::failure(EchoLinkBus::ErrorRefused,
-                                     QStringLiteral("%1 refused the connection.").arg(call));
+        return StationReply::failure(EchoLinkBus::ErrorRefused, QStringLiteral("%1 refused the connection.").arg(call));
     }
     if (isConnected(call) || pending_.contains(call)) {
         return StationReply::success();

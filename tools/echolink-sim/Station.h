@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QObject>
 #include <QSet>
-
 #include <functional>
 
 // Writes one line of the station's log (stdout in the program).

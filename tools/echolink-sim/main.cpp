@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTimer>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -53,11 +52,10 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption demoOption(QStringLiteral("demo"),
                                         QStringLiteral("Play a lively session by itself, endlessly. Commands "
                                                        "from stdin still work."));
-    const QCommandLineOption stayOption(QStringLiteral("stay"),
-                                        QStringLiteral("Keep running when the input ends."));
+    const QCommandLineOption stayOption(QStringLiteral("stay"), QStringLiteral("Keep running when the input ends."));
     const QCommandLineOption paceOption(QStringLiteral("pace"),
-                                        QStringLiteral("Demo: average time between events (default 4000)."),
-                                        QStringLiteral("MS"), QStringLiteral("4000"));
+                                        QStringLiteral("Demo: average time between events (default 3000)."),
+                                        QStringLiteral("MS"), QStringLiteral("3000"));
     const QCommandLineOption seedOption(QStringLiteral("seed"),
                                         QStringLiteral("Demo: seed for a repeatable session (default random)."),
                                         QStringLiteral("N"));
@@ -131,8 +129,8 @@ int main(int argc, char* argv[]) {
 
     std::unique_ptr<DemoDirector> demo;
     if (parser.isSet(demoOption)) {
-        const quint32 seed = parser.isSet(seedOption) ? parser.value(seedOption).toUInt()
-                                                      : QRandomGenerator::global()->generate();
+        const quint32 seed =
+            parser.isSet(seedOption) ? parser.value(seedOption).toUInt() : QRandomGenerator::global()->generate();
         demo = std::make_unique<DemoDirector>(station, seed, pace);
         demo->start();
     }
