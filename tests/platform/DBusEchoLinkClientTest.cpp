@@ -5,7 +5,6 @@
 #include "EchoLinkBus.h"
 #include "StationHarness.h"
 
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
