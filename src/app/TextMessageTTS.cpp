@@ -2,8 +2,11 @@
 #include "TextMessageTTS.h"
 
 #include "BuildConfig.h"
+#include "CallsignConnection.h"
 #include "Clock.h"
+#include "ConnectionAnnouncements.h"
 #include "EchoLinkClient.h"
+#include "FavouriteStations.h"
 #include "InternetOptions.h"
 #include "MainLayout.h"
 #include "MainSettings.h"
@@ -52,6 +55,18 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
                                      QLocale::system(), this);
     connect(&Timer1, &QTimer::timeout, status, &StatusRefresh::Timer1_Timer);
     new TransmitToggle(TransmitToggle::Widgets::find(this), echoLink_, *transmit, this);
+    auto* announcements = new ConnectionAnnouncements(ConnectionAnnouncements::Widgets::find(this), internet_, speaker_,
+                                                      clock_, QString::fromUtf8(buildconfig::QrzRoot), this);
+    // The window is the context, so that ending the program cuts these off with the others.
+    connect(&echoLink_, &EchoLinkClient::Connected, this,
+            [announcements](const QString& call, const QString& name, const QString& addr) {
+                announcements->Echolink_connected(call, name, addr);
+            });
+    connect(&echoLink_, &EchoLinkClient::Disconnected, this,
+            [announcements](const QString& call) { announcements->Echolink_Disconnected(call); });
+    auto* favourites = new FavouriteStations(FavouriteStations::Widgets::find(this), echoLink_, voice_, this);
+    connect(&Timer4, &QTimer::timeout, favourites, &FavouriteStations::Timer4_Timer);
+    new CallsignConnection(CallsignConnection::Widgets::find(this), echoLink_, voice_, this);
 }
 
 TextMessageTTS::~TextMessageTTS() = default;
