@@ -7,9 +7,11 @@
 #include "ConnectionAnnouncements.h"
 #include "EchoLinkClient.h"
 #include "FavouriteStations.h"
+#include "IncomingChat.h"
 #include "InternetOptions.h"
 #include "MainLayout.h"
 #include "MainSettings.h"
+#include "OutgoingChat.h"
 #include "SettingsStore.h"
 #include "StatusRefresh.h"
 #include "TransmitState.h"
@@ -67,6 +69,10 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     auto* favourites = new FavouriteStations(FavouriteStations::Widgets::find(this), echoLink_, voice_, this);
     connect(&Timer4, &QTimer::timeout, favourites, &FavouriteStations::Timer4_Timer);
     new CallsignConnection(CallsignConnection::Widgets::find(this), echoLink_, voice_, this);
+    auto* incoming = new IncomingChat(IncomingChat::Widgets::find(this), echoLink_, voice_, clock_, this);
+    connect(&echoLink_, &EchoLinkClient::ChatTextReceived, this,
+            [incoming](const QString& sText) { incoming->EchoLink_ChatTextReceived(sText); });
+    new OutgoingChat(OutgoingChat::Widgets::find(this), echoLink_, voice_, clock_, this);
 }
 
 TextMessageTTS::~TextMessageTTS() = default;

@@ -296,6 +296,25 @@ private Q_SLOTS:
         QCOMPARE(r.internet.saves, 1);
         QVERIFY(r.fileText().contains("TEXT6=KEPT"));
     }
+
+    void chat_receivedAndTypedLinesReachTheirLogsUntilTheProgramEnds() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>hello"));
+        QCOMPARE(r.get<QPlainTextEdit>("IncomingText")->toPlainText(),
+                 QStringLiteral("Incoming Text\nN1XYZ (09:05)>hello\n"));
+        QCOMPARE(r.voice.spoken, QStringList{QStringLiteral("Message from  N1XYZ: hello")});
+
+        r.get<QLineEdit>("TextTX")->setText(QStringLiteral("hi"));
+        r.get<QPushButton>("Send")->click();
+        QCOMPARE(r.echoLink.sentChat, QStringList{QStringLiteral("(09:05) >hi")});
+        QCOMPARE(r.get<QPlainTextEdit>("ReceivedText")->toPlainText(),
+                 QStringLiteral("Text Sent\nN0CALL> (09:05) >hi\n"));
+
+        w.close();
+        Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>too late"));
+        QCOMPARE(r.voice.spoken.size(), 1);
+    }
 };
 
 QTEST_MAIN(MainWindowTest)
