@@ -130,6 +130,12 @@ public:
         }
     }
 
+    void signalSpeechd(int signal) {
+        if (speechd_ && speechd_->processId() > 0) {
+            ::kill(pid_t(speechd_->processId()), signal);
+        }
+    }
+
     QString address() const { return QStringLiteral("unix_socket:") + socketPath(); }
     QString configHome() const { return path(QStringLiteral("config")); }
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -190,6 +196,7 @@ private slots:
     void cleanup();
     void textsInQuickSuccession_allSpokenWholeAndInOrder();
     void serverKilledMidSentence_laterTextsSpokenOnceItIsBack();
+    void serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwards();
     void noServer_createFailsWithReason();
 
 private:
@@ -258,6 +265,40 @@ void QtVoiceSpeechdTest::serverKilledMidSentence_laterTextsSpokenOnceItIsBack() 
                                QStringLiteral("and once more")};
     QTRY_COMPARE_WITH_TIMEOUT(server_->spoken(), expected, kSpeechTimeoutMs);
     QTRY_COMPARE(voice->pendingCount(), 0);
+}
+
+void QtVoiceSpeechdTest::serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwards() {
+    VoiceLimits limits;
+    limits.stallBaseMs = 1500;
+    limits.stallPerCharMs = 0;
+    limits.openTimeoutMs = 1500;
+    limits.retryFirstMs = 100;
+    limits.retryMaxMs = 400;
+    QString error;
+    auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
+    QVERIFY2(voice, qPrintable(error));
+    QVERIFY(voice->speak(QStringLiteral("before the freeze")));
+    QTRY_COMPARE_WITH_TIMEOUT(server_->spoken().size(), 1, kSpeechTimeoutMs);
+
+    // A stopped server answers nothing: every call into it blocks. The event loop of this thread has to go on
+    // regardless, or the waits below could not even run.
+    server_->signalSpeechd(SIGSTOP);
+    QVERIFY(voice->speak(QStringLiteral("while frozen")));
+    QTRY_VERIFY_WITH_TIMEOUT(!voice->lastError().isEmpty(), kSpeechTimeoutMs);
+    server_->signalSpeechd(SIGCONT);
+    QVERIFY(voice->speak(QStringLiteral("after the thaw")));
+
+    QTRY_VERIFY_WITH_TIMEOUT(server_->spoken().contains(QStringLiteral("after the thaw")), kSpeechTimeoutMs);
+    const QStringList spoken = server_->spoken();
+    QCOMPARE(spoken.first(), QStringLiteral("before the freeze"));
+    QCOMPARE(spoken.count(QStringLiteral("after the thaw")), 1);
+    // The text handed over during the freeze may be heard late or not at all, but never in pieces.
+    for (const QString& line : spoken) {
+        QVERIFY2(QStringList({QStringLiteral("before the freeze"), QStringLiteral("while frozen"),
+                              QStringLiteral("after the thaw")})
+                     .contains(line),
+                 qPrintable(line));
+    }
 }
 
 void QtVoiceSpeechdTest::noServer_createFailsWithReason() {
