@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QTextToSpeech>
 #include <QThread>
-
 #include <algorithm>
 #include <limits>
 
@@ -22,8 +21,9 @@ public:
             emit opened(generation_, false, error);
             return;
         }
-        connect(engine_.get(), &SpeechEngine::stateChanged, this,
-                [this](SpeechEngine::State state, const QString& text) { emit stateChanged(generation_, state, text); });
+        connect(
+            engine_.get(), &SpeechEngine::stateChanged, this,
+            [this](SpeechEngine::State state, const QString& text) { emit stateChanged(generation_, state, text); });
         emit opened(generation_, true, QString());
     }
 
@@ -65,8 +65,9 @@ public:
                 break;
             }
         });
-        connect(tts_, &QTextToSpeech::errorOccurred, this,
-                [this](QTextToSpeech::ErrorReason, const QString&) { emit stateChanged(State::Failed, describeError()); });
+        connect(tts_, &QTextToSpeech::errorOccurred, this, [this](QTextToSpeech::ErrorReason, const QString&) {
+            emit stateChanged(State::Failed, describeError());
+        });
     }
 
     QString engineName() const { return tts_->engine(); }
@@ -77,8 +78,7 @@ public:
         }
         // A configuration error only means that no voice matches the system language; the engine still
         // speaks with its own default voice.
-        if (tts_->state() == QTextToSpeech::Error &&
-            tts_->errorReason() != QTextToSpeech::ErrorReason::Configuration) {
+        if (tts_->state() == QTextToSpeech::Error && tts_->errorReason() != QTextToSpeech::ErrorReason::Configuration) {
             return describeError();
         }
         return QString();
@@ -97,7 +97,7 @@ private:
 };
 
 // usedName, when given, receives the name of the engine actually loaded.
-SpeechEngineFactory qtEngineFactory(const QString& name, std::shared_ptr<QString> usedName = nullptr) {
+SpeechEngineFactory qtEngineFactory(const QString& name, const std::shared_ptr<QString>& usedName = nullptr) {
     return [name, usedName]() -> std::unique_ptr<SpeechEngine> {
         auto engine = std::make_unique<QtSpeechEngine>(name);
         if (usedName) {

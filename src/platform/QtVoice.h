@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <QTimer>
-
 #include <deque>
 #include <memory>
 #include <optional>
@@ -16,13 +15,18 @@ class QThread;
 
 // How long QtVoice waits before it gives up on an engine or a text, and how hard it retries.
 struct VoiceLimits {
-    int stallBaseMs = 30000;    // a text not finished after base + perChar * length is given up
+    // A text not finished after stallBaseMs + stallPerCharMs per character is given up.
+    int stallBaseMs = 30000;
     int stallPerCharMs = 150;
-    int openTimeoutMs = 15000;  // an engine that has not started by then counts as failed
-    int retryFirstMs = 1000;    // pause before re-creating a failed engine; doubles on each failure in a row
+    // An engine that has not started by then counts as failed.
+    int openTimeoutMs = 15000;
+    // Pause before a failed engine is made anew; it doubles with each failure in a row, up to retryMaxMs.
+    int retryFirstMs = 1000;
     int retryMaxMs = 60000;
-    int attemptsPerText = 2;    // a text whose engine fails under it is tried once more on a fresh engine
-    int maxPending = 1000;      // speak() refuses texts beyond this many waiting
+    // A text whose engine fails under it is tried again on a fresh engine, this many times in all.
+    int attemptsPerText = 2;
+    // speak() refuses texts beyond this many waiting.
+    int maxPending = 1000;
 };
 
 // The voice of the program: QTextToSpeech with the system's default engine and voice, behind our own queue.
@@ -32,8 +36,9 @@ struct VoiceLimits {
 class QtVoice : public Voice {
     Q_OBJECT
 public:
-    // The system's default engine (engineName empty), or the named QTextToSpeech engine. Null, with the reason
-    // in *error, when no engine can be started.
+    // The system's default engine (engineName empty; should it fail, any other installed engine), or the named
+    // QTextToSpeech engine. Null, with the reason in *error, when no engine can be started. Waits for the engine
+    // to start, running a local event loop: call it after the application object exists.
     static std::unique_ptr<QtVoice> create(QString* error, const QString& engineName = QString(),
                                            const VoiceLimits& limits = VoiceLimits());
     // Any engine; the first one must start within limits.openTimeoutMs.

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QPair>
 #include <QString>
-
 #include <functional>
 
 // An INI file with the semantics of the Windows profile-string functions:

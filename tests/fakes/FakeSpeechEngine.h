@@ -7,7 +7,6 @@
 #include <QMutexLocker>
 #include <QSemaphore>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 
@@ -23,14 +22,18 @@ public:
 
     SpeechEngineFactory factory();
 
-    void setMode(Mode mode) { locked([&] { mode_ = mode; }); }
+    void setMode(Mode mode) {
+        locked([&] { mode_ = mode; });
+    }
     void failNextOpens(int count, const QString& reason) {
         locked([&] {
             openFailures_ = count;
             openFailureReason_ = reason;
         });
     }
-    void hangNextOpens(int count) { locked([&] { openHangs_ = count; }); }
+    void hangNextOpens(int count) {
+        locked([&] { openHangs_ = count; });
+    }
     // Saying this text makes the engine fail, `times` times (-1: always).
     void failSays(const QString& text, int times) {
         locked([&] {
@@ -38,9 +41,13 @@ public:
             failingTimes_ = times;
         });
     }
-    void hangNextSays(int count) { locked([&] { sayHangs_ = count; }); }
+    void hangNextSays(int count) {
+        locked([&] { sayHangs_ = count; });
+    }
     // The engine reports Ready before it reports Speaking, as QTextToSpeech does when it resets itself.
-    void setReadyBeforeSpeaking(bool on) { locked([&] { readyFirst_ = on; }); }
+    void setReadyBeforeSpeaking(bool on) {
+        locked([&] { readyFirst_ = on; });
+    }
     // Lets every hung call go on.
     void release() { gate_.release(100000); }
     // The engine that is speaking ends its text.

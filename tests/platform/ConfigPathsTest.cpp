@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConfigPaths.h"
+
 #include "SettingsStore.h"
 
 #include <QDir>
@@ -24,8 +25,10 @@ void ConfigPathsTest::settingsFiles_inUsersConfigFolder_folderMadeOnFirstWriteOn
 
     SettingsStore main(ConfigPaths::mainSettingsFile());
     SettingsStore internet(ConfigPaths::internetSettingsFile());
-    QCOMPARE(main.read(QStringLiteral("SETTINGS"), QStringLiteral("LEFT"), QStringLiteral("300")), QStringLiteral("300"));
-    QCOMPARE(internet.read(QStringLiteral("SETTINGS"), QStringLiteral("CHECK1"), QStringLiteral("0")), QStringLiteral("0"));
+    QCOMPARE(main.read(QStringLiteral("SETTINGS"), QStringLiteral("LEFT"), QStringLiteral("300")),
+             QStringLiteral("300"));
+    QCOMPARE(internet.read(QStringLiteral("SETTINGS"), QStringLiteral("CHECK1"), QStringLiteral("0")),
+             QStringLiteral("0"));
     QVERIFY(!QDir(config).exists());
 
     QVERIFY(main.write(QStringLiteral("SETTINGS"), QStringLiteral("LEFT"), QStringLiteral("300")));

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTextToSpeech>
 #include <QtTest>
-
 #include <csignal>
 #include <sys/types.h>
 
@@ -147,12 +146,13 @@ private:
 
     bool writeConfig() {
         // A text containing "slowly" is never finished, so that the server can be killed in the middle of it.
-        const QString script = QStringLiteral("#!/bin/sh\n"
-                                              "printf '%s\\n' \"$1\" >> '%1/started.txt'\n"
-                                              "case \"$1\" in *slowly*) echo $$ > '%1/slow.pid'; exec sleep 600;; esac\n"
-                                              "sleep 0.3\n"
-                                              "printf '%s\\n' \"$1\" >> '%1/spoken.txt'\n")
-                                   .arg(dir_.path());
+        const QString script =
+            QStringLiteral("#!/bin/sh\n"
+                           "printf '%s\\n' \"$1\" >> '%1/started.txt'\n"
+                           "case \"$1\" in *slowly*) echo $$ > '%1/slow.pid'; exec sleep 600;; esac\n"
+                           "sleep 0.3\n"
+                           "printf '%s\\n' \"$1\" >> '%1/spoken.txt'\n")
+                .arg(dir_.path());
         const QString module = QStringLiteral("GenericExecuteSynth \"sh '%1/synth.sh' \\'$DATA\\'\"\n"
                                               "GenericMaxChunkLength 10000\n"
                                               "GenericDelimiters \"\"\n"

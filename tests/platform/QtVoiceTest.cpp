@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The queue of QtVoice against a fake engine: order, no cut-off, stalls, failures and recovery.
-#include "FakeSpeechEngine.h"
 #include "QtVoice.h"
+
+#include "FakeSpeechEngine.h"
 
 #include <QtTest>
 

@@ -121,9 +121,12 @@ void SettingsStoreTest::valueOf300Chars_readBackAsFirst264() {
 }
 
 void SettingsStoreTest::values_keptUnchanged() {
-    const QStringList values{QStringLiteral("a=b=c"), QStringLiteral("; not a comment"),
-                             QStringLiteral("   leading and trailing   "), QStringLiteral("\"quoted\""),
-                             QStringLiteral("[SETTINGS]"), QStringLiteral("back\\slash"),
+    const QStringList values{QStringLiteral("a=b=c"),
+                             QStringLiteral("; not a comment"),
+                             QStringLiteral("   leading and trailing   "),
+                             QStringLiteral("\"quoted\""),
+                             QStringLiteral("[SETTINGS]"),
+                             QStringLiteral("back\\slash"),
                              QString::fromUtf8("Grüße 73 \xE2\x9C\x93")};
     SettingsStore store(path_);
     for (int i = 0; i < values.size(); ++i) {
@@ -222,7 +225,8 @@ void SettingsStoreTest::badNames_refusedWithReason_fileUntouched() {
     QVERIFY(store.lastError().contains(QStringLiteral("A=B")));
     QVERIFY(!store.write(kSection, QStringLiteral(" "), QStringLiteral("x")));
     QVERIFY(!store.write(QStringLiteral("A]B"), QStringLiteral("K"), QStringLiteral("x")));
-    QVERIFY(!store.writeAll(kSection, {{QStringLiteral("GOOD"), QStringLiteral("1")}, {QStringLiteral("BAD\nKEY"), {}}}));
+    QVERIFY(
+        !store.writeAll(kSection, {{QStringLiteral("GOOD"), QStringLiteral("1")}, {QStringLiteral("BAD\nKEY"), {}}}));
     QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=1\n"));
 }
 
