@@ -9,7 +9,7 @@ PKGS=(
     qt6-speech-dev qt6-speech-speechd-plugin qt6-speech-flite-plugin
     qt6-webengine-dev qt6-webengine-dev-tools
     libgl1-mesa-dev libglx-dev
-    speech-dispatcher espeak-ng pulseaudio
+    speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio
     dbus dbus-x11 xvfb xdotool xauth imagemagick faketime
     clang libclang-rt-14-dev
     fonts-dejavu-core

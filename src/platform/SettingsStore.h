@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <functional>
 
 // An INI file with the semantics of the Windows profile-string functions:
 // - section and key names are compared without regard to case;
@@ -14,7 +15,8 @@
 // - reading never creates the file; a missing file, section or key gives the default.
 // Every write replaces the file atomically (temporary file + rename), so a crash leaves the old or the
 // new file, never a broken one. A line break inside a value is written as a space, so no value can add
-// or change keys.
+// or change keys. The file is UTF-8 text; lines the store does not understand (junk, other encodings) are
+// carried over byte for byte.
 class SettingsStore {
 public:
     static constexpr int MaxValueLength = 264;
@@ -32,7 +34,12 @@ public:
     QString lastError() const { return lastError_; }
     QString filePath() const { return path_; }
 
+    // For tests: runs after the new contents are in the temporary file and before that file replaces the old
+    // one; returning false abandons the write there, as a crash at that moment would.
+    void setBeforeReplaceHook(std::function<bool()> hook) { beforeReplace_ = std::move(hook); }
+
 private:
     QString path_;
     QString lastError_;
+    std::function<bool()> beforeReplace_;
 };

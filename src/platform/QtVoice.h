@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "SpeechEngine.h"
+#include "Voice.h"
+
+#include <QString>
+#include <QTimer>
+#include <deque>
+#include <memory>
+#include <optional>
+
+class EngineHost;
+class QThread;
+
+// How long QtVoice waits before it gives up on an engine or a text, and how hard it retries.
+struct VoiceLimits {
+    // A text not finished after stallBaseMs + stallPerCharMs per character is given up.
+    int stallBaseMs = 30000;
+    int stallPerCharMs = 150;
+    // An engine that has not started by then counts as failed.
+    int openTimeoutMs = 15000;
+    // Pause before a failed engine is made anew; it doubles with each failure in a row, up to retryMaxMs.
+    int retryFirstMs = 1000;
+    int retryMaxMs = 60000;
+    // A text whose engine fails under it is tried again on a fresh engine, this many times in all.
+    int attemptsPerText = 2;
+    // speak() refuses texts beyond this many waiting.
+    int maxPending = 1000;
+};
+
+// The voice of the program: QTextToSpeech with the system's default engine and voice, behind our own queue.
+// QTextToSpeech::say() cuts off the text being spoken, so a text is handed over only when the one before it
+// has ended. The engine runs in a worker thread: speak() never waits for the speech server, even a hung one.
+// A failed engine is replaced after a growing pause, a stalled text is given up, and the queue goes on.
+class QtVoice : public Voice {
+    Q_OBJECT
+public:
+    // The system's default engine (engineName empty; should it fail, any other installed engine), or the named
+    // QTextToSpeech engine. Null, with the reason in *error, when no engine can be started. Waits for the engine
+    // to start, running a local event loop: call it after the application object exists.
+    static std::unique_ptr<QtVoice> create(QString* error, const QString& engineName = QString(),
+                                           const VoiceLimits& limits = VoiceLimits());
+    // Any engine; the first one must start within limits.openTimeoutMs.
+    static std::unique_ptr<QtVoice> create(SpeechEngineFactory factory, const VoiceLimits& limits, QString* error);
+
+    ~QtVoice() override;
+
+    bool speak(const QString& text) override;
+
+    // Number of texts not yet ended, the one being spoken included.
+    int pendingCount() const;
+    // The last failure of an engine, empty when none happened.
+    QString lastError() const { return lastError_; }
+
+signals:
+    void engineStarted();
+    void engineFailed(const QString& reason);
+
+private:
+    struct Item {
+        QString text;
+        int attempts = 0;
+    };
+    enum class Phase { Opening, Open, Down };
+
+    QtVoice(SpeechEngineFactory factory, const VoiceLimits& limits);
+
+    void openEngine();
+    void retireEngine(bool waitForThread);
+    void onOpened(int generation, bool ok, const QString& error);
+    void onEngineState(int generation, SpeechEngine::State state, const QString& error);
+    void onWatchdog();
+    void fail(const QString& reason);
+    void startNext();
+
+    SpeechEngineFactory factory_;
+    VoiceLimits limits_;
+    std::deque<Item> pending_;
+    std::optional<Item> current_;
+    bool currentBegun_ = false;
+    Phase phase_ = Phase::Down;
+    QThread* thread_ = nullptr;
+    EngineHost* host_ = nullptr;
+    int generation_ = 0;
+    int failuresInRow_ = 0;
+    QTimer watchdog_;
+    QTimer retry_;
+    QString lastError_;
+};
