@@ -33,12 +33,17 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2").arg(buildconfig::VersionMajor).arg(buildconfig::VersionMinor));
 
-    InstanceLock lock(configpaths::lockFile());
+    InstanceLock lock;
     if (!lock.tryLock()) {
-        std::fprintf(stderr, "parlevox: Program is already running.\n");
-        QMessageBox::information(nullptr, QString::fromLatin1(buildconfig::ProductName),
-                                 QStringLiteral("Program is already running."), QMessageBox::Ok);
-        return 0;
+        if (lock.heldElsewhere()) {
+            std::fprintf(stderr, "parlevox: Program is already running.\n");
+            QMessageBox::information(nullptr, QString::fromLatin1(buildconfig::ProductName),
+                                     QStringLiteral("Program is already running."), QMessageBox::Ok);
+            return 0;
+        }
+        // Without a lock a second copy could not be told apart; running anyway beats not running at all.
+        std::fprintf(stderr, "parlevox: cannot make the single-instance lock (%s); going on without it\n",
+                     qPrintable(lock.lastError()));
     }
 
     QString error;
@@ -52,8 +57,8 @@ int main(int argc, char* argv[]) {
     }
 
     SystemClock clock;
-    SettingsStore mainSettings(configpaths::mainSettingsFile());
-    SettingsStore internetSettings(configpaths::internetSettingsFile());
+    SettingsStore mainSettings(ConfigPaths::mainSettingsFile());
+    SettingsStore internetSettings(ConfigPaths::internetSettingsFile());
     InternetWindowHost internet(
         internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); },
         [] { return std::make_unique<WebEngineBrowser>(); });
