@@ -1,7 +1,69 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Builds the real parts of Parlevox and hands them to the windows.
+#include "BuildConfig.h"
+#include "Clock.h"
+#include "ConfigPaths.h"
+#include "DBusEchoLinkClient.h"
+#include "InstanceLock.h"
+#include "InternetWindowHost.h"
+#include "QtVoice.h"
+#include "SettingsStore.h"
+#include "TextMessageTTS.h"
+#include "WebEngineBrowser.h"
+
 #include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+namespace {
+
+// Start-up cannot go on: say why on standard error and in a message box, then end.
+int fail(const QString& text, int status) {
+    std::fprintf(stderr, "parlevox: %s\n", qPrintable(text));
+    QMessageBox::critical(nullptr, QString::fromLatin1(buildconfig::ProductName), text);
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    webengine::prepareEnvironment();
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QString::fromLatin1(buildconfig::ProductName));
+    QApplication::setApplicationVersion(
+        QStringLiteral("%1.%2").arg(buildconfig::VersionMajor).arg(buildconfig::VersionMinor));
+
+    InstanceLock lock(configpaths::lockFile());
+    if (!lock.tryLock()) {
+        std::fprintf(stderr, "parlevox: Program is already running.\n");
+        QMessageBox::information(nullptr, QString::fromLatin1(buildconfig::ProductName),
+                                 QStringLiteral("Program is already running."), QMessageBox::Ok);
+        return 0;
+    }
+
+    QString error;
+    std::unique_ptr<QtVoice> voice = QtVoice::create(&error);
+    if (!voice) {
+        return fail(error, 2);
+    }
+    std::unique_ptr<DBusEchoLinkClient> echoLink = DBusEchoLinkClient::connectToSession(&error);
+    if (!echoLink) {
+        return fail(error, 3);
+    }
+
+    SystemClock clock;
+    SettingsStore mainSettings(configpaths::mainSettingsFile());
+    SettingsStore internetSettings(configpaths::internetSettingsFile());
+    InternetWindowHost internet(
+        internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); },
+        [] { return std::make_unique<WebEngineBrowser>(); });
+
+    TextMessageTTS window({*echoLink, *voice, clock, mainSettings, internet});
+    QObject::connect(&window, &TextMessageTTS::endRequested, &app, [](int status) { QCoreApplication::exit(status); });
+    QObject::connect(&internet, &InternetWindowHost::closingRequested, &window, &TextMessageTTS::EchoLink_Closing);
+    if (!window.Form_Load(&error)) {
+        return fail(error, 3);
+    }
+    window.show();
+    return QApplication::exec();
 }

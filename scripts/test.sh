@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs what is missing, builds with warnings as errors and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+PARLEVOX_CMAKE_ARGS="-DPARLEVOX_WERROR=ON ${PARLEVOX_CMAKE_ARGS:-}" bash scripts/build.sh
+ctest --test-dir build --output-on-failure --timeout 600 "$@"

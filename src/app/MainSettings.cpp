@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "MainSettings.h"
+
+#include "Controls.h"
+#include "SettingsStore.h"
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
+#include <QWidget>
+#include <array>
+#include <cmath>
+
+namespace mainsettings {
+
+namespace {
+
+enum class Kind { Left, Top, Check, Text };
+
+struct Key {
+    const char* key;
+    const char* control; // object name of the control; empty for the window's edges
+    Kind kind;
+    const char* fallback;
+};
+
+// Keys in the order start-up reads them and the save writes them.
+constexpr std::array<Key, 23> Table{{
+    {"LEFT", "", Kind::Left, "300"},
+    {"TOP", "", Kind::Top, "300"},
+    {"CHECK1", "Check1", Kind::Check, "1"},
+    {"CHECK2", "Check2", Kind::Check, "1"},
+    {"CHECK3", "Check3", Kind::Check, "1"},
+    {"FILTERTEXT1", "FilterText1", Kind::Text, ""},
+    {"FILTERTEXT2", "FilterText2", Kind::Text, ""},
+    {"FILTERTEXT3", "FilterText3", Kind::Text, ""},
+    {"FILTERTEXT4", "FilterText4", Kind::Text, ""},
+    {"FILTERTEXT5", "FilterText5", Kind::Text, ""},
+    {"FILTERTEXT6", "FilterText6", Kind::Text, ""},
+    {"FILTERTEXT7", "FilterText7", Kind::Text, ""},
+    {"FILTERTEXT8", "FilterText8", Kind::Text, ""},
+    {"TEXT4", "Text4", Kind::Text, ""},
+    {"TEXT5", "Text5", Kind::Text, ""},
+    {"TEXT6", "Text6", Kind::Text, ""},
+    {"TEXT7", "Text7", Kind::Text, ""},
+    {"TEXT8", "Text8", Kind::Text, ""},
+    {"TXTIMEHOUR", "OnHour", Kind::Check, "0"},
+    {"TXQUARTERHOUR", "QuarterHour", Kind::Check, "0"},
+    {"TXHALFHOUR", "HalfHour", Kind::Check, "0"},
+    {"CONDISC", "ConDisc", Kind::Check, "1"},
+    {"CALLSIGN", "Callsign", Kind::Text, ""},
+}};
+
+template <typename W> W* control(const QWidget* window, const Key& k) {
+    return window->findChild<W*>(QString::fromLatin1(k.control));
+}
+
+// A window edge in twips; anything that is not a number gives the default.
+int twipsValue(const QString& text, const char* fallback) {
+    bool ok = false;
+    const float v = text.trimmed().toFloat(&ok);
+    if (!ok || !std::isfinite(v) || v < -1.0e6F || v > 1.0e6F) {
+        return QString::fromLatin1(fallback).toInt();
+    }
+    return static_cast<int>(v);
+}
+
+int checkFromText(const QString& text, const char* fallback) {
+    bool ok = false;
+    const int v = text.trimmed().toShort(&ok);
+    if (!ok || v < 0 || v > 2) {
+        return QString::fromLatin1(fallback).toInt();
+    }
+    return v;
+}
+
+// Keeps the window's top-left corner on one of the screens; a position saved on a screen that is no
+// longer attached would otherwise open the window out of reach.
+QPoint onScreen(QPoint pos) {
+    for (const QScreen* s : QGuiApplication::screens()) {
+        if (s->availableGeometry().contains(pos)) {
+            return pos;
+        }
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary == nullptr) {
+        return pos;
+    }
+    return primary->availableGeometry().topLeft() + QPoint(20, 20);
+}
+
+} // namespace
+
+void load(QWidget* window, const SettingsStore& store) {
+    int left = 300;
+    int top = 300;
+    for (const Key& k : Table) {
+        const QString value = store.read(Section, QString::fromLatin1(k.key), QString::fromLatin1(k.fallback));
+        switch (k.kind) {
+        case Kind::Left:
+            left = twipsValue(value, k.fallback);
+            break;
+        case Kind::Top:
+            top = twipsValue(value, k.fallback);
+            window->move(onScreen(QPoint(left / 15, top / 15)));
+            break;
+        case Kind::Check:
+            controls::setCheckValue(control<QCheckBox>(window, k), checkFromText(value, k.fallback));
+            break;
+        case Kind::Text:
+            control<QLineEdit>(window, k)->setText(value);
+            break;
+        }
+    }
+}
+
+bool save(const QWidget* window, SettingsStore& store) {
+    SettingsStore::Entries entries;
+    entries.reserve(static_cast<qsizetype>(Table.size()));
+    for (const Key& k : Table) {
+        QString value;
+        switch (k.kind) {
+        case Kind::Left:
+            value = QString::number(window->pos().x() * 15);
+            break;
+        case Kind::Top:
+            value = QString::number(window->pos().y() * 15);
+            break;
+        case Kind::Check:
+            value = QString::number(controls::checkValue(control<QCheckBox>(window, k)));
+            break;
+        case Kind::Text:
+            value = control<QLineEdit>(window, k)->text();
+            break;
+        }
+        entries.append({QString::fromLatin1(k.key), value});
+    }
+    return store.writeAll(Section, entries);
+}
+
+} // namespace mainsettings

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+class QWidget;
+class SettingsStore;
+
+// The main window's settings, section "SETTINGS" of parlevox.ini: one table drives both the load at
+// start-up and the save, so the two always agree on keys, order and defaults.
+namespace mainsettings {
+
+inline const QString Section = QStringLiteral("SETTINGS");
+
+// Reads every key in table order and applies it to the window's controls. A value that cannot be
+// applied (not a number, a check value other than 0, 1 or 2) gives the key's default instead; the
+// window is kept on a screen.
+void load(QWidget* window, const SettingsStore& store);
+
+// Writes every key in table order, in one atomic replace of the file. False when it could not be
+// written; the old file then stays as it was.
+bool save(const QWidget* window, SettingsStore& store);
+
+} // namespace mainsettings

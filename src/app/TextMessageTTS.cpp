@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TextMessageTTS.h"
+
+#include "BuildConfig.h"
+#include "CallsignConnection.h"
+#include "Clock.h"
+#include "ConnectionAnnouncements.h"
+#include "EchoLinkClient.h"
+#include "FavouriteStations.h"
+#include "InternetOptions.h"
+#include "MainLayout.h"
+#include "MainSettings.h"
+#include "SettingsStore.h"
+#include "StatusRefresh.h"
+#include "TransmitState.h"
+#include "TransmitToggle.h"
+
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+
+namespace {
+
+QString caption(const QString& ownCallsign) {
+    return QString::fromLatin1(buildconfig::ProductName) + QStringLiteral("    ") + ownCallsign +
+           QStringLiteral("   v%1.%2").arg(buildconfig::VersionMajor).arg(buildconfig::VersionMinor);
+}
+
+} // namespace
+
+TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
+    : QWidget(parent), echoLink_(services.echoLink), voice_(services.voice), clock_(services.clock),
+      settings_(services.settings), internet_(services.internet), speaker_(services.voice) {
+    setObjectName(QStringLiteral("TextMessageTTS"));
+    setWindowTitle(caption(QString()));
+    buildMainLayout(this);
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(1000);
+    Timer4.setObjectName(QStringLiteral("Timer4"));
+    Timer4.setInterval(30000);
+
+    connect(findChild<QPushButton*>(QStringLiteral("SaveIt")), &QPushButton::clicked, this,
+            &TextMessageTTS::SaveIt_Click);
+    connect(findChild<QPushButton*>(QStringLiteral("Exit")), &QPushButton::clicked, this,
+            &TextMessageTTS::Exit_Click);
+    connect(findChild<QPushButton*>(QStringLiteral("Command13")), &QPushButton::clicked, this,
+            [this] { internet_.showWindow(); });
+    connect(&echoLink_, &EchoLinkClient::Closing, this, &TextMessageTTS::EchoLink_Closing);
+
+    // features
+    auto* transmit = new TransmitState(TransmitState::findLabel(this), this);
+    auto* status = new StatusRefresh(StatusRefresh::Widgets::find(this), echoLink_, speaker_, clock_, *transmit,
+                                     QLocale::system(), this);
+    connect(&Timer1, &QTimer::timeout, status, &StatusRefresh::Timer1_Timer);
+    new TransmitToggle(TransmitToggle::Widgets::find(this), echoLink_, *transmit, this);
+    auto* announcements = new ConnectionAnnouncements(ConnectionAnnouncements::Widgets::find(this), internet_, speaker_,
+                                                      clock_, QString::fromUtf8(buildconfig::QrzRoot), this);
+    // The window is the context, so that ending the program cuts these off with the others.
+    connect(&echoLink_, &EchoLinkClient::Connected, this,
+            [announcements](const QString& call, const QString& name, const QString& addr) {
+                announcements->Echolink_connected(call, name, addr);
+            });
+    connect(&echoLink_, &EchoLinkClient::Disconnected, this,
+            [announcements](const QString& call) { announcements->Echolink_Disconnected(call); });
+    auto* favourites = new FavouriteStations(FavouriteStations::Widgets::find(this), echoLink_, voice_, this);
+    connect(&Timer4, &QTimer::timeout, favourites, &FavouriteStations::Timer4_Timer);
+    new CallsignConnection(CallsignConnection::Widgets::find(this), echoLink_, voice_, this);
+}
+
+TextMessageTTS::~TextMessageTTS() = default;
+
+bool TextMessageTTS::Form_Load(QString* error) {
+    const CallResult<QString> own = echoLink_.OwnCallsign();
+    if (!own) {
+        if (error != nullptr) {
+            *error = QStringLiteral("The EchoLink station did not give its callsign: %1").arg(own.error);
+        }
+        return false;
+    }
+    setWindowTitle(caption(own.value));
+    mainsettings::load(this, settings_);
+    internet_.navigate(QString::fromLatin1(buildconfig::AddonsSite));
+    Timer1.start();
+    Timer4.start();
+    return true;
+}
+
+bool TextMessageTTS::SaveData() {
+    return mainsettings::save(this, settings_);
+}
+
+bool TextMessageTTS::saveBoth(QString* failure) {
+    QStringList failed;
+    if (!SaveData()) {
+        failed << settings_.filePath() + QStringLiteral(": ") + settings_.lastError();
+    }
+    if (!internet_.SaveData2()) {
+        failed << QStringLiteral("the internet options settings");
+    }
+    if (!failed.isEmpty() && failure != nullptr) {
+        *failure = failed.join(QStringLiteral("; "));
+    }
+    return failed.isEmpty();
+}
+
+void TextMessageTTS::reportSaveFailure(const QString& failure) {
+    const QString text = QStringLiteral("The settings could not be saved (%1). Nothing was changed in the file.")
+                             .arg(failure);
+    std::fprintf(stderr, "parlevox: %s\n", qPrintable(text));
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(buildconfig::ProductName), text,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void TextMessageTTS::SaveIt_Click() {
+    QString failure;
+    if (!saveBoth(&failure)) {
+        reportSaveFailure(failure);
+    }
+}
+
+void TextMessageTTS::Exit_Click() {
+    QString failure;
+    if (!saveBoth(&failure)) {
+        // Ending now would lose the user's changes; say so and stay open. The close box still ends.
+        reportSaveFailure(failure);
+        return;
+    }
+    endProgram();
+}
+
+void TextMessageTTS::EchoLink_Closing() {
+    if (ending_) {
+        return;
+    }
+    QString failure;
+    if (!saveBoth(&failure)) {
+        std::fprintf(stderr, "parlevox: the station is closing and the settings could not be saved (%s)\n",
+                     qPrintable(failure));
+    }
+    endProgram();
+}
+
+void TextMessageTTS::closeEvent(QCloseEvent* event) {
+    event->accept();
+    endProgram();
+}
+
+void TextMessageTTS::endProgram() {
+    if (ending_) {
+        return;
+    }
+    // Ending stops every handler at once: no tick, no station event, no further save.
+    ending_ = true;
+    Timer1.stop();
+    Timer4.stop();
+    echoLink_.disconnect(this);
+    Q_EMIT endRequested(0);
+}

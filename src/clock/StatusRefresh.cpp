@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "StatusRefresh.h"
+
+#include "Clock.h"
+#include "Controls.h"
+#include "EchoLinkClient.h"
+#include "TimeTexts.h"
+#include "TransmitState.h"
+#include "Voice.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QDebug>
+#include <QLabel>
+
+namespace {
+template <typename T> T* required(QWidget* window, const char* name) {
+    auto* w = window->findChild<T*>(QString::fromLatin1(name));
+    if (w == nullptr) {
+        qFatal("The main window has no control %s", name);
+    }
+    return w;
+}
+
+bool ticked(const QCheckBox* box) {
+    return controls::checkValue(box) == 1;
+}
+} // namespace
+
+StatusRefresh::Widgets StatusRefresh::Widgets::find(QWidget* window) {
+    Widgets w;
+    w.ShowTime = required<QLabel>(window, "ShowTime");
+    w.NumStations = required<QLabel>(window, "NumStations");
+    w.OnHour = required<QCheckBox>(window, "OnHour");
+    w.QuarterHour = required<QCheckBox>(window, "QuarterHour");
+    w.HalfHour = required<QCheckBox>(window, "HalfHour");
+    w.TheTime = required<QAbstractButton>(window, "TheTime");
+    return w;
+}
+
+StatusRefresh::StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Speaker& speaker, const Clock& clock,
+                             TransmitState& transmit, const QLocale& locale, QObject* parent)
+    : QObject(parent), w_(widgets), echoLink_(echoLink), speaker_(speaker), clock_(clock), transmit_(transmit),
+      locale_(locale), clockFormat_(timetexts::clockFormat(locale)), schedule_(clock.now()) {
+    connect(w_.TheTime, &QAbstractButton::clicked, this, &StatusRefresh::TheTime_Click);
+}
+
+void StatusRefresh::Timer1_Timer() {
+    // One reading for the whole tick, so the display and the announcement agree.
+    const QDateTime now = clock_.now();
+    controls::setLabelValue(w_.ShowTime, locale_.toString(now.time(), clockFormat_));
+    refreshFromStation();
+    const QString due = schedule_.tick(now, {ticked(w_.OnHour), ticked(w_.QuarterHour), ticked(w_.HalfHour)});
+    if (!due.isEmpty()) {
+        speak(due);
+    }
+}
+
+void StatusRefresh::TheTime_Click() {
+    speak(timetexts::sayTheTime(clock_.now().time()));
+}
+
+// While EchoLink does not answer, the displays keep what they last showed and the next tick tries
+// again; the clock and the announcements go on regardless.
+void StatusRefresh::refreshFromStation() {
+    if (!echoLink_.isAvailable()) {
+        outage_.failed(QStringLiteral("the station program is not running"));
+        return;
+    }
+    const CallResult<int> count = echoLink_.ConnectedCount();
+    if (!count) {
+        outage_.failed(count.error);
+        return;
+    }
+    controls::setLabelValue(w_.NumStations, QString::number(count.value));
+    const CallResult<bool> transmitting = echoLink_.IsTransmitting();
+    if (!transmitting) {
+        outage_.failed(transmitting.error);
+        return;
+    }
+    transmit_.set(transmitting.value);
+    outage_.succeeded();
+}
+
+void StatusRefresh::speak(const QString& text) {
+    speaker_.TextToSpeak = text;
+    if (!speaker_.SpeakTheText()) {
+        qWarning().noquote() << QStringLiteral("Could not speak the time: the voice is not available");
+    }
+}

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TransmitState.h"
+
+#include "Controls.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QPalette>
+
+TransmitState::TransmitState(QLabel* Label1, QObject* parent) : QObject(parent), label_(Label1) {
+    Q_ASSERT(label_ != nullptr);
+}
+
+void TransmitState::set(bool transmitting) {
+    flag_ = transmitting ? 1 : 0;
+    const QColor colour = transmitting ? QColor(255, 0, 0) : QColor(0, 255, 0);
+    controls::setLabelValue(label_, transmitting ? QStringLiteral("Transmitting Transmitting")
+                                                 : QStringLiteral("  Receiving       Mode"));
+    // Called every second: touch the palette only when the colour changes, so nothing repaints needlessly.
+    if (!label_->autoFillBackground() || label_->palette().color(QPalette::Window) != colour) {
+        label_->setAutoFillBackground(true);
+        QPalette pal = label_->palette();
+        pal.setColor(QPalette::Window, colour);
+        label_->setPalette(pal);
+    }
+}
+
+QLabel* TransmitState::findLabel(QWidget* window) {
+    auto* label = window->findChild<QLabel*>(QStringLiteral("Label1"));
+    if (label == nullptr) {
+        qFatal("The main window has no transmit/receive label Label1");
+    }
+    return label;
+}

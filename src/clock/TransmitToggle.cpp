@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TransmitToggle.h"
+
+#include "EchoLinkClient.h"
+#include "TransmitState.h"
+
+#include <QAbstractButton>
+#include <QDebug>
+#include <QLabel>
+
+TransmitToggle::Widgets TransmitToggle::Widgets::find(QWidget* window) {
+    Widgets w;
+    w.TxRx = window->findChild<QAbstractButton*>(QStringLiteral("TxRx"));
+    w.NumStations = window->findChild<QLabel*>(QStringLiteral("NumStations"));
+    if (w.TxRx == nullptr || w.NumStations == nullptr) {
+        qFatal("The main window has no TxRx button or NumStations label");
+    }
+    return w;
+}
+
+TransmitToggle::TransmitToggle(const Widgets& widgets, EchoLinkClient& echoLink, TransmitState& transmit,
+                               QObject* parent)
+    : QObject(parent), w_(widgets), echoLink_(echoLink), transmit_(transmit) {
+    connect(w_.TxRx, &QAbstractButton::clicked, this, &TransmitToggle::TxRx_Click);
+}
+
+// Acts on the count and direction of the last refresh (or of the previous click), without asking
+// EchoLink, so that two quick clicks key and then unkey.
+void TransmitToggle::TxRx_Click() {
+    if (w_.NumStations->text().toInt() <= 0) {
+        return;
+    }
+    const bool key = transmit_.TransmitFlag() == 0;
+    const CallStatus status = echoLink_.SetTransmit(key);
+    if (!status) {
+        // The label follows the request anyway; the next refresh shows what EchoLink really does.
+        qWarning().noquote() << (key ? QStringLiteral("Could not key the transmitter: ")
+                                     : QStringLiteral("Could not unkey the transmitter: ")) +
+                                    status.error;
+    }
+    transmit_.set(key);
+}

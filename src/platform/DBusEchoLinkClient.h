@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "EchoLinkClient.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <memory>
+#include <optional>
+
+class QDBusServiceWatcher;
+
+// EchoLinkClient backed by a station program on D-Bus (service org.parlevox.EchoLink).
+//
+// Calls block the calling thread without running an event loop (QDBus::Block), so no handler can start
+// inside another; each call gives up after the call timeout. After a timeout the station counts as hung:
+// further calls fail at once until the station answers again (probed in the background), so a hung
+// station costs the window one timeout, not one per call. While no program owns the service, calls fail
+// at once too. Station events and availability changes are queued and arrive through the event loop.
+//
+// Each window creates its own instance; any number of instances can share one bus connection.
+class DBusEchoLinkClient final : public EchoLinkClient {
+    Q_OBJECT
+public:
+    static constexpr int DefaultCallTimeoutMs = 3000;
+
+    explicit DBusEchoLinkClient(const QDBusConnection& connection, QObject* parent = nullptr,
+                                int callTimeoutMs = DefaultCallTimeoutMs);
+    ~DBusEchoLinkClient() override;
+
+    // Start-up: binds to the station program on the user's session bus. Returns nullptr and a message
+    // for the user in *error when there is no session bus or no station program is running.
+    static std::unique_ptr<DBusEchoLinkClient> connectToSession(QString* error, QObject* parent = nullptr);
+    // The same on a given connection (a private bus in tests, or a bus chosen by the caller).
+    static std::unique_ptr<DBusEchoLinkClient> connectTo(const QDBusConnection& connection, QString* error,
+                                                         QObject* parent = nullptr);
+
+    CallStatus Connect(const QString& callsign, int flag) override;
+    CallStatus Disconnect(const QString& callsign) override;
+    CallStatus DisconnectAll() override;
+    CallStatus SetTransmit(bool on) override;
+    CallResult<bool> IsTransmitting() override;
+    CallResult<int> ConnectedCount() override;
+    CallResult<bool> IsConnected(const QString& callsign) override;
+    CallResult<QString> OwnCallsign() override;
+    CallStatus SendChatText(const QString& text) override;
+
+    bool isAvailable() const override { return present_ && !hung_; }
+    int callTimeoutMs() const { return callTimeoutMs_; }
+
+private Q_SLOTS:
+    void onBusClosing();
+    void onBusChatTextReceived(const QString& sText);
+    void onBusConnected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
+    void onBusDisconnected(const QString& sCall);
+
+private:
+    // The reply of a successful call, or nullopt with *error set.
+    std::optional<QDBusMessage> callStation(const char* method, const QVariantList& args, QString* error);
+    CallStatus callForStatus(const char* method, const QVariantList& args);
+    template <typename T> CallResult<T> callForValue(const char* method, const QVariantList& args);
+
+    void bindSignals();
+    void onOwnerChanged(const QString& newOwner);
+    void setState(bool present, bool hung);
+    void probe();
+
+    QDBusConnection connection_;
+    QDBusServiceWatcher* watcher_ = nullptr;
+    int callTimeoutMs_;
+    bool present_ = false;   // some program owns the service name
+    bool hung_ = false;      // the owner let a call time out and has not answered since
+    bool probing_ = false;   // a background probe is pending
+    quint64 ownerEpoch_ = 0; // counts owner changes, so a late probe answer of an old owner is ignored
+};

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "CallsignConnection.h"
+
+#include "Controls.h"
+#include "EchoLinkClient.h"
+#include "ToggleConnection.h"
+
+#include <QDebug>
+#include <QLineEdit>
+#include <QPushButton>
+
+CallsignConnection::Widgets CallsignConnection::Widgets::find(QWidget* window) {
+    Widgets w;
+    w.callsign = window->findChild<QLineEdit*>(QStringLiteral("Callsign"));
+    w.getCall = window->findChild<QPushButton*>(QStringLiteral("GetCall"));
+    w.disconnectAll = window->findChild<QPushButton*>(QStringLiteral("DisconnectAll"));
+    Q_ASSERT(w.callsign && w.getCall && w.disconnectAll);
+    return w;
+}
+
+CallsignConnection::CallsignConnection(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, QObject* parent)
+    : QObject(parent), widgets_(widgets), echoLink_(echoLink), voice_(voice) {
+    controls::makeUpperCaseEntry(widgets_.callsign);
+    connect(widgets_.getCall, &QPushButton::clicked, this, &CallsignConnection::GetCall_Click);
+    connect(widgets_.disconnectAll, &QPushButton::clicked, this, &CallsignConnection::DisconnectAll_Click);
+}
+
+void CallsignConnection::GetCall_Click() {
+    ToggleConnection(echoLink_, voice_, widgets_.callsign, QStringLiteral("Unable to connect to call sign. "));
+}
+
+void CallsignConnection::DisconnectAll_Click() {
+    const CallStatus status = echoLink_.DisconnectAll();
+    if (!status) {
+        qWarning() << "Disconnect All failed:" << status.error;
+    }
+}

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FavouriteStations.h"
+
+#include "Controls.h"
+#include "EchoLinkClient.h"
+#include "ToggleConnection.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+FavouriteStations::Widgets FavouriteStations::Widgets::find(QWidget* window) {
+    Widgets w;
+    for (int i = 0; i < SlotCount; ++i) {
+        const QString n = QString::number(4 + i);
+        FavouriteSlot& slot = w.rows.at(i);
+        slot.callsign = window->findChild<QLineEdit*>(QStringLiteral("Text") + n);
+        slot.toggle = window->findChild<QPushButton*>(QStringLiteral("Command") + n);
+        slot.stayConnected = window->findChild<QCheckBox*>(QStringLiteral("Check") + n);
+        Q_ASSERT(slot.callsign && slot.toggle && slot.stayConnected);
+    }
+    return w;
+}
+
+QString FavouriteStations::failureText(int slot) {
+    // The fourth slot's text has two full stops, as it always has.
+    return slot == 3 ? QStringLiteral("Unable to connect to call sign.. ")
+                     : QStringLiteral("Unable to connect to call sign. ");
+}
+
+FavouriteStations::FavouriteStations(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, QObject* parent)
+    : QObject(parent), widgets_(widgets), echoLink_(echoLink), voice_(voice) {
+    for (int i = 0; i < SlotCount; ++i) {
+        const FavouriteSlot& slot = widgets_.rows.at(i);
+        controls::makeUpperCaseEntry(slot.callsign);
+        connect(slot.toggle, &QPushButton::clicked, this, [this, i] { toggle(i); });
+    }
+}
+
+void FavouriteStations::Command4_Click() {
+    toggle(0);
+}
+void FavouriteStations::Command5_Click() {
+    toggle(1);
+}
+void FavouriteStations::Command6_Click() {
+    toggle(2);
+}
+void FavouriteStations::Command7_Click() {
+    toggle(3);
+}
+void FavouriteStations::Command8_Click() {
+    toggle(4);
+}
+
+void FavouriteStations::toggle(int slot) {
+    ToggleConnection(echoLink_, voice_, widgets_.rows.at(slot).callsign, failureText(slot));
+}
+
+void FavouriteStations::Timer4_Timer() {
+    // Failures are left for the next tick to try again; nothing is reported.
+    for (const FavouriteSlot& slot : widgets_.rows) {
+        if (slot.callsign->text().isEmpty() || controls::checkValue(slot.stayConnected) != 1) {
+            continue;
+        }
+        const CallResult<bool> isConnected = echoLink_.IsConnected(slot.callsign->text());
+        if (!isConnected || isConnected.value) {
+            continue;
+        }
+        echoLink_.Connect(slot.callsign->text(), -1);
+    }
+}

@@ -1,0 +1,302 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FakeClock.h"
+#include "FakeEchoLinkClient.h"
+#include "FakeInternetOptions.h"
+#include "FakeVoice.h"
+#include "SettingsStore.h"
+#include "TextMessageTTS.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+struct Rig {
+    QTemporaryDir dir;
+    FakeEchoLinkClient echoLink;
+    FakeVoice voice;
+    FakeClock clock;
+    FakeInternetOptions internet;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<TextMessageTTS> window;
+
+    explicit Rig(const QByteArray& fileContent = {}) {
+        const QString path = dir.filePath(QStringLiteral("parlevox.ini"));
+        if (!fileContent.isNull()) {
+            QFile f(path);
+            if (f.open(QIODevice::WriteOnly)) {
+                f.write(fileContent);
+            }
+        }
+        store = std::make_unique<SettingsStore>(path);
+    }
+    TextMessageTTS& load() {
+        window = std::make_unique<TextMessageTTS>(
+            TextMessageTTS::Services{echoLink, voice, clock, *store, internet});
+        QString error;
+        if (!window->Form_Load(&error)) {
+            qFatal("Form_Load failed: %s", qPrintable(error));
+        }
+        return *window;
+    }
+    QByteArray fileText() const {
+        QFile f(store->filePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    template <typename W> W* get(const char* name) const {
+        auto* w = window->findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) {
+            qFatal("no control %s", name);
+        }
+        return w;
+    }
+};
+
+int check(const Rig& r, const char* name) {
+    const Qt::CheckState s = r.get<QCheckBox>(name)->checkState();
+    return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 0;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void layout_everyControlHasItsNameCaptionAndPlace() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        QCOMPARE(w.size(), QSize(632, 617));
+        QCOMPARE(r.get<QGroupBox>("Frame5")->title(), QStringLiteral("Linkmates"));
+        QCOMPARE(r.get<QGroupBox>("Frame5")->geometry(), QRect(8, 8, 225, 145));
+        QCOMPARE(r.get<QPushButton>("Command7")->text(), QStringLiteral("Con/Disc"));
+        QCOMPARE(r.get<QCheckBox>("Check8")->text(), QStringLiteral("Stay Con"));
+        QCOMPARE(r.get<QLineEdit>("Text8")->geometry(), QRect(8, 112, 73, 19));
+        QCOMPARE(r.get<QLabel>("ShowTime")->text(), QStringLiteral("00:00:00"));
+        QCOMPARE(r.get<QLabel>("Label1")->text(), QStringLiteral("  Receiving       Mode"));
+        QCOMPARE(r.get<QLabel>("Label1")->palette().color(QPalette::Window), QColor(0, 255, 0));
+        QCOMPARE(r.get<QLabel>("Label2")->text(), QStringLiteral("None"));
+        QCOMPARE(r.get<QLabel>("NumStations")->text(), QStringLiteral("0"));
+        QCOMPARE(r.get<QPlainTextEdit>("IncomingText")->toPlainText(), QStringLiteral("Incoming Text\n"));
+        QCOMPARE(r.get<QPlainTextEdit>("ReceivedText")->toPlainText(), QStringLiteral("Text Sent\n"));
+        QCOMPARE(r.get<QGroupBox>("Frame3")->title(),
+                 QStringLiteral("Text Filter              Filter Text Messages Containing The Words  "));
+        QCOMPARE(r.get<QLineEdit>("FilterText6")->geometry(), QRect(120, 40, 97, 19));
+        QCOMPARE(r.get<QPushButton>("TxRx")->geometry(), QRect(120, 552, 241, 57));
+        QVERIFY(r.get<QPushButton>("TxRx")->font().bold());
+        QCOMPARE(r.get<QPushButton>("Exit")->text(), QStringLiteral("Exit / Save"));
+        QCOMPARE(r.get<QPushButton>("Command13")->text(), QStringLiteral("Show Internet Options"));
+    }
+
+    void layout_screenReaderCanNameAndReachEveryControl() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        for (QWidget* child : w.findChildren<QWidget*>()) {
+            if (qobject_cast<QPushButton*>(child) || qobject_cast<QCheckBox*>(child) ||
+                qobject_cast<QLineEdit*>(child) || qobject_cast<QPlainTextEdit*>(child)) {
+                QVERIFY2(!child->accessibleName().isEmpty(), qPrintable(child->objectName()));
+                QVERIFY2(child->focusPolicy() & Qt::TabFocus, qPrintable(child->objectName()));
+            }
+        }
+        // Value labels read their value, not only a fixed name.
+        QCOMPARE(r.get<QLabel>("NumStations")->accessibleName(), QStringLiteral("Number of stations connected: 0"));
+        QCOMPARE(r.get<QLabel>("Label2")->accessibleName(), QStringLiteral("Last connected node: None"));
+        // Tab order runs through the favourites first.
+        QCOMPARE(r.get<QLineEdit>("Text4")->nextInFocusChain(), r.get<QPushButton>("Command4"));
+        QCOMPARE(r.get<QCheckBox>("Check4")->nextInFocusChain(), r.get<QLineEdit>("Text5"));
+    }
+
+    void caption_carriesOwnCallsignAndVersion() {
+        Rig r;
+        QCOMPARE(r.load().windowTitle(), QStringLiteral("Parlevox    N0CALL   v1.2"));
+        Rig empty;
+        empty.echoLink.ownCallsign.clear();
+        QCOMPARE(empty.load().windowTitle(), QStringLiteral("Parlevox       v1.2"));
+    }
+
+    void formLoad_stationWithoutCallsign_cannotContinue() {
+        Rig r;
+        r.echoLink.failing.insert(QStringLiteral("OwnCallsign"));
+        TextMessageTTS w({r.echoLink, r.voice, r.clock, *r.store, r.internet});
+        QString error;
+        QVERIFY(!w.Form_Load(&error));
+        QVERIFY(error.contains(QStringLiteral("callsign")));
+    }
+
+    void formLoad_opensAddonsPageAndStartsTimers() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        QCOMPARE(r.internet.addresses.size(), 1);
+        QVERIFY(!r.internet.addresses.first().isEmpty());
+        QVERIFY(w.timer1().isActive());
+        QCOMPARE(w.timer1().interval(), 1000);
+        QVERIFY(w.timer4().isActive());
+        QCOMPARE(w.timer4().interval(), 30000);
+    }
+
+    void firstStart_withoutFile_usesDefaultsAndCreatesNothing() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        QCOMPARE(w.pos(), QPoint(20, 20));
+        QCOMPARE(check(r, "Check1"), 1);
+        QCOMPARE(check(r, "Check2"), 1);
+        QCOMPARE(check(r, "Check3"), 1);
+        QCOMPARE(check(r, "ConDisc"), 1);
+        QCOMPARE(check(r, "OnHour"), 0);
+        QCOMPARE(check(r, "QuarterHour"), 0);
+        QCOMPARE(check(r, "HalfHour"), 0);
+        for (const char* box : {"Text4", "Text8", "FilterText1", "FilterText8", "Callsign"}) {
+            QCOMPARE(r.get<QLineEdit>(box)->text(), QString());
+        }
+        QVERIFY(!QFile::exists(r.store->filePath()));
+    }
+
+    void load_keysMatchWithoutRegardToCase() {
+        Rig r("[settings]\ntext4=N0CALL\nFilterText2=spam\nCHECK2=0\nTxHalfHour=1\ncallsign=W1AW-L\n");
+        r.load();
+        QCOMPARE(r.get<QLineEdit>("Text4")->text(), QStringLiteral("N0CALL"));
+        QCOMPARE(r.get<QLineEdit>("FilterText2")->text(), QStringLiteral("spam"));
+        QCOMPARE(r.get<QLineEdit>("Callsign")->text(), QStringLiteral("W1AW-L"));
+        QCOMPARE(check(r, "Check2"), 0);
+        QCOMPARE(check(r, "HalfHour"), 1);
+    }
+
+    void load_badValues_fallBackToDefaults() {
+        Rig r("[SETTINGS]\nLEFT=abc\nTOP=\nCHECK1=7\nCHECK2=-1\nCHECK3=x\nCONDISC=2\nTXTIMEHOUR=nan\n");
+        TextMessageTTS& w = r.load();
+        QCOMPARE(w.pos(), QPoint(20, 20));
+        QCOMPARE(check(r, "Check1"), 1);
+        QCOMPARE(check(r, "Check2"), 1);
+        QCOMPARE(check(r, "Check3"), 1);
+        QCOMPARE(check(r, "ConDisc"), 2); // greyed is a valid value
+        QCOMPARE(check(r, "OnHour"), 0);
+    }
+
+    void load_positionOffEveryScreen_isBroughtBack() {
+        Rig r("[SETTINGS]\nLEFT=9000000\nTOP=-450000\n");
+        TextMessageTTS& w = r.load();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(screen.contains(w.pos()));
+    }
+
+    void load_longValue_isCutTo264Characters() {
+        const QByteArray longText(300, 'K');
+        Rig r("[SETTINGS]\nFILTERTEXT1=" + longText + "\n");
+        r.load();
+        QCOMPARE(r.get<QLineEdit>("FilterText1")->text(), QString(264, QLatin1Char('K')));
+    }
+
+    void save_freshFile_holdsEveryKeyInOrder_andSecondSaveRewritesInPlace() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        r.get<QLineEdit>("Text5")->setText(QStringLiteral("N0CALL-R"));
+        r.get<QCheckBox>("QuarterHour")->setChecked(true);
+        w.move(40, 60);
+        QVERIFY(w.SaveData());
+        const QByteArray first = r.fileText();
+        const QList<QByteArray> lines = first.trimmed().split('\n');
+        QStringList keys;
+        for (const QByteArray& l : lines.mid(1)) {
+            keys << QString::fromUtf8(l.left(l.indexOf('=')));
+        }
+        QCOMPARE(QString::fromUtf8(lines.first().trimmed()), QStringLiteral("[SETTINGS]"));
+        QCOMPARE(keys, QStringList({"LEFT", "TOP", "CHECK1", "CHECK2", "CHECK3", "FILTERTEXT1", "FILTERTEXT2",
+                                    "FILTERTEXT3", "FILTERTEXT4", "FILTERTEXT5", "FILTERTEXT6", "FILTERTEXT7",
+                                    "FILTERTEXT8", "TEXT4", "TEXT5", "TEXT6", "TEXT7", "TEXT8", "TXTIMEHOUR",
+                                    "TXQUARTERHOUR", "TXHALFHOUR", "CONDISC", "CALLSIGN"}));
+        QVERIFY(first.contains("LEFT=600"));
+        QVERIFY(first.contains("TOP=900"));
+        QVERIFY(first.contains("TEXT5=N0CALL-R"));
+        QVERIFY(first.contains("TXQUARTERHOUR=1"));
+
+        r.get<QLineEdit>("Text5")->setText(QStringLiteral("W1AW"));
+        QVERIFY(w.SaveData());
+        const QByteArray second = r.fileText();
+        QCOMPARE(second.count('\n'), first.count('\n'));
+        QVERIFY(second.contains("TEXT5=W1AW"));
+        QVERIFY(!second.contains("N0CALL-R"));
+    }
+
+    void save_textWithLineBreak_cannotAddKeys() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        r.get<QLineEdit>("FilterText1")->setText(QStringLiteral("a\nCHECK1=0"));
+        QVERIFY(w.SaveData());
+        Rig again;
+        again.store = std::make_unique<SettingsStore>(r.store->filePath());
+        again.load();
+        QCOMPARE(check(again, "Check1"), 1);
+        QCOMPARE(again.get<QLineEdit>("FilterText1")->text(), QStringLiteral("a CHECK1=0"));
+    }
+
+    void saveButton_savesBothFilesAndGoesOn() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
+        r.get<QPushButton>("SaveIt")->click();
+        QVERIFY(QFile::exists(r.store->filePath()));
+        QCOMPARE(r.internet.saves, 1);
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(w.timer1().isActive());
+    }
+
+    void exitButton_savesBothFilesAndEnds() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
+        r.get<QPushButton>("Exit")->click();
+        QVERIFY(QFile::exists(r.store->filePath()));
+        QCOMPARE(r.internet.saves, 1);
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!w.timer1().isActive());
+    }
+
+    void exitButton_whenSaveFails_staysOpenAndLosesNothing() {
+        Rig r;
+        r.store = std::make_unique<SettingsStore>(r.dir.filePath(QStringLiteral("missing/dir/x/parlevox.ini")));
+        QFile blocker(r.dir.filePath(QStringLiteral("missing")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the directory should be
+        blocker.close();
+        TextMessageTTS& w = r.load();
+        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
+        r.get<QPushButton>("Exit")->click();
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(w.timer1().isActive());
+    }
+
+    void closeBox_endsWithoutSaving() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        w.show();
+        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
+        r.get<QLineEdit>("Text4")->setText(QStringLiteral("LOST"));
+        w.close();
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!QFile::exists(r.store->filePath()));
+        QCOMPARE(r.internet.saves, 0);
+    }
+
+    void stationClosing_savesBothFilesOnceAndEnds() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
+        r.get<QLineEdit>("Text6")->setText(QStringLiteral("KEPT"));
+        Q_EMIT r.echoLink.Closing();
+        Q_EMIT r.echoLink.Closing();
+        w.EchoLink_Closing(); // the internet window's own Closing arrives too
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(r.internet.saves, 1);
+        QVERIFY(r.fileText().contains("TEXT6=KEPT"));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,236 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// End-to-end helpers: a private session bus and the real echolink-sim on it. Every child process dies
+// with the test (even when the test crashes), and the destructors stop whatever is still running.
+//
+//   e2e::PrivateBus bus;            QVERIFY2(bus.start(&error), qPrintable(error));
+//   e2e::StationProcess sim(bus);   QVERIFY2(sim.start({"--callsign", "QA1TST"}, &error), qPrintable(error));
+//   sim.send("chat QA1BRK>hello");  QVERIFY(sim.waitForLine("< ChatTextReceived QA1BRK>hello"));
+//   QDBusConnection connection = bus.connect();   // in-process connection to the private bus
+
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTest>
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/types.h>
+
+#ifndef ECHOLINK_SIM_PATH
+#error "ECHOLINK_SIM_PATH must name the echolink-sim binary"
+#endif
+#ifndef DBUS_DAEMON_PATH
+#define DBUS_DAEMON_PATH "dbus-daemon"
+#endif
+
+namespace e2e {
+
+inline QString simPath() {
+    return QStringLiteral(ECHOLINK_SIM_PATH);
+}
+
+// The child gets SIGKILL when the test process dies, so a crashed test leaves nothing behind.
+inline void dieWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+inline void stopProcess(QProcess& process) {
+    if (process.state() == QProcess::NotRunning) {
+        return;
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGCONT); // a stopped child cannot take SIGTERM
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+// A dbus-daemon of our own, so tests neither need nor disturb the user's session bus.
+class PrivateBus {
+public:
+    PrivateBus() = default;
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+    ~PrivateBus() { stop(); }
+
+    bool start(QString* error, int timeoutMs = 10000) {
+        dieWithParent(daemon_);
+        daemon_.setProgram(QStringLiteral(DBUS_DAEMON_PATH));
+        daemon_.setArguments({QStringLiteral("--session"), QStringLiteral("--print-address=1"),
+                              QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
+        daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+        daemon_.start();
+        if (!daemon_.waitForStarted(timeoutMs)) {
+            *error = QStringLiteral("cannot start %1: %2").arg(daemon_.program(), daemon_.errorString());
+            return false;
+        }
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!daemon_.canReadLine() && !deadline.hasExpired() && daemon_.state() == QProcess::Running) {
+            daemon_.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        if (address_.isEmpty()) {
+            *error = QStringLiteral("dbus-daemon gave no address: %1")
+                         .arg(QString::fromUtf8(daemon_.readAllStandardError()));
+            stop();
+            return false;
+        }
+        return true;
+    }
+
+    void stop() {
+        for (const QString& name : std::as_const(connectionNames_)) {
+            QDBusConnection::disconnectFromBus(name);
+        }
+        connectionNames_.clear();
+        stopProcess(daemon_);
+        address_.clear();
+    }
+
+    QString address() const { return address_; }
+
+    // The environment for children: this process's, with the private bus as the session bus.
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+        return env;
+    }
+
+    // A new in-process connection to this bus; closed by stop().
+    QDBusConnection connect() {
+        const QString name = QStringLiteral("e2e-%1-%2").arg(daemon_.processId()).arg(connectionNames_.size());
+        connectionNames_ << name;
+        return QDBusConnection::connectToBus(address_, name);
+    }
+
+private:
+    QProcess daemon_;
+    QString address_;
+    QStringList connectionNames_;
+};
+
+// The real echolink-sim, driven through its stdin and followed through its stdout.
+class StationProcess {
+public:
+    explicit StationProcess(const PrivateBus& bus) : environment_(bus.environment()) {
+        dieWithParent(process_);
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { collect(); });
+        QObject::connect(&process_, &QProcess::readyReadStandardError,
+                         [this] { stderr_ += QString::fromUtf8(process_.readAllStandardError()); });
+    }
+    StationProcess(const StationProcess&) = delete;
+    StationProcess& operator=(const StationProcess&) = delete;
+    ~StationProcess() { stop(); }
+
+    void setEnvironment(const QProcessEnvironment& environment) { environment_ = environment; }
+
+    // Starts the sim and, with waitReady, waits until it owns the service name.
+    bool start(const QStringList& arguments, QString* error, bool waitReady = true, int timeoutMs = 10000) {
+        process_.setProcessEnvironment(environment_);
+        process_.start(simPath(), arguments);
+        if (!process_.waitForStarted(timeoutMs)) {
+            *error = QStringLiteral("cannot start %1: %2").arg(simPath(), process_.errorString());
+            return false;
+        }
+        if (waitReady && !waitForLineStartingWith(QStringLiteral("# echolink-sim ready"), timeoutMs)) {
+            *error = QStringLiteral("echolink-sim did not become ready. Output: %1 Errors: %2")
+                         .arg(lines_.join(QLatin1Char('\n')), stderr_);
+            return false;
+        }
+        return true;
+    }
+
+    // Writes one command line to the sim's stdin.
+    void send(const QString& command) {
+        process_.write(command.toUtf8() + '\n');
+        process_.waitForBytesWritten(1000);
+    }
+    void closeInput() { process_.closeWriteChannel(); }
+
+    // Waits, running the event loop, for the next line after the cursor that equals line; moves the
+    // cursor past it.
+    bool waitForLine(const QString& line, int timeoutMs = 5000) {
+        return waitFor([&](const QString& l) { return l == line; }, timeoutMs) >= 0;
+    }
+    bool waitForLineStartingWith(const QString& prefix, int timeoutMs = 5000, QString* found = nullptr) {
+        const qsizetype index = waitFor([&](const QString& l) { return l.startsWith(prefix); }, timeoutMs);
+        if (index >= 0 && found != nullptr) {
+            *found = lines_.at(index);
+        }
+        return index >= 0;
+    }
+    // Sends "echo MARK" and waits until the sim printed it: every command sent before has been run.
+    bool sync(int timeoutMs = 5000) {
+        const QString mark = QStringLiteral("sync-%1").arg(++syncCount_);
+        send(QStringLiteral("echo ") + mark);
+        return waitForLine(QStringLiteral("# ") + mark, timeoutMs);
+    }
+
+    bool waitForExit(int timeoutMs = 5000) {
+        if (process_.state() == QProcess::NotRunning) {
+            return true;
+        }
+        const bool done = QTest::qWaitFor([&] { return process_.state() == QProcess::NotRunning; }, timeoutMs);
+        collect();
+        return done;
+    }
+    int exitCode() const { return process_.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
+    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+
+    void sendSignal(int signal) { ::kill(static_cast<pid_t>(process_.processId()), signal); }
+    void stop() { stopProcess(process_); }
+
+    // Every complete line the sim has printed so far, and what it wrote to stderr.
+    const QStringList& lines() const { return lines_; }
+    QString errors() const { return stderr_; }
+    // Lines after the cursor, i.e. not yet matched by a wait.
+    QStringList unreadLines() const { return lines_.mid(cursor_); }
+
+private:
+    template <typename Match> qsizetype waitFor(Match match, int timeoutMs) {
+        qsizetype found = -1;
+        auto scan = [&] {
+            for (qsizetype i = cursor_; i < lines_.size(); ++i) {
+                if (match(lines_.at(i))) {
+                    found = i;
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (!scan()) {
+            // Stop early when the sim has ended; its last lines are collected below.
+            (void)QTest::qWaitFor([&] { return scan() || process_.state() == QProcess::NotRunning; }, timeoutMs);
+            collect();
+            scan();
+        }
+        if (found >= 0) {
+            cursor_ = found + 1;
+        }
+        return found;
+    }
+
+    void collect() {
+        partial_ += process_.readAllStandardOutput();
+        qsizetype newline;
+        while ((newline = partial_.indexOf('\n')) >= 0) {
+            lines_ << QString::fromUtf8(partial_.left(newline));
+            partial_.remove(0, newline + 1);
+        }
+    }
+
+    QProcess process_;
+    QProcessEnvironment environment_;
+    QByteArray partial_;
+    QStringList lines_;
+    qsizetype cursor_ = 0;
+    QString stderr_;
+    int syncCount_ = 0;
+};
+
+} // namespace e2e

@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ConnectionAnnouncements.h"
+#include "Controls.h"
+#include "FakeClock.h"
+#include "FakeInternetOptions.h"
+#include "FakeVoice.h"
+#include "MainLayout.h"
+#include "Voice.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <memory>
+
+namespace {
+
+const QString root = QStringLiteral("https://lookup.example/db/");
+
+// The main window's controls with the announcer on them, "Stations When Con/Disc" ticked.
+struct Station {
+    QWidget window;
+    FakeVoice voice;
+    Speaker speaker{voice};
+    FakeClock clock;
+    FakeInternetOptions internet;
+    std::unique_ptr<ConnectionAnnouncements> announcer;
+    ConnectionAnnouncements::Widgets w;
+
+    Station() {
+        buildMainLayout(&window);
+        w = ConnectionAnnouncements::Widgets::find(&window);
+        controls::setCheckValue(w.announce, 1);
+        announcer = std::make_unique<ConnectionAnnouncements>(w, internet, speaker, clock, root);
+    }
+    QString label() const { return w.lastConnectedNode->text(); }
+    QString history() const { return w.callHistory->toPlainText(); }
+};
+
+} // namespace
+
+class ConnectionAnnouncementsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+
+    void connect_speaksAndLooksUpByKind_data() {
+        QTest::addColumn<QString>("callsign");
+        QTest::addColumn<QString>("spoken");
+        QTest::addColumn<QString>("lookedUp"); // the address after the root; empty: no look-up
+        const auto row = [](const char* name, const char* callsign, const char* spoken, const char* lookedUp) {
+            QTest::newRow(name) << QString::fromUtf8(callsign) << QString::fromUtf8(spoken)
+                                << QString::fromUtf8(lookedUp);
+        };
+        row("plain station", "N0CALL", "N 0 C A L L  , Connected", "N0CALL");
+        row("link by the part up to the dash", "N0CALL-L", "N 0 C A L L -  : Link Connected.", "N0CALL-");
+        row("repeater by the part up to the dash", "K1AB-R", "K 1 A B -  : Repeater Connected.", "K1AB-");
+        row("conference", "*EU*", "The   E U     conference connected.", "");
+        row("lower-case Ireland is an ordinary conference", "*ireland*",
+            "The   i r e l a n d     conference connected.", "");
+        row("Ireland", "*IRELAND*", "The Ireland  conference connected.", "");
+        row("test server", "*ECHOTEST*", "The EchoLink Test  Server Connected.", "");
+        row("only spaces", "  ", "     , Connected", "%20%20");
+    }
+    void connect_speaksAndLooksUpByKind() {
+        QFETCH(QString, callsign);
+        QFETCH(QString, spoken);
+        QFETCH(QString, lookedUp);
+        Station s;
+        s.announcer->Echolink_connected(callsign, QStringLiteral("Jo"), QStringLiteral("10.0.0.1"));
+        QCOMPARE(s.voice.spoken, QStringList{spoken});
+        QCOMPARE(s.speaker.TextToSpeak, spoken);
+        const QStringList addresses = lookedUp.isEmpty() ? QStringList{} : QStringList{root + lookedUp};
+        QCOMPARE(s.internet.addresses, addresses);
+    }
+
+    void disconnect_speaksByKindAndChangesNoDisplay_data() {
+        QTest::addColumn<QString>("callsign");
+        QTest::addColumn<QString>("spoken");
+        const auto row = [](const char* name, const char* callsign, const char* spoken) {
+            QTest::newRow(name) << QString::fromUtf8(callsign) << QString::fromUtf8(spoken);
+        };
+        row("plain station", "N0CALL", "N 0 C A L L  , Disconnected");
+        row("link", "N0CALL-L", "N 0 C A L L -  : Link Disconnected.");
+        row("repeater", "K1AB-R", "K 1 A B -  : Repeater Disconnected.");
+        row("conference", "*EU*", "The   E U     conference disconnected.");
+        row("England", "*ENGLAND*", "The England  conference disconnected.");
+        row("test server", "*ECHOTEST*", "The EchoLink Test  Server disconnected.");
+        row("empty callsign", "", " , Disconnected");
+    }
+    void disconnect_speaksByKindAndChangesNoDisplay() {
+        QFETCH(QString, callsign);
+        QFETCH(QString, spoken);
+        Station s;
+        s.announcer->Echolink_connected(QStringLiteral("W1AW"), QStringLiteral("Hiram"), {});
+        s.voice.spoken.clear();
+        s.internet.addresses.clear();
+        const QString history = s.history();
+
+        s.announcer->Echolink_Disconnected(callsign);
+        QCOMPARE(s.voice.spoken, QStringList{spoken});
+        QCOMPARE(s.label(), QStringLiteral("W1AW Hiram"));
+        QCOMPARE(s.internet.lastConnectedNode, QStringLiteral("W1AW Hiram"));
+        QCOMPARE(s.history(), history);
+        QVERIFY(s.internet.addresses.isEmpty());
+    }
+
+    void connect_setsBothLabelsAndAppendsHistoryLine() {
+        Station s;
+        QCOMPARE(s.label(), QStringLiteral("None"));
+        s.clock.set(21, 5);
+        s.announcer->Echolink_connected(QStringLiteral("N0CALL-L"), QStringLiteral("Jo Smith"), {});
+        s.clock.set(0, 7);
+        s.announcer->Echolink_connected(QStringLiteral("*IRELAND*"), QStringLiteral("Dublin"), {});
+        QCOMPARE(s.label(), QStringLiteral("*IRELAND* Dublin"));
+        QCOMPARE(s.internet.lastConnectedNode, QStringLiteral("*IRELAND* Dublin"));
+        QCOMPARE(s.w.lastConnectedNode->accessibleName(), QStringLiteral("Last connected node: *IRELAND* Dublin"));
+        QCOMPARE(s.history(), QStringLiteral("9 05 PM - N0CALL-L\n12 07 AM - *IRELAND*\n"));
+    }
+
+    void conDiscUnticked_displaysChangeButNothingSpokenOrLookedUp() {
+        Station s;
+        controls::setCheckValue(s.w.announce, 0);
+        s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
+        s.announcer->Echolink_Disconnected(QStringLiteral("N0CALL"));
+        QCOMPARE(s.label(), QStringLiteral("N0CALL Jo"));
+        QCOMPARE(s.internet.lastConnectedNode, QStringLiteral("N0CALL Jo"));
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0CALL\n"));
+        QVERIFY(s.voice.spoken.isEmpty());
+        QVERIFY(s.internet.addresses.isEmpty());
+    }
+
+    void conDiscGreyed_countsAsUnticked() {
+        Station s;
+        controls::setCheckValue(s.w.announce, 2);
+        s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
+        QVERIFY(s.voice.spoken.isEmpty());
+        QVERIFY(s.internet.addresses.isEmpty());
+    }
+
+    void showQrzInfoUnticked_speaksWithoutLookUp() {
+        Station s;
+        s.internet.qrzInfo = false;
+        s.announcer->Echolink_connected(QStringLiteral("N0CALL-R"), QStringLiteral("Hill"), {});
+        QCOMPARE(s.voice.spoken, QStringList{QStringLiteral("N 0 C A L L -  : Repeater Connected.")});
+        QVERIFY(s.internet.addresses.isEmpty());
+    }
+
+    void notAnnouncedCallsign_displayedButSilent() {
+        Station s;
+        for (const char* call : {"N0CALL-1", "n0call-l", "N0-CALL", "-"}) {
+            s.announcer->Echolink_connected(QString::fromLatin1(call), QStringLiteral("X"), {});
+            s.announcer->Echolink_Disconnected(QString::fromLatin1(call));
+            QCOMPARE(s.label(), QString::fromLatin1(call) + QStringLiteral(" X"));
+        }
+        QCOMPARE(s.history().count(QLatin1Char('\n')), 4);
+        QVERIFY(s.voice.spoken.isEmpty());
+        QVERIFY(s.internet.addresses.isEmpty());
+    }
+
+    void emptyCallsign_isPlainStationLookedUpAtRoot() {
+        Station s;
+        s.announcer->Echolink_connected(QString(), QString(), {});
+        QCOMPARE(s.voice.spoken, QStringList{QStringLiteral(" , Connected")});
+        QCOMPARE(s.internet.addresses, QStringList{root});
+        QCOMPARE(s.label(), QStringLiteral(" "));
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - \n"));
+    }
+
+    void tempCall_keptBetweenEventsAndUntouchedByFixedConferences() {
+        Station s;
+        s.announcer->Echolink_connected(QStringLiteral("N0CALL-L"), QString(), {});
+        QCOMPARE(s.announcer->TempCall, QStringLiteral("N 0 C A L L - "));
+        s.announcer->Echolink_Disconnected(QStringLiteral("*ECHOTEST*"));
+        QCOMPARE(s.announcer->TempCall, QStringLiteral("N 0 C A L L - "));
+        s.announcer->TempCall = QStringLiteral("AB");
+        s.announcer->SplitCall();
+        QCOMPARE(s.announcer->TempCall, QStringLiteral("A B "));
+    }
+
+    void strangersText_shownLiterallyAndLookedUpSafely() {
+        Station s;
+        const QString markup = QStringLiteral("<img src=x>");
+        s.announcer->Echolink_connected(markup, QStringLiteral("<b>Jo</b>"), {});
+        QCOMPARE(s.label(), QStringLiteral("<img src=x> <b>Jo</b>"));
+        QCOMPARE(s.w.lastConnectedNode->textFormat(), Qt::PlainText);
+        QCOMPARE(s.internet.addresses, QStringList{root + QStringLiteral("%3Cimg%20src%3Dx%3E")});
+
+        const QString forged = QStringLiteral("N0\r\n9 00 AM - W1AW");
+        s.announcer->Echolink_connected(forged, QStringLiteral("a\tb"), {});
+        QCOMPARE(s.label(), QStringLiteral("N0\uFFFD\uFFFD9 00 AM - W1AW a\uFFFDb"));
+        QCOMPARE(s.w.callHistory->document()->blockCount(), 3); // two lines and the empty one after them
+
+        const QString longCall = QString(5000, QLatin1Char('W'));
+        s.announcer->Echolink_connected(longCall, QString(), {});
+        QCOMPARE(s.voice.spoken.last(), QStringLiteral("W ").repeated(5000) + QStringLiteral(" , Connected"));
+        QCOMPARE(s.internet.addresses.last(), root + longCall);
+    }
+
+    void newestHistoryLine_keptInView() {
+        Station s;
+        s.window.show();
+        for (int i = 0; i < 200; ++i) {
+            s.announcer->Echolink_connected(QStringLiteral("N%1").arg(i), QString(), {});
+        }
+        QPlainTextEdit* history = s.w.callHistory;
+        const auto lineRect = [history](int line) {
+            return history->cursorRect(QTextCursor(history->document()->findBlockByNumber(line)));
+        };
+        const int newest = history->document()->blockCount() - 2; // the last line is the empty one after it
+        QCOMPARE(history->document()->findBlockByNumber(newest).text(), QStringLiteral("9 05 AM - N199"));
+        QVERIFY(history->viewport()->rect().contains(lineRect(newest)));
+        QVERIFY(!history->viewport()->rect().intersects(lineRect(0)));
+    }
+
+    void clearHistory_emptiesOnlyTheHistory() {
+        Station s;
+        s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
+        s.w.clearHistory->click();
+        QCOMPARE(s.history(), QString());
+        QCOMPARE(s.label(), QStringLiteral("N0CALL Jo"));
+        s.announcer->Echolink_connected(QStringLiteral("W1AW"), QString(), {});
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - W1AW\n"));
+    }
+
+    void voiceFailure_writtenToStandardError() {
+        Station s;
+        s.voice.failing = true;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("announcement.*N 0  , Connected")));
+        s.announcer->Echolink_connected(QStringLiteral("N0"), QString(), {});
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0\n"));
+    }
+};
+
+QTEST_MAIN(ConnectionAnnouncementsTest)
+#include "tst_connectionannouncements.moc"

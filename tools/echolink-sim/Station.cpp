@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Station.h"
+
+#include "EchoLinkBus.h"
+
+#include <QTimer>
+
+namespace {
+
+QString quoted(const QString& text) {
+    return QLatin1Char('"') + escapeText(text) + QLatin1Char('"');
+}
+
+} // namespace
+
+Station::Station(QString ownCallsign, LineSink log, QObject* parent)
+    : QObject(parent), ownCallsign_(std::move(ownCallsign)), log_(std::move(log)) {}
+
+qsizetype Station::indexOf(const QString& callsign) const {
+    const QString call = callsign.toUpper();
+    for (qsizetype i = 0; i < peers_.size(); ++i) {
+        if (peers_.at(i).callsign == call) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+bool Station::isConnected(const QString& callsign) const {
+    return indexOf(callsign) >= 0;
+}
+
+void Station::noteRequest() {
+    if (++requestCount_ == 1) {
+        emit requestNoted();
+    }
+}
+
+void Station::addKnown(const QList<Peer>& peers) {
+    for (const Peer& p : peers) {
+        known_.insert(p.callsign, p);
+    }
+}
+
+Peer Station::peerFor(const QString& callsign, const QString& name) const {
+    Peer peer = known_.value(callsign, Peer{callsign, inventName(callsign), inventAddress(callsign)});
+    if (!name.isEmpty()) {
+        peer.name = name;
+    }
+    return peer;
+}
+
+StationReply Station::connectTo(const QString& callsign, int /*flag*/) {
+    const QString call = callsign.trimmed().toUpper();
+    if (call.isEmpty() || call.contains(QLatin1Char(' '))) {
+        return StationReply::failure(EchoLinkBus::ErrorInvalidArgument,
+                                     QStringLiteral("\"%1\" is not a callsign.").arg(escapeText(callsign)));
+    }
+    if (refused_.contains(call)) {
+        return StationReply::failure(EchoLinkBus::ErrorRefused, QStringLiteral("%1 refused the connection.").arg(call));
+    }
+    if (isConnected(call) || pending_.contains(call)) {
+        return StationReply::success();
+    }
+    // Like a real station: the request is accepted now, the other side answers a moment later.
+    const quint64 ticket = nextTicket_++;
+    pending_.insert(call, ticket);
+    QTimer::singleShot(connectDelayMs_, this, [this, call, ticket] {
+        if (pending_.value(call) != ticket) {
+            return; // cancelled by a Disconnect in the meantime
+        }
+        pending_.remove(call);
+        if (!isConnected(call)) {
+            stationConnects(peerFor(call, {}));
+        }
+    });
+    return StationReply::success();
+}
+
+StationReply Station::disconnect(const QString& callsign) {
+    const QString call = callsign.trimmed().toUpper();
+    if (pending_.remove(call) > 0) {
+        return StationReply::success();
+    }
+    const qsizetype index = indexOf(call);
+    if (index < 0) {
+        return StationReply::failure(EchoLinkBus::ErrorNotConnected,
+                                     QStringLiteral("%1 is not connected.").arg(escapeText(call)));
+    }
+    stationDrops(index);
+    return StationReply::success();
+}
+
+StationReply Station::disconnectAll() {
+    pending_.clear();
+    while (!peers_.isEmpty()) {
+        stationDrops(0);
+    }
+    return StationReply::success();
+}
+
+StationReply Station::setTransmit(bool on) {
+    transmitting_ = on;
+    return StationReply::success();
+}
+
+StationReply Station::sendChatText(const QString&) {
+    // The text itself is in the request line; nobody else listens here.
+    return StationReply::success();
+}
+
+void Station::stationConnects(const Peer& peer) {
+    peers_.append(peer);
+    known_.insert(peer.callsign, peer);
+    log(QStringLiteral("< Connected %1 %2 %3").arg(escapeText(peer.callsign), quoted(peer.name), peer.address));
+    emit Connected(peer.callsign, peer.name, peer.address);
+}
+
+void Station::stationDrops(qsizetype index) {
+    const QString call = peers_.takeAt(index).callsign;
+    log(QStringLiteral("< Disconnected %1").arg(escapeText(call)));
+    emit Disconnected(call);
+}
+
+void Station::close() {
+    log(QStringLiteral("< Closing"));
+    emit Closing();
+}
+
+bool Station::apply(const SimCommand& command) {
+    switch (command.kind) {
+    case SimCommand::Kind::Chat:
+        log(QStringLiteral("< ChatTextReceived %1").arg(escapeText(command.text)));
+        emit ChatTextReceived(command.text);
+        return true;
+    case SimCommand::Kind::Connect:
+        pending_.remove(command.callsign);
+        if (isConnected(command.callsign)) {
+            log(QStringLiteral("# %1 is connected already").arg(command.callsign));
+        } else {
+            stationConnects(peerFor(command.callsign, command.text));
+        }
+        return true;
+    case SimCommand::Kind::Drop: {
+        pending_.remove(command.callsign);
+        const qsizetype index = indexOf(command.callsign);
+        if (index < 0) {
+            log(QStringLiteral("# %1 is not connected").arg(command.callsign));
+        } else {
+            stationDrops(index);
+        }
+        return true;
+    }
+    case SimCommand::Kind::DropAll:
+        disconnectAll();
+        return true;
+    case SimCommand::Kind::Key:
+    case SimCommand::Kind::Unkey:
+        transmitting_ = command.kind == SimCommand::Kind::Key;
+        log(transmitting_ ? QStringLiteral("# transmitter keyed") : QStringLiteral("# transmitter unkeyed"));
+        return true;
+    case SimCommand::Kind::Refuse:
+        refused_.insert(command.callsign);
+        log(QStringLiteral("# refusing %1").arg(command.callsign));
+        return true;
+    case SimCommand::Kind::Accept:
+        refused_.remove(command.callsign);
+        log(QStringLiteral("# accepting %1").arg(command.callsign));
+        return true;
+    case SimCommand::Kind::None:
+    case SimCommand::Kind::Pause:
+    case SimCommand::Kind::WaitClient:
+    case SimCommand::Kind::Echo:
+    case SimCommand::Kind::Close:
+    case SimCommand::Kind::Quit:
+        break;
+    }
+    return false;
+}

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "Directory.h"
+#include "SimCommand.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <functional>
+
+// Writes one line of the station's log (stdout in the program).
+using LineSink = std::function<void(const QString&)>;
+
+// Answer to a client's request: ok, or a D-Bus error name and a message for the user.
+struct StationReply {
+    bool ok = true;
+    QString errorName;
+    QString message;
+
+    static StationReply success() { return {}; }
+    static StationReply failure(const char* name, QString text) {
+        return {false, QString::fromLatin1(name), std::move(text)};
+    }
+};
+
+// The stand-in station's state and behaviour: who is connected, whether the transmitter is keyed, which
+// callsigns it refuses. Requests come from clients, commands from the other stations' side (the script,
+// stdin, the demo); every event goes out as a signal and is logged as "< ...".
+class Station : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int DefaultConnectDelayMs = 200;
+
+    Station(QString ownCallsign, LineSink log, QObject* parent = nullptr);
+
+    // Client requests.
+    StationReply connectTo(const QString& callsign, int flag);
+    StationReply disconnect(const QString& callsign);
+    StationReply disconnectAll();
+    StationReply setTransmit(bool on);
+    bool isTransmitting() const { return transmitting_; }
+    int connectedCount() const { return static_cast<int>(peers_.size()); }
+    bool isConnected(const QString& callsign) const;
+    QString ownCallsign() const { return ownCallsign_; }
+    StationReply sendChatText(const QString& text);
+
+    // Counts client requests; the first one lets "wait-client" go on.
+    void noteRequest();
+    int requestCount() const { return requestCount_; }
+
+    // Carries out a station command (chat, connect, drop, drop-all, key, unkey, refuse, accept).
+    // Returns false for commands that are not about the station (pause, echo, close ...).
+    bool apply(const SimCommand& command);
+    // Sends Closing.
+    void close();
+
+    // Names and addresses reported for these callsigns when they connect without a name given.
+    void addKnown(const QList<Peer>& peers);
+    const QList<Peer>& peers() const { return peers_; }
+    void setConnectDelayMs(int ms) { connectDelayMs_ = ms; }
+
+Q_SIGNALS:
+    void Closing();
+    void ChatTextReceived(const QString& sText);
+    void Connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
+    void Disconnected(const QString& sCall);
+    void requestNoted();
+
+private:
+    qsizetype indexOf(const QString& callsign) const;
+    Peer peerFor(const QString& callsign, const QString& name) const;
+    void stationConnects(const Peer& peer);
+    void stationDrops(qsizetype index);
+    void log(const QString& line) const { log_(line); }
+
+    QString ownCallsign_;
+    LineSink log_;
+    QList<Peer> peers_; // in the order they connected
+    QHash<QString, Peer> known_;
+    QSet<QString> refused_;
+    QHash<QString, quint64> pending_; // callsign -> ticket of the Connect on its way
+    quint64 nextTicket_ = 1;
+    bool transmitting_ = false;
+    int requestCount_ = 0;
+    int connectDelayMs_ = DefaultConnectDelayMs;
+};
