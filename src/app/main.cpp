@@ -55,8 +55,7 @@ int main(int argc, char* argv[]) {
     SettingsStore mainSettings(configpaths::mainSettingsFile());
     SettingsStore internetSettings(configpaths::internetSettingsFile());
     InternetWindowHost internet(
-        internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); },
-        [] { return std::make_unique<WebEngineBrowser>(); });
+        internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); }, webEngineBrowserFactory());
 
     TextMessageTTS window({*echoLink, *voice, clock, mainSettings, internet});
     QObject::connect(&window, &TextMessageTTS::endRequested, &app, [](int status) { QCoreApplication::exit(status); });

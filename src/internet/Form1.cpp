@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "Form1Layout.h"
 #include "InternetRules.h"
+#include "QrzAddress.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,8 +23,8 @@ constexpr double TwipsPerPixel = 15.0;
 
 } // namespace
 
-Form1::Form1(const QString& settingsPath, std::unique_ptr<EchoLinkClient> echoLink, const BrowserFactory& browsers)
-    : settings_(settingsPath), echoLink_(std::move(echoLink)) {
+Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, const BrowserFactory& browsers)
+    : settings_(settings), echoLink_(std::move(echoLink)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Internet"));
     internet::buildForm1Layout(this);
@@ -110,7 +111,7 @@ bool Form1::SaveData2() {
 }
 
 void Form1::Command1_Click() {
-    navigate(internet::qrzLookupAddress(internet::qrzRoot(), text1_->text()));
+    navigate(qrzLookupAddress(internet::qrzRoot(), text1_->text()));
 }
 
 void Form1::Command2_Click() {

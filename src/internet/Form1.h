@@ -24,7 +24,8 @@ public:
 
     // echoLink may be null when no station object could be made: the caption then has no callsign and
     // no Closing is heard.
-    Form1(const QString& settingsPath, std::unique_ptr<EchoLinkClient> echoLink, const BrowserFactory& browsers);
+    // settings: the window's own settings file; it must outlive the window.
+    Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, const BrowserFactory& browsers);
     ~Form1() override;
 
     void setLastConnectedNode(const QString& text);
@@ -57,7 +58,7 @@ private:
     void Form_Load();
     QPoint pixelsFor(QPointF twips) const;
 
-    SettingsStore settings_;
+    SettingsStore& settings_;
     std::unique_ptr<EchoLinkClient> echoLink_;
     std::unique_ptr<Browser> browser_;
     QLineEdit* text1_ = nullptr;

@@ -3,7 +3,6 @@
 
 #include "BuildConfig.h"
 
-#include <QUrl>
 #include <cmath>
 
 namespace internet {
@@ -13,18 +12,6 @@ QString windowCaption(const QString& ownCallsign) {
         .arg(QString::fromUtf8(buildconfig::ProductName), ownCallsign)
         .arg(buildconfig::VersionMajor)
         .arg(buildconfig::VersionMinor);
-}
-
-QString qrzLookupAddress(const QString& root, const QString& callsign) {
-    QString base = root;
-    if (!base.endsWith(QLatin1Char('/'))) {
-        base += QLatin1Char('/');
-    }
-    // "." and ".." stay path steps even when percent-encoded, so they look up nothing.
-    if (callsign.isEmpty() || callsign == QLatin1String(".") || callsign == QLatin1String("..")) {
-        return base;
-    }
-    return base + QString::fromLatin1(QUrl::toPercentEncoding(callsign));
 }
 
 QString sitePage(const QString& site, const QString& path) {

@@ -15,11 +15,6 @@ namespace internet {
 // "Parlevox    <callsign>   v1.2   Internet Option".
 QString windowCaption(const QString& ownCallsign);
 
-// The look-up page of a callsign: the root (given a trailing "/" when it lacks one) followed by the
-// callsign as one percent-encoded path segment, so that no text can lead to another site or path.
-// Callsigns of letters, digits and "-" come out unchanged; an empty callsign gives the root itself.
-QString qrzLookupAddress(const QString& root, const QString& callsign);
-
 // A page of a site: the site address and a path starting with "/", with exactly one "/" between them.
 QString sitePage(const QString& site, const QString& path);
 

@@ -6,10 +6,9 @@ static void initInternetResources() {
     Q_INIT_RESOURCE(internet);
 }
 
-InternetWindowHost::InternetWindowHost(QString settingsPath, Form1::BrowserFactory browsers, EchoLinkFactory echoLinks,
-                                       QObject* parent)
-    : QObject(parent), settingsPath_(std::move(settingsPath)), browsers_(std::move(browsers)),
-      echoLinks_(std::move(echoLinks)) {
+InternetWindowHost::InternetWindowHost(SettingsStore& settings, EchoLinkFactory echoLinks,
+                                       Form1::BrowserFactory browsers, QObject* parent)
+    : QObject(parent), settings_(settings), echoLinks_(std::move(echoLinks)), browsers_(std::move(browsers)) {
     initInternetResources();
 }
 
@@ -17,7 +16,7 @@ InternetWindowHost::~InternetWindowHost() = default;
 
 Form1* InternetWindowHost::window() {
     if (!form_) {
-        form_ = std::make_unique<Form1>(settingsPath_, echoLinks_ ? echoLinks_() : nullptr, browsers_);
+        form_ = std::make_unique<Form1>(settings_, echoLinks_ ? echoLinks_() : nullptr, browsers_);
         connect(form_.get(), &Form1::closedByUser, this, &InternetWindowHost::windowClosed);
         connect(form_.get(), &Form1::closingRequested, this, &InternetWindowHost::closingRequested);
     }

@@ -21,10 +21,10 @@ class InternetWindowHost : public QObject, public InternetOptions {
 public:
     using EchoLinkFactory = std::function<std::unique_ptr<EchoLinkClient>()>;
 
-    // settingsPath: the window's settings file ("parlevoxinet.ini" in the user's configuration folder).
-    // browsers makes the window's browser, echoLinks its own station object; both are asked again each
-    // time the window is created.
-    InternetWindowHost(QString settingsPath, Form1::BrowserFactory browsers, EchoLinkFactory echoLinks,
+    // settings: the window's settings file ("parlevoxinet.ini" in the user's configuration folder); it
+    // must outlive the host. echoLinks makes the window's own station object, browsers its browser (see
+    // webEngineBrowserFactory()); both are asked again each time the window is created.
+    InternetWindowHost(SettingsStore& settings, EchoLinkFactory echoLinks, Form1::BrowserFactory browsers,
                        QObject* parent = nullptr);
     ~InternetWindowHost() override;
 
@@ -45,8 +45,8 @@ Q_SIGNALS:
 private:
     void windowClosed();
 
-    QString settingsPath_;
-    Form1::BrowserFactory browsers_;
+    SettingsStore& settings_;
     EchoLinkFactory echoLinks_;
+    Form1::BrowserFactory browsers_;
     std::unique_ptr<Form1> form_;
 };

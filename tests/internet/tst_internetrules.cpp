@@ -2,7 +2,6 @@
 #include "InternetRules.h"
 
 #include <QTest>
-#include <QUrl>
 
 using namespace internet;
 
@@ -22,50 +21,6 @@ private slots:
         QFETCH(QString, callsign);
         QFETCH(QString, caption);
         QCOMPARE(windowCaption(callsign), caption);
-    }
-
-    void qrzAddress_ordinaryCallsigns_appendedUnchanged() {
-        const QString root = QStringLiteral("https://www.qrz.com/db/");
-        QCOMPARE(qrzLookupAddress(root, QStringLiteral("N0CALL")), QStringLiteral("https://www.qrz.com/db/N0CALL"));
-        QCOMPARE(qrzLookupAddress(root, QStringLiteral("N0CALL-L")), QStringLiteral("https://www.qrz.com/db/N0CALL-L"));
-        QCOMPARE(qrzLookupAddress(root, QStringLiteral("n0call-r")), QStringLiteral("https://www.qrz.com/db/n0call-r"));
-    }
-
-    void qrzAddress_emptyCallsign_givesRoot() {
-        QCOMPARE(qrzLookupAddress(QStringLiteral("https://www.qrz.com/db/"), QString()),
-                 QStringLiteral("https://www.qrz.com/db/"));
-    }
-
-    void qrzAddress_rootWithoutSlash_getsOne() {
-        QCOMPARE(qrzLookupAddress(QStringLiteral("https://lookup.example/db"), QStringLiteral("N0CALL")),
-                 QStringLiteral("https://lookup.example/db/N0CALL"));
-    }
-
-    void qrzAddress_hostileText_staysOneSegmentOnTheSite_data() {
-        QTest::addColumn<QString>("text");
-        for (const char* text : {"../../admin", "..", ".", "x?q=1", "a#top", "//evil.example/x", "@evil.example",
-                                 "http://evil.example/", "a\\..\\b", "%2e%2e", "N0CALL/P", "a b", "N0CALL\nX"}) {
-            QTest::newRow(text) << QString::fromLatin1(text);
-        }
-    }
-    void qrzAddress_hostileText_staysOneSegmentOnTheSite() {
-        QFETCH(QString, text);
-        const QUrl url(qrzLookupAddress(QStringLiteral("https://www.qrz.com/db/"), text));
-        QVERIFY(url.isValid());
-        QCOMPARE(url.host(), QStringLiteral("www.qrz.com"));
-        QVERIFY(!url.hasQuery());
-        QVERIFY(!url.hasFragment());
-        const QString path = url.adjusted(QUrl::NormalizePathSegments).path(QUrl::FullyEncoded);
-        QVERIFY2(path.startsWith(QLatin1String("/db/")), qPrintable(path));
-        QVERIFY2(!path.mid(4).contains(QLatin1Char('/')), qPrintable(path));
-        const QString segment = path.mid(4);
-        QVERIFY(segment != QLatin1String(".") && segment != QLatin1String(".."));
-        QVERIFY(segment.compare(QLatin1String("%2e%2e"), Qt::CaseInsensitive) != 0);
-    }
-
-    void qrzAddress_nonAsciiText_percentEncodedAsUtf8() {
-        QCOMPARE(qrzLookupAddress(QStringLiteral("https://www.qrz.com/db/"), QStringLiteral("\u00D6K1")),
-                 QStringLiteral("https://www.qrz.com/db/%C3%96K1"));
     }
 
     void sitePage_joinsWithOneSlash() {

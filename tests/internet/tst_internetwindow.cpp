@@ -30,12 +30,8 @@ struct Rig {
     bool noStation = false;
     QList<FakeBrowser*> browsers;
     QList<QPointer<FakeEchoLinkClient>> stations;
-    InternetWindowHost host{path,
-                            [this](QWidget*, const QRect&) -> std::unique_ptr<Browser> {
-                                auto b = std::make_unique<FakeBrowser>();
-                                browsers << b.get();
-                                return b;
-                            },
+    SettingsStore settings{path};
+    InternetWindowHost host{settings,
                             [this]() -> std::unique_ptr<EchoLinkClient> {
                                 if (noStation) {
                                     return nullptr;
@@ -47,6 +43,11 @@ struct Rig {
                                 }
                                 stations << c.get();
                                 return c;
+                            },
+                            [this](QWidget*, const QRect&) -> std::unique_ptr<Browser> {
+                                auto b = std::make_unique<FakeBrowser>();
+                                browsers << b.get();
+                                return b;
                             }};
 
     FakeBrowser* browser() const { return browsers.last(); }
@@ -105,7 +106,8 @@ private slots:
         QVERIFY(rig.host.SaveData2());
         QCOMPARE(rig.fileText(), QStringLiteral("[SETTINGS]\nLEFT=600\nTOP=900\nCHECK9=0\n"));
 
-        InternetWindowHost nextRun(rig.path, nullptr, nullptr);
+        SettingsStore sameFile(rig.path);
+        InternetWindowHost nextRun(sameFile, nullptr, nullptr);
         QCOMPARE(nextRun.window()->pos(), QPoint(40, 60));
         QVERIFY(!nextRun.showQrzInfo());
     }
@@ -148,7 +150,8 @@ private slots:
 
     void saveIntoUnwritablePlace_reportsFailureAndWindowGoesOn() {
         Rig rig;
-        InternetWindowHost host(rig.dir.filePath(QStringLiteral("missing/folder/parlevoxinet.ini")), nullptr, nullptr);
+        SettingsStore nowhere(rig.dir.filePath(QStringLiteral("missing/folder/parlevoxinet.ini")));
+        InternetWindowHost host(nowhere, nullptr, nullptr);
         QVERIFY(!host.SaveData2());
         QVERIFY(host.existingWindow() != nullptr);
     }

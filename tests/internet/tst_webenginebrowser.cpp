@@ -22,8 +22,8 @@ const QString ShippedPage = QStringLiteral("qrc:/internet/addons.html");
 
 struct Rig {
     QTemporaryDir dir;
-    InternetWindowHost host{dir.filePath(QStringLiteral("parlevoxinet.ini")), webEngineBrowserFactory(),
-                            [] { return std::make_unique<FakeEchoLinkClient>(); }};
+    SettingsStore settings{dir.filePath(QStringLiteral("parlevoxinet.ini"))};
+    InternetWindowHost host{settings, [] { return std::make_unique<FakeEchoLinkClient>(); }, webEngineBrowserFactory()};
 
     QWebEngineView* view() const {
         Form1* form = host.existingWindow();
