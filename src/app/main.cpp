@@ -60,8 +60,7 @@ int main(int argc, char* argv[]) {
     SettingsStore mainSettings(ConfigPaths::mainSettingsFile());
     SettingsStore internetSettings(ConfigPaths::internetSettingsFile());
     InternetWindowHost internet(
-        internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); },
-        [] { return std::make_unique<WebEngineBrowser>(); });
+        internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); }, webEngineBrowserFactory());
 
     TextMessageTTS window({*echoLink, *voice, clock, mainSettings, internet});
     QObject::connect(&window, &TextMessageTTS::endRequested, &app, [](int status) { QCoreApplication::exit(status); });

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "Browser.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+// A browser that starts its engine on the next turn of the event loop rather than at once. Starting a
+// web engine takes long enough to be seen, and the internet options window is created during the main
+// window's start-up: deferring lets the main window appear first. An address asked for before the
+// engine exists is kept (the latest one wins, as it would in a browser) and opened when it starts.
+class DeferredBrowser : public QObject, public Browser {
+    Q_OBJECT
+public:
+    using Factory = std::function<std::unique_ptr<Browser>()>;
+
+    explicit DeferredBrowser(Factory create, QObject* parent = nullptr);
+    ~DeferredBrowser() override;
+
+    void navigate(const QString& address) override;
+
+    // Starts the engine now if it has not started yet.
+    void start();
+    bool started() const { return real_ != nullptr; }
+
+private:
+    Factory create_;
+    std::unique_ptr<Browser> real_;
+    QString pending_;
+};

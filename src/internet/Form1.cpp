@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Form1.h"
+
+#include "Controls.h"
+#include "Form1Layout.h"
+#include "InternetRules.h"
+#include "QrzAddress.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <cmath>
+
+namespace {
+
+const QString Section = QStringLiteral("SETTINGS");
+constexpr double DefaultEdgeTwips = 300.0;
+constexpr double TwipsPerPixel = 15.0;
+
+} // namespace
+
+Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, const BrowserFactory& browsers)
+    : settings_(settings), echoLink_(std::move(echoLink)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Internet"));
+    internet::buildForm1Layout(this);
+    text1_ = findChild<QLineEdit*>(QStringLiteral("Text1"));
+    check9_ = findChild<QCheckBox*>(QStringLiteral("Check9"));
+    label2_ = findChild<QLabel*>(QStringLiteral("Label2"));
+    if (browsers) {
+        browser_ = browsers(findChild<QWidget*>(QStringLiteral("PicFrame")), internet::browserGeometry());
+    }
+
+    const std::pair<const char*, void (Form1::*)()> buttons[] = {
+        {"Command1", &Form1::Command1_Click},   {"Command2", &Form1::Command2_Click},
+        {"Command3", &Form1::Command3_Click},   {"Command9", &Form1::Command9_Click},
+        {"Command10", &Form1::Command10_Click}, {"Command11", &Form1::Command11_Click}};
+    for (const auto& [name, handler] : buttons) {
+        connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this, handler);
+    }
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load() {
+    const auto left = internet::parseTwips(settings_.read(Section, QStringLiteral("LEFT"), QStringLiteral("300")));
+    const auto top = internet::parseTwips(settings_.read(Section, QStringLiteral("TOP"), QStringLiteral("300")));
+    loadedTwips_ = QPointF(left.value_or(DefaultEdgeTwips), top.value_or(DefaultEdgeTwips));
+
+    // A position from another screen setup must not leave the window where nobody can reach it.
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens << screen->geometry();
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QPoint fallback = (primary != nullptr ? primary->availableGeometry().topLeft() : QPoint()) +
+                            pixelsFor(QPointF(DefaultEdgeTwips, DefaultEdgeTwips));
+    const QPoint wanted = pixelsFor(loadedTwips_);
+    loadedPixels_ =
+        screens.isEmpty() ? wanted : internet::keepOnScreen(wanted, frameGeometry().size(), screens, fallback);
+    if (loadedPixels_ != wanted) {
+        loadedTwips_ = QPointF(loadedPixels_) * TwipsPerPixel;
+    }
+    move(loadedPixels_);
+
+    const auto check =
+        internet::parseCheckValue(settings_.read(Section, QStringLiteral("CHECK9"), QStringLiteral("1")));
+    controls::setCheckValue(check9_, check.value_or(1));
+
+    QString callsign;
+    if (echoLink_) {
+        connect(echoLink_.get(), &EchoLinkClient::Closing, this, &Form1::EchoLink_Closing);
+        const CallResult<QString> own = echoLink_->OwnCallsign();
+        if (own) {
+            callsign = own.value;
+        }
+    }
+    setWindowTitle(internet::windowCaption(callsign));
+}
+
+QPoint Form1::pixelsFor(QPointF twips) const {
+    return {static_cast<int>(std::lround(twips.x() / TwipsPerPixel)),
+            static_cast<int>(std::lround(twips.y() / TwipsPerPixel))};
+}
+
+void Form1::setLastConnectedNode(const QString& text) {
+    controls::setLabelValue(label2_, text);
+}
+
+bool Form1::showQrzInfo() const {
+    return controls::checkValue(check9_) == 1;
+}
+
+void Form1::navigate(const QString& address) {
+    if (browser_) {
+        browser_->navigate(address);
+    }
+}
+
+bool Form1::SaveData2() {
+    const QPoint now = pos();
+    const QPointF twips = now == loadedPixels_ ? loadedTwips_ : QPointF(now) * TwipsPerPixel;
+    return settings_.writeAll(Section, {{QStringLiteral("LEFT"), QString::number(std::llround(twips.x()))},
+                                        {QStringLiteral("TOP"), QString::number(std::llround(twips.y()))},
+                                        {QStringLiteral("CHECK9"), QString::number(controls::checkValue(check9_))}});
+}
+
+void Form1::Command1_Click() {
+    navigate(qrzLookupAddress(internet::qrzRoot(), text1_->text()));
+}
+
+void Form1::Command2_Click() {
+    navigate(internet::eqslHome());
+}
+
+void Form1::Command3_Click() {
+    navigate(internet::addonsHome());
+}
+
+void Form1::Command9_Click() {
+    navigate(internet::echoLinkHome());
+}
+
+void Form1::Command10_Click() {
+    navigate(internet::echoLinkLogins());
+}
+
+void Form1::Command11_Click() {
+    navigate(internet::echoLinkProxyList());
+}
+
+void Form1::EchoLink_Closing() {
+    Q_EMIT closingRequested();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    SaveData2();
+    event->accept();
+    Q_EMIT closedByUser();
+}

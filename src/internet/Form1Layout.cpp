@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Form1Layout.h"
+
+#include "Controls.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+namespace internet {
+namespace {
+
+template <typename W> W* place(W* w, QWidget* parent, const char* name, int left, int top, int width, int height) {
+    w->setParent(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
+    return w;
+}
+
+QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
+                 const QString& accessible) {
+    auto* box = place(new QGroupBox(caption), parent, name, l, t, w, h);
+    box->setAccessibleName(accessible);
+    return box;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
+                    const QString& accessible) {
+    auto* b = place(new QPushButton(caption), parent, name, l, t, w, h);
+    b->setAccessibleName(accessible);
+    return b;
+}
+
+} // namespace
+
+QRect browserGeometry() {
+    return {0, 0, twipsToPixels(6855), twipsToPixels(6255)};
+}
+
+void buildForm1Layout(QWidget* window) {
+    window->setFixedSize(twipsToPixels(7170), twipsToPixels(7665));
+    QFont base(QStringLiteral("MS Sans Serif"));
+    base.setPointSizeF(8.25);
+    window->setFont(base);
+
+    auto* picFrame = place(new QFrame, window, "PicFrame", 120, 0, 6975, 6375);
+    picFrame->setAccessibleName(QStringLiteral("Web browser"));
+
+    // The group boxes come first so that the buttons drawn over them stay on top.
+    frame(window, "Frame11", QString(), 120, 6360, 6975, 615, QStringLiteral("Web pages"));
+    auto* frame8 = frame(window, "Frame8", QStringLiteral("Look up Call on QRZ"), 120, 6960, 2535, 615,
+                         QStringLiteral("Look up Call on QRZ"));
+    auto* frame9 = frame(window, "Frame9", QStringLiteral("Auto Show QRZ Info"), 2760, 6960, 1815, 615,
+                         QStringLiteral("Auto Show QRZ Info"));
+    auto* frame10 = frame(window, "Frame10", QStringLiteral("Last Connected Node"), 4680, 6960, 2415, 615,
+                          QStringLiteral("Last Connected Node"));
+
+    button(window, "Command2", QStringLiteral("eQSL"), 360, 6600, 1215, 255, QStringLiteral("Open the eQSL site"));
+    button(window, "Command10", QStringLiteral("Current Logins"), 1680, 6600, 1215, 255,
+           QStringLiteral("Open the EchoLink current logins"));
+    button(window, "Command9", QStringLiteral("EchoLink"), 3000, 6600, 1215, 255,
+           QStringLiteral("Open the EchoLink site"));
+    button(window, "Command11", QStringLiteral("Proxy List"), 4320, 6600, 1215, 255,
+           QStringLiteral("Open the EchoLink proxy list"));
+    button(window, "Command3", QStringLiteral("Vexhaven"), 5640, 6600, 1215, 255,
+           QStringLiteral("Open the Vexhaven add-ons site"));
+
+    auto* text1 = place(new QLineEdit, frame8, "Text1", 120, 240, 1455, 285);
+    text1->setAccessibleName(QStringLiteral("Callsign to look up"));
+    QPalette pal = text1->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
+    pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
+    text1->setPalette(pal);
+    controls::makeUpperCaseEntry(text1);
+
+    button(window, "Command1", QStringLiteral("QRZ"), 1800, 7200, 735, 255,
+           QStringLiteral("Look up the callsign on QRZ"));
+
+    auto* check9 = place(new QCheckBox(QStringLiteral("Show QRZ Info")), frame9, "Check9", 120, 240, 1455, 255);
+    check9->setAccessibleName(QStringLiteral("Show QRZ Info"));
+
+    auto* label2 = place(new QLabel(QStringLiteral("None")), frame10, "Label2", 120, 240, 2175, 255);
+    QFont bold(QStringLiteral("MS Sans Serif"));
+    bold.setPointSizeF(9.75);
+    bold.setBold(true);
+    label2->setFont(bold);
+    QPalette labelPalette = label2->palette();
+    labelPalette.setColor(QPalette::WindowText, QColor(0, 0, 0xC0));
+    label2->setPalette(labelPalette);
+    controls::makeValueLabel(label2, QStringLiteral("Last connected node"));
+
+    const char* order[] = {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1", "Check9"};
+    QWidget* previous = nullptr;
+    for (const char* name : order) {
+        auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
+        Q_ASSERT(w != nullptr);
+        if (previous != nullptr) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    }
+}
+
+} // namespace internet

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "WebEngineBrowser.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+// Runs without an application object: the environment is prepared before one exists.
+class TestWebEngineEnvironment : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { qunsetenv("QTWEBENGINE_DISABLE_SANDBOX"); }
+
+    void normalUser_keepsTheSandbox() {
+        webengine::prepareEnvironment(1000U);
+        QVERIFY(!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"));
+        QVERIFY(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
+    }
+
+    void root_turnsTheSandboxOff() {
+        webengine::prepareEnvironment(0U);
+        QCOMPARE(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("1"));
+    }
+
+    void root_withOwnChoice_keepsIt() {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "0");
+        webengine::prepareEnvironment(0U);
+        QCOMPARE(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("0"));
+    }
+};
+
+int main(int argc, char* argv[]) {
+    TestWebEngineEnvironment test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_webengineenvironment.moc"
