@@ -150,7 +150,11 @@ private slots:
 
     void saveIntoUnwritablePlace_reportsFailureAndWindowGoesOn() {
         Rig rig;
-        SettingsStore nowhere(rig.dir.filePath(QStringLiteral("missing/folder/parlevoxinet.ini")));
+        // A file stands where the folder would have to be, so the folder cannot be made (even as root).
+        QFile blocker(rig.dir.filePath(QStringLiteral("blocked")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        SettingsStore nowhere(rig.dir.filePath(QStringLiteral("blocked/folder/parlevoxinet.ini")));
         InternetWindowHost host(nowhere, nullptr, nullptr);
         QVERIFY(!host.SaveData2());
         QVERIFY(host.existingWindow() != nullptr);
