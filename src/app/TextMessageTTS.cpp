@@ -5,6 +5,7 @@
 #include "CallsignConnection.h"
 #include "Clock.h"
 #include "ConnectionAnnouncements.h"
+#include "Controls.h"
 #include "EchoLinkClient.h"
 #include "FavouriteStations.h"
 #include "IncomingChat.h"
@@ -18,6 +19,7 @@
 #include "TransmitToggle.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
@@ -28,6 +30,8 @@ QString caption(const QString& ownCallsign) {
     return QString::fromLatin1(buildconfig::ProductName) + QStringLiteral("    ") + ownCallsign +
            QStringLiteral("   v%1.%2").arg(buildconfig::VersionMajor).arg(buildconfig::VersionMinor);
 }
+
+const QString NotAvailableNote = QStringLiteral("   (EchoLink not available)");
 
 } // namespace
 
@@ -50,6 +54,7 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     connect(findChild<QPushButton*>(QStringLiteral("Command13")), &QPushButton::clicked, this,
             [this] { internet_.showWindow(); });
     connect(&echoLink_, &EchoLinkClient::Closing, this, &TextMessageTTS::EchoLink_Closing);
+    connect(&echoLink_, &EchoLinkClient::availabilityChanged, this, &TextMessageTTS::EchoLink_AvailabilityChanged);
 
     // features
     auto* transmit = new TransmitState(TransmitState::findLabel(this), this);
@@ -85,7 +90,8 @@ bool TextMessageTTS::Form_Load(QString* error) {
         }
         return false;
     }
-    setWindowTitle(caption(own.value));
+    ownCallsign_ = own.value;
+    setWindowTitle(caption(ownCallsign_));
     mainsettings::load(this, settings_);
     internet_.navigate(QString::fromLatin1(buildconfig::AddonsSite));
     Timer1.start();
@@ -103,7 +109,7 @@ bool TextMessageTTS::saveBoth(QString* failure) {
         failed << settings_.filePath() + QStringLiteral(": ") + settings_.lastError();
     }
     if (!internet_.SaveData2()) {
-        failed << QStringLiteral("the internet options settings");
+        failed << internet_.saveError();
     }
     if (!failed.isEmpty() && failure != nullptr) {
         *failure = failed.join(QStringLiteral("; "));
@@ -148,6 +154,32 @@ void TextMessageTTS::EchoLink_Closing() {
                      qPrintable(failure));
     }
     endProgram();
+}
+
+// The program goes on without the station: logs, settings and timers stay, calls fail at once, and the
+// station client binds again by itself when a station program answers. Many users cannot see the
+// caption, so the change is spoken too.
+void TextMessageTTS::EchoLink_AvailabilityChanged(bool available) {
+    if (ending_) {
+        return;
+    }
+    auto* count = findChild<QLabel*>(QStringLiteral("NumStations"));
+    if (!available) {
+        std::fprintf(stderr, "parlevox: EchoLink is not available; waiting for the station program to come back\n");
+        setWindowTitle(caption(ownCallsign_) + NotAvailableNote);
+        controls::setLabelValue(count, QStringLiteral("?"));
+        count->setAccessibleName(QStringLiteral("Number of stations connected: not known, EchoLink is not available"));
+        voice_.speak(QStringLiteral("EchoLink is not available."));
+        return;
+    }
+    // The station that answers now may be another one, with another callsign.
+    const CallResult<QString> own = echoLink_.OwnCallsign();
+    if (own) {
+        ownCallsign_ = own.value;
+    }
+    std::fprintf(stderr, "parlevox: EchoLink is available again\n");
+    setWindowTitle(caption(ownCallsign_));
+    voice_.speak(QStringLiteral("EchoLink is back."));
 }
 
 void TextMessageTTS::closeEvent(QCloseEvent* event) {

@@ -36,6 +36,8 @@ public:
     void SaveIt_Click();
     void Exit_Click();
     void EchoLink_Closing();
+    // The station program vanished or hung (false), or a station program answers again (true).
+    void EchoLink_AvailabilityChanged(bool available);
 
     Speaker& speaker() { return speaker_; }
     QTimer& timer1() { return Timer1; }
@@ -62,6 +64,7 @@ private:
     Speaker speaker_;
     QTimer Timer1;
     QTimer Timer4;
+    QString ownCallsign_;
     bool ending_ = false;
 
     // features

@@ -59,8 +59,13 @@ int main(int argc, char* argv[]) {
     SystemClock clock;
     SettingsStore mainSettings(ConfigPaths::mainSettingsFile());
     SettingsStore internetSettings(ConfigPaths::internetSettingsFile());
-    InternetWindowHost internet(
-        internetSettings, [] { return DBusEchoLinkClient::connectToSession(nullptr); }, webEngineBrowserFactory());
+    // The internet window may be made again while no station program runs; its client then binds by itself
+    // when one appears, as the main window's does.
+    const auto internetEchoLink = []() -> std::unique_ptr<EchoLinkClient> {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.isConnected() ? std::make_unique<DBusEchoLinkClient>(bus) : nullptr;
+    };
+    InternetWindowHost internet(internetSettings, internetEchoLink, webEngineBrowserFactory());
 
     TextMessageTTS window({*echoLink, *voice, clock, mainSettings, internet});
     QObject::connect(&window, &TextMessageTTS::endRequested, &app, [](int status) { QCoreApplication::exit(status); });

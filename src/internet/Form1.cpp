@@ -72,15 +72,31 @@ void Form1::Form_Load() {
         internet::parseCheckValue(settings_.read(Section, QStringLiteral("CHECK9"), QStringLiteral("1")));
     controls::setCheckValue(check9_, check.value_or(1));
 
-    QString callsign;
+    bool available = true;
     if (echoLink_) {
         connect(echoLink_.get(), &EchoLinkClient::Closing, this, &Form1::EchoLink_Closing);
-        const CallResult<QString> own = echoLink_->OwnCallsign();
-        if (own) {
-            callsign = own.value;
+        connect(echoLink_.get(), &EchoLinkClient::availabilityChanged, this, &Form1::EchoLink_AvailabilityChanged);
+        available = echoLink_->isAvailable();
+        if (const CallResult<QString> own = echoLink_->OwnCallsign()) {
+            ownCallsign_ = own.value;
         }
     }
-    setWindowTitle(internet::windowCaption(callsign));
+    showCaption(available);
+}
+
+void Form1::showCaption(bool stationAvailable) {
+    setWindowTitle(internet::windowCaption(ownCallsign_) +
+                   (stationAvailable ? QString() : QStringLiteral("   (EchoLink not available)")));
+}
+
+void Form1::EchoLink_AvailabilityChanged(bool available) {
+    // The station that answers now may be another one, with another callsign.
+    if (available) {
+        if (const CallResult<QString> own = echoLink_->OwnCallsign()) {
+            ownCallsign_ = own.value;
+        }
+    }
+    showCaption(available);
 }
 
 QPoint Form1::pixelsFor(QPointF twips) const {

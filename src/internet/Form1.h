@@ -43,6 +43,8 @@ public:
     void Command10_Click();
     void Command11_Click();
     void EchoLink_Closing();
+    // The station program vanished or hung (false), or a station program answers again (true).
+    void EchoLink_AvailabilityChanged(bool available);
 
 Q_SIGNALS:
     // The user closed the window; its settings have been written. The window is finished.
@@ -57,6 +59,7 @@ protected:
 private:
     void Form_Load();
     QPoint pixelsFor(QPointF twips) const;
+    void showCaption(bool stationAvailable);
 
     SettingsStore& settings_;
     std::unique_ptr<EchoLinkClient> echoLink_;
@@ -64,6 +67,7 @@ private:
     QLineEdit* text1_ = nullptr;
     QCheckBox* check9_ = nullptr;
     QLabel* label2_ = nullptr;
+    QString ownCallsign_;
     // The position as read, so that an unmoved window writes back exactly what it read.
     QPointF loadedTwips_;
     QPoint loadedPixels_;

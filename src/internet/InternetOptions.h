@@ -20,4 +20,6 @@ public:
     virtual void showWindow() = 0;
     // Writes the window's settings file. Returns false when the file could not be written.
     virtual bool SaveData2() = 0;
+    // Why the last SaveData2() failed, naming the file.
+    virtual QString saveError() const = 0;
 };

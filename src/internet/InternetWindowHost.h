@@ -33,6 +33,7 @@ public:
     void navigate(const QString& address) override;
     void showWindow() override;
     bool SaveData2() override;
+    QString saveError() const override { return settings_.lastError(); }
 
     // The window, created first if needed.
     Form1* window();

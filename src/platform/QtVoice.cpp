@@ -170,10 +170,22 @@ QtVoice::QtVoice(SpeechEngineFactory factory, const VoiceLimits& limits)
     retry_.setSingleShot(true);
     connect(&watchdog_, &QTimer::timeout, this, &QtVoice::onWatchdog);
     connect(&retry_, &QTimer::timeout, this, &QtVoice::openEngine);
+    sweep_.setInterval(1000);
+    connect(&sweep_, &QTimer::timeout, this, &QtVoice::sweepRetired);
 }
 
+// Healthy threads end within moments and are deleted. A thread stuck in a hung speech server is left
+// running and its QThread object is never deleted, so that ending the program never waits for it; it
+// goes with the process.
 QtVoice::~QtVoice() {
-    retireEngine(true);
+    retireEngine();
+    const QDeadlineTimer grace(1000);
+    for (QThread* thread : retired_) {
+        if (thread->wait(grace)) {
+            delete thread;
+        }
+    }
+    retired_.clear();
 }
 
 bool QtVoice::speak(const QString& text) {
@@ -194,14 +206,14 @@ int QtVoice::pendingCount() const {
 }
 
 void QtVoice::openEngine() {
-    retireEngine(false);
+    retireEngine();
     const int generation = ++generation_;
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("speech"));
     host_ = new EngineHost(factory_, generation);
     host_->moveToThread(thread_);
+    // The host, and with it the engine, goes in its own thread as the thread ends.
     connect(thread_, &QThread::finished, host_, &QObject::deleteLater);
-    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
     connect(host_, &EngineHost::opened, this, &QtVoice::onOpened);
     connect(host_, &EngineHost::stateChanged, this, &QtVoice::onEngineState);
     phase_ = Phase::Opening;
@@ -210,19 +222,36 @@ void QtVoice::openEngine() {
     QMetaObject::invokeMethod(host_, &EngineHost::open, Qt::QueuedConnection);
 }
 
-// A thread stuck in a hung speech server cannot be stopped; it is left behind and ends with the process.
-void QtVoice::retireEngine(bool waitForThread) {
+// A thread stuck in a hung speech server cannot be stopped: it is told to end and left to do so whenever
+// the server lets it go.
+void QtVoice::retireEngine() {
     ++generation_;
     if (!thread_) {
         return;
     }
     disconnect(host_, nullptr, this, nullptr);
     thread_->quit();
-    if (waitForThread && thread_->wait(1000)) {
-        delete thread_;
-    }
+    retired_.push_back(thread_);
     thread_ = nullptr;
     host_ = nullptr;
+    if (!sweep_.isActive()) {
+        sweep_.start();
+    }
+}
+
+void QtVoice::sweepRetired() {
+    // wait() with an expired deadline only looks: true once the thread has ended completely, when
+    // deleting it no longer waits.
+    std::erase_if(retired_, [](QThread* thread) {
+        if (!thread->wait(QDeadlineTimer(0))) {
+            return false;
+        }
+        delete thread;
+        return true;
+    });
+    if (retired_.empty()) {
+        sweep_.stop();
+    }
 }
 
 void QtVoice::onOpened(int generation, bool ok, const QString& error) {
@@ -290,7 +319,7 @@ void QtVoice::fail(const QString& reason) {
         }
         current_.reset();
     }
-    retireEngine(false);
+    retireEngine();
     phase_ = Phase::Down;
     ++failuresInRow_;
     int delay = std::max(limits_.retryFirstMs, 0);

@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class EngineHost;
 class QThread;
@@ -67,7 +68,8 @@ private:
     QtVoice(SpeechEngineFactory factory, const VoiceLimits& limits);
 
     void openEngine();
-    void retireEngine(bool waitForThread);
+    void retireEngine();
+    void sweepRetired();
     void onOpened(int generation, bool ok, const QString& error);
     void onEngineState(int generation, SpeechEngine::State state, const QString& error);
     void onWatchdog();
@@ -82,6 +84,10 @@ private:
     Phase phase_ = Phase::Down;
     QThread* thread_ = nullptr;
     EngineHost* host_ = nullptr;
+    // Threads of replaced engines, told to end. Deleting a QThread waits for it, and one stuck in a hung
+    // speech server may never end: each is deleted only once it has ended completely, and never waited for.
+    std::vector<QThread*> retired_;
+    QTimer sweep_;
     int generation_ = 0;
     int failuresInRow_ = 0;
     QTimer watchdog_;

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -64,6 +65,11 @@ struct Rig {
 int check(const Rig& r, const char* name) {
     const Qt::CheckState s = r.get<QCheckBox>(name)->checkState();
     return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 0;
+}
+
+// One timer tick, now.
+void tick(QTimer& timer) {
+    QVERIFY(QMetaObject::invokeMethod(&timer, "timeout"));
 }
 
 } // namespace
@@ -272,6 +278,35 @@ private Q_SLOTS:
         QVERIFY(w.timer1().isActive());
     }
 
+    void saveButton_whenSaveFails_namesFilesAndReasons_andGoesOn() {
+        Rig r;
+        const QString folder = r.dir.filePath(QStringLiteral("config"));
+        r.store = std::make_unique<SettingsStore>(folder + QStringLiteral("/parlevox.ini"));
+        QFile blocker(folder); // a file where the folder should be: unwritable even for root
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        r.internet.saveSucceeds = false;
+        TextMessageTTS& w = r.load();
+        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
+
+        r.get<QPushButton>("SaveIt")->click();
+        auto* box = w.findChild<QMessageBox*>();
+        QVERIFY(box != nullptr);
+        QVERIFY(box->isVisible());
+        QVERIFY2(box->text().contains(r.store->filePath()), qPrintable(box->text()));
+        QVERIFY2(box->text().contains(QStringLiteral("Cannot create the folder")), qPrintable(box->text()));
+        QVERIFY2(box->text().contains(r.internet.saveFailure), qPrintable(box->text()));
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(w.timer1().isActive());
+        box->close();
+
+        // Once the place is writable again, the next save works.
+        QVERIFY(QFile::remove(folder));
+        r.internet.saveSucceeds = true;
+        r.get<QPushButton>("SaveIt")->click();
+        QVERIFY(r.fileText().contains("[SETTINGS]"));
+    }
+
     void closeBox_endsWithoutSaving() {
         Rig r;
         TextMessageTTS& w = r.load();
@@ -295,6 +330,55 @@ private Q_SLOTS:
         QCOMPARE(ended.count(), 1);
         QCOMPARE(r.internet.saves, 1);
         QVERIFY(r.fileText().contains("TEXT6=KEPT"));
+    }
+
+    void stationVanishes_windowSaysSoAndKeepsLogs_thenNewStationIsShownAndSpoken() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>kept"));
+        const QString log = r.get<QPlainTextEdit>("IncomingText")->toPlainText();
+        r.voice.spoken.clear();
+
+        r.echoLink.available = false;
+        Q_EMIT r.echoLink.availabilityChanged(false);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Parlevox    N0CALL   v1.2   (EchoLink not available)"));
+        QCOMPARE(r.get<QLabel>("NumStations")->text(), QStringLiteral("?"));
+        QVERIFY(r.get<QLabel>("NumStations")->accessibleName().contains(QStringLiteral("EchoLink is not available")));
+        QCOMPARE(r.voice.spoken, QStringList{QStringLiteral("EchoLink is not available.")});
+        // Ticks go on without asking the station and leave the display as it is.
+        r.echoLink.calls.clear();
+        tick(w.timer1());
+        tick(w.timer4());
+        QVERIFY(r.echoLink.callsTo(QStringLiteral("ConnectedCount")).isEmpty());
+        QCOMPARE(r.get<QLabel>("NumStations")->text(), QStringLiteral("?"));
+        QCOMPARE(r.get<QPlainTextEdit>("IncomingText")->toPlainText(), log);
+        QVERIFY(w.timer1().isActive());
+
+        r.echoLink.ownCallsign = QStringLiteral("N2NEW");
+        r.echoLink.available = true;
+        r.echoLink.count = 3;
+        Q_EMIT r.echoLink.availabilityChanged(true);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Parlevox    N2NEW   v1.2"));
+        QCOMPARE(r.voice.spoken.last(), QStringLiteral("EchoLink is back."));
+        QCOMPARE(r.voice.spoken.size(), 2);
+        tick(w.timer1());
+        QCOMPARE(r.get<QLabel>("NumStations")->accessibleName(), QStringLiteral("Number of stations connected: 3"));
+        Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N3ABC>after"));
+        QVERIFY(r.get<QPlainTextEdit>("IncomingText")->toPlainText().startsWith(log));
+    }
+
+    void stationBackWithoutCallsign_keepsTheOldOne_andEndingSilencesTheNews() {
+        Rig r;
+        TextMessageTTS& w = r.load();
+        Q_EMIT r.echoLink.availabilityChanged(false);
+        r.echoLink.failing.insert(QStringLiteral("OwnCallsign"));
+        Q_EMIT r.echoLink.availabilityChanged(true);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Parlevox    N0CALL   v1.2"));
+
+        r.voice.spoken.clear();
+        w.close();
+        Q_EMIT r.echoLink.availabilityChanged(false);
+        QVERIFY(r.voice.spoken.isEmpty());
     }
 
     void chat_receivedAndTypedLinesReachTheirLogsUntilTheProgramEnds() {

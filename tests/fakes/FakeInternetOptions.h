@@ -14,6 +14,7 @@ public:
     int shown = 0;
     int saves = 0;
     bool saveSucceeds = true;
+    QString saveFailure = QStringLiteral("Cannot write the settings file /cfg/parlevoxinet.ini: Disk full");
 
     void setLastConnectedNode(const QString& text) override { lastConnectedNode = text; }
     bool showQrzInfo() override { return qrzInfo; }
@@ -23,4 +24,5 @@ public:
         ++saves;
         return saveSucceeds;
     }
+    QString saveError() const override { return saveFailure; }
 };

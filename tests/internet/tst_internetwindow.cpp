@@ -28,6 +28,7 @@ struct Rig {
     QString ownCallsign = QStringLiteral("N0CALL");
     bool callsignFails = false;
     bool noStation = false;
+    bool stationAvailable = true;
     QList<FakeBrowser*> browsers;
     QList<QPointer<FakeEchoLinkClient>> stations;
     SettingsStore settings{path};
@@ -38,6 +39,7 @@ struct Rig {
                                 }
                                 auto c = std::make_unique<FakeEchoLinkClient>();
                                 c->ownCallsign = ownCallsign;
+                                c->available = stationAvailable;
                                 if (callsignFails) {
                                     c->failing.insert(QStringLiteral("OwnCallsign"));
                                 }
@@ -182,6 +184,28 @@ private slots:
         Rig rig;
         rig.callsignFails = true;
         QCOMPARE(rig.host.window()->windowTitle(), QStringLiteral("Parlevox       v1.2   Internet Option"));
+    }
+
+    void stationVanishesAndAnotherComes_captionSaysSoThenNamesTheNewOne() {
+        Rig rig;
+        Form1* form = rig.host.window();
+        FakeEchoLinkClient* station = rig.stations.last();
+        station->available = false;
+        Q_EMIT station->availabilityChanged(false);
+        QCOMPARE(form->windowTitle(),
+                 QStringLiteral("Parlevox    N0CALL   v1.2   Internet Option   (EchoLink not available)"));
+        station->available = true;
+        station->ownCallsign = QStringLiteral("N1NEW");
+        Q_EMIT station->availabilityChanged(true);
+        QCOMPARE(form->windowTitle(), QStringLiteral("Parlevox    N1NEW   v1.2   Internet Option"));
+    }
+
+    void windowMadeWhileNoStationRuns_saysSo() {
+        Rig rig;
+        rig.stationAvailable = false;
+        rig.callsignFails = true;
+        QCOMPARE(rig.host.window()->windowTitle(),
+                 QStringLiteral("Parlevox       v1.2   Internet Option   (EchoLink not available)"));
     }
 
     void noStationObject_windowStillWorks() {

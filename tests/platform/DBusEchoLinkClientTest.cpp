@@ -5,6 +5,7 @@
 #include "EchoLinkBus.h"
 #include "StationHarness.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
@@ -322,11 +323,17 @@ private Q_SLOTS:
         QVERIFY2(firstCall < 6000, qPrintable(QString::number(firstCall)));
         QVERIFY(!client_->isAvailable());
 
-        // Later calls do not wait for the hung station again.
+        // Later calls do not wait for the hung station again: a burst of refresh ticks fails at once, each
+        // without reaching the bus (a call that went out would end in "did not answer").
         timer.restart();
         const CallStatus again = client_->SetTransmit(true);
         QVERIFY(!again.ok);
         QVERIFY2(again.error.contains(QStringLiteral("not answering")), qPrintable(again.error));
+        for (int tick = 0; tick < 20; ++tick) {
+            QCOMPARE(client_->ConnectedCount().error, again.error);
+            QCOMPARE(client_->IsTransmitting().error, again.error);
+            QCOMPARE(client_->IsConnected(QStringLiteral("QA2ABC")).error, again.error);
+        }
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
         QTRY_COMPARE(availability.size(), 1);
         QCOMPARE(availability.at(0).at(0).toBool(), false);
@@ -337,6 +344,23 @@ private Q_SLOTS:
         QVERIFY(client_->isAvailable());
         const CallResult<QString> own = client_->OwnCallsign();
         QVERIFY2(own.ok, qPrintable(own.error));
+    }
+
+    void slowStation_answerWithinTheTimeout_isWaitedFor() {
+        startStation();
+        QSignalSpy availability(client_.get(), &EchoLinkClient::availabilityChanged);
+        const uint pid = connection_.interface()->servicePid(QString::fromLatin1(EchoLinkBus::Service)).value();
+        QVERIFY(pid > 0);
+        sim_->sendSignal(SIGSTOP);
+        // Woken from outside: this thread is inside the call meanwhile.
+        QVERIFY(QProcess::startDetached(QStringLiteral("sh"),
+                                        {QStringLiteral("-c"), QStringLiteral("sleep 0.5; kill -CONT %1").arg(pid)}));
+        const CallResult<int> slow = client_->ConnectedCount();
+        QVERIFY2(slow.ok, qPrintable(slow.error));
+        QVERIFY(client_->isAvailable());
+        QVERIFY(client_->IsTransmitting().ok);
+        QCoreApplication::processEvents();
+        QCOMPARE(availability.size(), 0);
     }
 
     void vanishedStation_isReportedAndCallsFailFast() {

@@ -197,6 +197,7 @@ private slots:
     void textsInQuickSuccession_allSpokenWholeAndInOrder();
     void serverKilledMidSentence_laterTextsSpokenOnceItIsBack();
     void serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwards();
+    void serverFrozen_voiceCanBeDestroyedWithoutWaitingForIt();
     void noServer_createFailsWithReason();
 
 private:
@@ -244,6 +245,8 @@ void QtVoiceSpeechdTest::serverKilledMidSentence_laterTextsSpokenOnceItIsBack() 
     VoiceLimits limits;
     limits.stallBaseMs = 2000;
     limits.stallPerCharMs = 0;
+    // An engine made while the server starts up again may be left without an answer; the next one is not.
+    limits.openTimeoutMs = 2000;
     limits.retryFirstMs = 100;
     limits.retryMaxMs = 400;
     QString error;
@@ -299,6 +302,29 @@ void QtVoiceSpeechdTest::serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwar
                      .contains(line),
                  qPrintable(line));
     }
+}
+
+// As when the program ends while the server is frozen: the threads stuck in it are left behind, and neither
+// the destructor nor the event loop afterwards waits for them.
+void QtVoiceSpeechdTest::serverFrozen_voiceCanBeDestroyedWithoutWaitingForIt() {
+    VoiceLimits limits;
+    limits.stallBaseMs = 1000;
+    limits.stallPerCharMs = 0;
+    limits.openTimeoutMs = 1000;
+    limits.retryFirstMs = 100;
+    QString error;
+    auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
+    QVERIFY2(voice, qPrintable(error));
+    server_->signalSpeechd(SIGSTOP);
+    QVERIFY(voice->speak(QStringLiteral("into the frozen server")));
+    QTRY_VERIFY_WITH_TIMEOUT(!voice->lastError().isEmpty(), kSpeechTimeoutMs);
+    QTest::qWait(1500); // a fresh engine is stuck opening by now as well
+    voice.reset();
+    QTest::qWait(100);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The threads left behind come loose now and end by themselves.
+    server_->signalSpeechd(SIGCONT);
+    QTest::qWait(500);
 }
 
 void QtVoiceSpeechdTest::noServer_createFailsWithReason() {

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +43,7 @@ private slots:
     void binaryJunk_readGivesDefault_andWriteKeepsTheJunk();
     void badNames_refusedWithReason_fileUntouched();
     void failureBeforeReplace_leavesOldFileIntact();
+    void crashBetweenWritingAndReplacing_leavesOldFile_andNextSaveWorks();
     void unwritableFolder_writeFailsWithReason();
 
 private:
@@ -248,6 +251,28 @@ void SettingsStoreTest::failureBeforeReplace_leavesOldFileIntact() {
     store.setBeforeReplaceHook([] { return true; });
     QVERIFY(store.write(kSection, QStringLiteral("LEFT"), QStringLiteral("999")));
     QCOMPARE(store.read(kSection, QStringLiteral("LEFT"), QString()), QStringLiteral("999"));
+}
+
+void SettingsStoreTest::crashBetweenWritingAndReplacing_leavesOldFile_andNextSaveWorks() {
+    writeBytes(path_, "[SETTINGS]\nLEFT=300\n");
+    // A child process dies at that moment for real: no clean-up of any kind runs.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        SettingsStore store(path_);
+        store.setBeforeReplaceHook([]() -> bool { ::_exit(42); });
+        store.write(kSection, QStringLiteral("LEFT"), QStringLiteral("999"));
+        ::_exit(1);
+    }
+    QVERIFY(child > 0);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 42);
+    QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=300\n"));
+
+    SettingsStore store(path_);
+    QVERIFY2(store.write(kSection, QStringLiteral("TOP"), QStringLiteral("60")), qPrintable(store.lastError()));
+    QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=300\nTOP=60\n"));
 }
 
 void SettingsStoreTest::unwritableFolder_writeFailsWithReason() {
