@@ -2,6 +2,7 @@
 #include "MainLayout.h"
 
 #include "Controls.h"
+#include "Layout.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -14,26 +15,11 @@
 
 namespace {
 
-// Places a widget in twips relative to its parent.
-template <typename W> W* place(W* w, QWidget* parent, const char* name, int left, int top, int width, int height) {
-    w->setParent(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
+using layout::button;
+using layout::frame;
+using layout::place;
+using layout::twips;
 
-QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
-                 const QString& accessible = {}) {
-    auto* box = place(new QGroupBox(caption), parent, name, l, t, w, h);
-    box->setAccessibleName(accessible.isEmpty() ? caption.simplified() : accessible);
-    return box;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h) {
-    auto* b = place(new QPushButton(caption), parent, name, l, t, w, h);
-    b->setAccessibleName(caption);
-    return b;
-}
 
 QCheckBox* check(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h) {
     auto* c = place(new QCheckBox(caption), parent, name, l, t, w, h);
