@@ -77,16 +77,8 @@ void buildForm1Layout(QWidget* window) {
     label2->setPalette(labelPalette);
     controls::makeValueLabel(label2, QStringLiteral("Last connected node"));
 
-    const char* order[] = {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1", "Check9"};
-    QWidget* previous = nullptr;
-    for (const char* name : order) {
-        auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
-        Q_ASSERT(w != nullptr);
-        if (previous != nullptr) {
-            QWidget::setTabOrder(previous, w);
-        }
-        previous = w;
-    }
+    layout::setTabOrder(window,
+                        {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1", "Check9"});
 }
 
 } // namespace internet

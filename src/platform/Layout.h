@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
+#include <initializer_list>
 
 // Building windows from layout tables given in twips: every control gets its object name, its place
 // and an accessible name.
@@ -36,6 +37,19 @@ inline QPushButton* button(QWidget* parent, const char* name, const QString& cap
     auto* b = place(new QPushButton(caption), parent, name, l, t, w, h);
     b->setAccessibleName(accessible.isEmpty() ? caption : accessible);
     return b;
+}
+
+// Tab order through the named controls, in the order given.
+inline void setTabOrder(QWidget* window, std::initializer_list<const char*> names) {
+    QWidget* previous = nullptr;
+    for (const char* name : names) {
+        auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
+        Q_ASSERT(w != nullptr);
+        if (previous != nullptr && w != nullptr) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    }
 }
 
 } // namespace layout
