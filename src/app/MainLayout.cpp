@@ -2,6 +2,7 @@
 #include "MainLayout.h"
 
 #include "Controls.h"
+#include "Layout.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -14,26 +15,10 @@
 
 namespace {
 
-// Places a widget in twips relative to its parent.
-template <typename W> W* place(W* w, QWidget* parent, const char* name, int left, int top, int width, int height) {
-    w->setParent(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
-
-QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
-                 const QString& accessible = {}) {
-    auto* box = place(new QGroupBox(caption), parent, name, l, t, w, h);
-    box->setAccessibleName(accessible.isEmpty() ? caption.simplified() : accessible);
-    return box;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h) {
-    auto* b = place(new QPushButton(caption), parent, name, l, t, w, h);
-    b->setAccessibleName(caption);
-    return b;
-}
+using layout::button;
+using layout::frame;
+using layout::place;
+using layout::twips;
 
 QCheckBox* check(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h) {
     auto* c = place(new QCheckBox(caption), parent, name, l, t, w, h);
@@ -127,20 +112,20 @@ void buildMainLayout(QWidget* window) {
         ->setAccessibleName(QStringLiteral("Connect or disconnect callsign"));
 
     auto* frame8 = frame(window, "Frame8", QStringLiteral("Call Connect History"), 6960, 120, 2415, 5775);
-    log(frame8, "CallHistory", QStringLiteral("Call connect history"), {}, font("Times New Roman", 8.25), 120,
-        240, 2175, 5415)
+    log(frame8, "CallHistory", QStringLiteral("Call connect history"), {}, font("Times New Roman", 8.25), 120, 240,
+        2175, 5415)
         ->setReadOnly(true);
 
     auto* frame1a = frame(window, "Frame1_0", QStringLiteral("Announce"), 3600, 1560, 3255, 615);
     check(frame1a, "ConDisc", QStringLiteral("Stations When Con/Disc"), 120, 240, 3015, 255);
 
     const QFont verdana = font("Verdana", 8.25);
-    log(window, "ReceivedText", QStringLiteral("Sent text"), QStringLiteral("Text Sent\n"), verdana, 120, 2280,
-        6735, 825);
+    log(window, "ReceivedText", QStringLiteral("Sent text"), QStringLiteral("Text Sent\n"), verdana, 120, 2280, 6735,
+        825);
     button(window, "Clear", QStringLiteral("Clear"), 6000, 3120, 855, 315)
         ->setAccessibleName(QStringLiteral("Clear sent text"));
-    log(window, "IncomingText", QStringLiteral("Incoming text"), QStringLiteral("Incoming Text\n"), verdana, 120,
-        3480, 6735, 2340);
+    log(window, "IncomingText", QStringLiteral("Incoming text"), QStringLiteral("Incoming Text\n"), verdana, 120, 3480,
+        6735, 2340);
     button(window, "ClearRX", QStringLiteral("Clear"), 6000, 5880, 855, 315)
         ->setAccessibleName(QStringLiteral("Clear incoming text"));
 
@@ -159,9 +144,9 @@ void buildMainLayout(QWidget* window) {
     auto* frame4 = frame(window, "Frame4", QString(), 5160, 6600, 1695, 495, QStringLiteral("Announce text"));
     check(frame4, "Check3", QStringLiteral("Announce Text"), 120, 150, 1455, 255);
 
-    auto* frame3 = frame(window, "Frame3",
-                         QStringLiteral("Text Filter              Filter Text Messages Containing The Words  "), 120,
-                         7080, 6735, 1095, QStringLiteral("Text filter: filter text messages containing the words"));
+    auto* frame3 =
+        frame(window, "Frame3", QStringLiteral("Text Filter              Filter Text Messages Containing The Words  "),
+              120, 7080, 6735, 1095, QStringLiteral("Text filter: filter text messages containing the words"));
     auto* line = place(new QFrame, frame3, "Line1", 960, 120, 360, 15);
     line->setFrameShape(QFrame::HLine);
     const std::array<int, 4> lefts{120, 1800, 3480, 5160};
@@ -196,21 +181,13 @@ void buildMainLayout(QWidget* window) {
     button(window, "Exit", QStringLiteral("Exit / Save"), 7440, 8880, 1935, 255);
 
     // Tab order follows the layout: top-left to bottom-right, group by group.
-    const char* order[] = {"Text4",        "Command4",    "Check4",   "Text5",     "Command5",    "Check5",
-                           "Text6",        "Command6",    "Check6",   "Text7",     "Command7",    "Check7",
-                           "Text8",        "Command8",    "Check8",   "OnHour",    "QuarterHour", "HalfHour",
-                           "TheTime",      "Callsign",    "GetCall",  "ConDisc",   "CallHistory", "Command1",
-                           "ReceivedText", "Clear",       "IncomingText", "ClearRX", "TextTX",    "Send",
-                           "Check1",       "Check2",      "Check3",   "About",     "Command13",   "FilterText1",
-                           "FilterText2",  "FilterText3", "FilterText4", "FilterText5", "FilterText6", "FilterText7",
-                           "FilterText8",  "DisconnectAll", "TxRx",   "SaveIt",    "Exit"};
-    QWidget* previous = nullptr;
-    for (const char* name : order) {
-        auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
-        Q_ASSERT(w != nullptr);
-        if (previous != nullptr) {
-            QWidget::setTabOrder(previous, w);
-        }
-        previous = w;
-    }
+    layout::setTabOrder(window,
+                        {"Text4",        "Command4",      "Check4",       "Text5",       "Command5",    "Check5",
+                         "Text6",        "Command6",      "Check6",       "Text7",       "Command7",    "Check7",
+                         "Text8",        "Command8",      "Check8",       "OnHour",      "QuarterHour", "HalfHour",
+                         "TheTime",      "Callsign",      "GetCall",      "ConDisc",     "CallHistory", "Command1",
+                         "ReceivedText", "Clear",         "IncomingText", "ClearRX",     "TextTX",      "Send",
+                         "Check1",       "Check2",        "Check3",       "About",       "Command13",   "FilterText1",
+                         "FilterText2",  "FilterText3",   "FilterText4",  "FilterText5", "FilterText6", "FilterText7",
+                         "FilterText8",  "DisconnectAll", "TxRx",         "SaveIt",      "Exit"});
 }

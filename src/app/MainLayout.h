@@ -6,8 +6,3 @@ class QWidget;
 // Builds every control of the main window at its fixed place, each with its object name, caption,
 // font, colour, accessible name and tab order. Controls are found afterwards by object name.
 void buildMainLayout(QWidget* window);
-
-// 15 twips make one pixel at 96 DPI.
-constexpr int twips(int t) {
-    return t / 15;
-}

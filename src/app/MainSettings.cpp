@@ -3,14 +3,12 @@
 
 #include "Controls.h"
 #include "SettingsStore.h"
+#include "WindowPlacement.h"
 
 #include <QCheckBox>
-#include <QGuiApplication>
 #include <QLineEdit>
-#include <QScreen>
 #include <QWidget>
 #include <array>
-#include <cmath>
 
 namespace mainsettings {
 
@@ -56,38 +54,8 @@ template <typename W> W* control(const QWidget* window, const Key& k) {
     return window->findChild<W*>(QString::fromLatin1(k.control));
 }
 
-// A window edge in twips; anything that is not a number gives the default.
-int twipsValue(const QString& text, const char* fallback) {
-    bool ok = false;
-    const float v = text.trimmed().toFloat(&ok);
-    if (!ok || !std::isfinite(v) || v < -1.0e6F || v > 1.0e6F) {
-        return QString::fromLatin1(fallback).toInt();
-    }
-    return static_cast<int>(v);
-}
-
-int checkFromText(const QString& text, const char* fallback) {
-    bool ok = false;
-    const int v = text.trimmed().toShort(&ok);
-    if (!ok || v < 0 || v > 2) {
-        return QString::fromLatin1(fallback).toInt();
-    }
-    return v;
-}
-
-// Keeps the window's top-left corner on one of the screens; a position saved on a screen that is no
-// longer attached would otherwise open the window out of reach.
-QPoint onScreen(QPoint pos) {
-    for (const QScreen* s : QGuiApplication::screens()) {
-        if (s->availableGeometry().contains(pos)) {
-            return pos;
-        }
-    }
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    if (primary == nullptr) {
-        return pos;
-    }
-    return primary->availableGeometry().topLeft() + QPoint(20, 20);
+int fallbackValue(const Key& k) {
+    return QString::fromLatin1(k.fallback).toInt();
 }
 
 } // namespace
@@ -99,14 +67,16 @@ void load(QWidget* window, const SettingsStore& store) {
         const QString value = store.read(Section, QString::fromLatin1(k.key), QString::fromLatin1(k.fallback));
         switch (k.kind) {
         case Kind::Left:
-            left = twipsValue(value, k.fallback);
+            left = static_cast<int>(placement::parseTwips(value).value_or(fallbackValue(k)));
             break;
         case Kind::Top:
-            top = twipsValue(value, k.fallback);
-            window->move(onScreen(QPoint(left / 15, top / 15)));
+            top = static_cast<int>(placement::parseTwips(value).value_or(fallbackValue(k)));
+            // A position saved on a screen that is no longer attached must not leave the window out of reach.
+            window->move(placement::onAttachedScreen(QPoint(left / 15, top / 15), window->frameGeometry().size()));
             break;
         case Kind::Check:
-            controls::setCheckValue(control<QCheckBox>(window, k), checkFromText(value, k.fallback));
+            controls::setCheckValue(control<QCheckBox>(window, k),
+                                    placement::parseCheckValue(value).value_or(fallbackValue(k)));
             break;
         case Kind::Text:
             control<QLineEdit>(window, k)->setText(value);

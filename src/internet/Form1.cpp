@@ -4,15 +4,14 @@
 #include "Controls.h"
 #include "Form1Layout.h"
 #include "InternetRules.h"
+#include "WindowPlacement.h"
 #include "QrzAddress.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <cmath>
 
 namespace {
@@ -48,28 +47,20 @@ Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, 
 Form1::~Form1() = default;
 
 void Form1::Form_Load() {
-    const auto left = internet::parseTwips(settings_.read(Section, QStringLiteral("LEFT"), QStringLiteral("300")));
-    const auto top = internet::parseTwips(settings_.read(Section, QStringLiteral("TOP"), QStringLiteral("300")));
+    const auto left = placement::parseTwips(settings_.read(Section, QStringLiteral("LEFT"), QStringLiteral("300")));
+    const auto top = placement::parseTwips(settings_.read(Section, QStringLiteral("TOP"), QStringLiteral("300")));
     loadedTwips_ = QPointF(left.value_or(DefaultEdgeTwips), top.value_or(DefaultEdgeTwips));
 
     // A position from another screen setup must not leave the window where nobody can reach it.
-    QList<QRect> screens;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        screens << screen->geometry();
-    }
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    const QPoint fallback = (primary != nullptr ? primary->availableGeometry().topLeft() : QPoint()) +
-                            pixelsFor(QPointF(DefaultEdgeTwips, DefaultEdgeTwips));
     const QPoint wanted = pixelsFor(loadedTwips_);
-    loadedPixels_ =
-        screens.isEmpty() ? wanted : internet::keepOnScreen(wanted, frameGeometry().size(), screens, fallback);
+    loadedPixels_ = placement::onAttachedScreen(wanted, frameGeometry().size());
     if (loadedPixels_ != wanted) {
         loadedTwips_ = QPointF(loadedPixels_) * TwipsPerPixel;
     }
     move(loadedPixels_);
 
     const auto check =
-        internet::parseCheckValue(settings_.read(Section, QStringLiteral("CHECK9"), QStringLiteral("1")));
+        placement::parseCheckValue(settings_.read(Section, QStringLiteral("CHECK9"), QStringLiteral("1")));
     controls::setCheckValue(check9_, check.value_or(1));
 
     bool available = true;

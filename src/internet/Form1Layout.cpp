@@ -2,6 +2,7 @@
 #include "Form1Layout.h"
 
 #include "Controls.h"
+#include "Layout.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -14,35 +15,18 @@
 namespace internet {
 namespace {
 
-template <typename W> W* place(W* w, QWidget* parent, const char* name, int left, int top, int width, int height) {
-    w->setParent(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
-    return w;
-}
-
-QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
-                 const QString& accessible) {
-    auto* box = place(new QGroupBox(caption), parent, name, l, t, w, h);
-    box->setAccessibleName(accessible);
-    return box;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h,
-                    const QString& accessible) {
-    auto* b = place(new QPushButton(caption), parent, name, l, t, w, h);
-    b->setAccessibleName(accessible);
-    return b;
-}
+using layout::button;
+using layout::frame;
+using layout::place;
 
 } // namespace
 
 QRect browserGeometry() {
-    return {0, 0, twipsToPixels(6855), twipsToPixels(6255)};
+    return {0, 0, layout::twips(6855), layout::twips(6255)};
 }
 
 void buildForm1Layout(QWidget* window) {
-    window->setFixedSize(twipsToPixels(7170), twipsToPixels(7665));
+    window->setFixedSize(layout::twips(7170), layout::twips(7665));
     QFont base(QStringLiteral("MS Sans Serif"));
     base.setPointSizeF(8.25);
     window->setFont(base);
@@ -93,16 +77,8 @@ void buildForm1Layout(QWidget* window) {
     label2->setPalette(labelPalette);
     controls::makeValueLabel(label2, QStringLiteral("Last connected node"));
 
-    const char* order[] = {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1", "Check9"};
-    QWidget* previous = nullptr;
-    for (const char* name : order) {
-        auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
-        Q_ASSERT(w != nullptr);
-        if (previous != nullptr) {
-            QWidget::setTabOrder(previous, w);
-        }
-        previous = w;
-    }
+    layout::setTabOrder(window,
+                        {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1", "Check9"});
 }
 
 } // namespace internet

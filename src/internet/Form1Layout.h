@@ -7,11 +7,6 @@ class QWidget;
 
 namespace internet {
 
-// 15 twips make one pixel at 96 DPI.
-constexpr int twipsToPixels(int t) {
-    return t / 15;
-}
-
 // Builds every control of the internet options window at its fixed place, each with its object name,
 // caption, font, colour, accessible name and tab order, except the browser itself, which goes into
 // "PicFrame" at browserGeometry().

@@ -41,38 +41,4 @@ QString echoLinkProxyList() {
     return sitePage(echoLinkHome(), QStringLiteral("/proxylist.jsp"));
 }
 
-std::optional<double> parseTwips(const QString& text) {
-    // Far beyond any desktop; also keeps the later conversion to pixels inside int.
-    constexpr double Limit = 1.0e7;
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value) || std::fabs(value) > Limit) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<int> parseCheckValue(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    if (!ok || value < 0 || value > 2) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-QPoint keepOnScreen(QPoint wanted, QSize frameSize, const QList<QRect>& screens, QPoint fallback) {
-    // Enough of the title bar to catch with the mouse.
-    constexpr int GrabWidth = 60;
-    constexpr int GrabHeight = 20;
-    const QRect titleStrip(wanted, QSize(frameSize.width(), GrabHeight));
-    for (const QRect& screen : screens) {
-        const QRect seen = screen.intersected(titleStrip);
-        if (seen.width() >= std::min(GrabWidth, frameSize.width()) && seen.height() >= GrabHeight) {
-            return wanted;
-        }
-    }
-    return fallback;
-}
-
 } // namespace internet

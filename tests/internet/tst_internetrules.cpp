@@ -29,60 +29,6 @@ private slots:
         QCOMPARE(sitePage(QStringLiteral("https://www.echolink.org/"), QStringLiteral("/proxylist.jsp")),
                  QStringLiteral("https://www.echolink.org/proxylist.jsp"));
     }
-
-    void parseTwips_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<double>("value");
-        QTest::newRow("whole") << "300" << true << 300.0;
-        QTest::newRow("fraction and spaces") << " 450.5 " << true << 450.5;
-        QTest::newRow("negative") << "-1200" << true << -1200.0;
-        QTest::newRow("empty") << "" << false << 0.0;
-        QTest::newRow("words") << "abc" << false << 0.0;
-        QTest::newRow("number then words") << "300px" << false << 0.0;
-        QTest::newRow("not a number") << "nan" << false << 0.0;
-        QTest::newRow("infinite") << "inf" << false << 0.0;
-        QTest::newRow("astronomic") << "1e12" << false << 0.0;
-    }
-    void parseTwips() {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        QFETCH(double, value);
-        const auto parsed = internet::parseTwips(text);
-        QCOMPARE(parsed.has_value(), valid);
-        if (valid) {
-            QCOMPARE(*parsed, value);
-        }
-    }
-
-    void parseCheckValue_acceptsOnlyZeroOneTwo() {
-        QCOMPARE(internet::parseCheckValue(QStringLiteral("0")), std::optional<int>(0));
-        QCOMPARE(internet::parseCheckValue(QStringLiteral(" 1 ")), std::optional<int>(1));
-        QCOMPARE(internet::parseCheckValue(QStringLiteral("2")), std::optional<int>(2));
-        for (const char* bad : {"3", "-1", "", "yes", "1.5", "99999999999"}) {
-            QVERIFY2(!internet::parseCheckValue(QString::fromLatin1(bad)).has_value(), bad);
-        }
-    }
-
-    void keepOnScreen_data() {
-        QTest::addColumn<QPoint>("wanted");
-        QTest::addColumn<bool>("kept");
-        QTest::newRow("on the first screen") << QPoint(20, 20) << true;
-        QTest::newRow("on the second screen") << QPoint(2000, 300) << true;
-        QTest::newRow("partly off the left edge") << QPoint(-400, 100) << true;
-        QTest::newRow("far left") << QPoint(-10000, 20) << false;
-        QTest::newRow("only a sliver at the right edge") << QPoint(3830, 20) << false;
-        QTest::newRow("title bar above the screens") << QPoint(100, -15) << false;
-        QTest::newRow("below the screens") << QPoint(100, 1075) << false;
-        QTest::newRow("in the gap below the smaller screen") << QPoint(2000, 1050) << false;
-    }
-    void keepOnScreen() {
-        QFETCH(QPoint, wanted);
-        QFETCH(bool, kept);
-        const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1024)};
-        const QPoint fallback(20, 20);
-        QCOMPARE(internet::keepOnScreen(wanted, QSize(478, 511), screens, fallback), kept ? wanted : fallback);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestInternetRules)
