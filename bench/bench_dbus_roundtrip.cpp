@@ -145,20 +145,28 @@ int main(int argc, char* argv[]) {
     bench::report(transport);
     bench::Figure piped = rateFigure(QStringLiteral("D-Bus: minimal client, pipelined"), pipelined);
     bench::report(piped);
+    // The transport's own limit is the pipelined client: what the bus carries when nobody waits.
     bench::Figure ours = rateFigure(QStringLiteral("D-Bus: Parlevox"), *parlevox);
-    ours.target = QStringLiteral(">= %1 (half the waiting client)").arg(transport.median() / 2, 0, 'f', 0);
-    ours.pass = ours.median() >= transport.median() / 2 && faults(*parlevox, false) == 0;
+    ours.target = QStringLiteral(">= %1 (half the pipelined client)").arg(piped.median() / 2, 0, 'f', 0);
+    ours.pass = ours.median() >= piped.median() / 2 && faults(*parlevox, false) == 0;
     bench::report(ours);
-    bench::Figure share{QStringLiteral("D-Bus: Parlevox / minimal client"),
-                        QStringLiteral("ratio"),
-                        {},
-                        QStringLiteral(">= 0.5"),
-                        std::nullopt};
-    for (qsizetype i = 0; i < parlevox->size() && i < blocking.size(); ++i) {
-        share.samples << parlevox->at(i).perSecond / blocking.at(i).perSecond;
+    for (const bool toPiped : {true, false}) {
+        const QList<Burst>& base = toPiped ? pipelined : blocking;
+        bench::Figure share{toPiped ? QStringLiteral("D-Bus: Parlevox / pipelined client")
+                                    : QStringLiteral("D-Bus: Parlevox / client that waits"),
+                            QStringLiteral("ratio"),
+                            {},
+                            toPiped ? QStringLiteral(">= 0.5") : QString(),
+                            std::nullopt};
+        // Run by run, so that the machine's noise shows in the spread.
+        for (qsizetype i = 0; i < parlevox->size() && i < base.size(); ++i) {
+            share.samples << parlevox->at(i).perSecond / base.at(i).perSecond;
+        }
+        if (toPiped) {
+            share.pass = share.median() >= 0.5;
+        }
+        bench::report(share);
     }
-    share.pass = share.median() >= 0.5;
-    bench::report(share);
     bench::Figure lost{QStringLiteral("D-Bus: Parlevox replies lost"),
                        QStringLiteral("texts"),
                        {},
