@@ -8,7 +8,7 @@ PKGS=(
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6dbus6
     qt6-speech-dev qt6-speech-speechd-plugin qt6-speech-flite-plugin
     qt6-webengine-dev qt6-webengine-dev-tools
-    libgl1-mesa-dev libglx-dev
+    libgl1-mesa-dev libglx-dev libxcb1-dev bsdextrautils
     speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio
     dbus dbus-x11 xvfb xdotool xauth imagemagick faketime
     clang libclang-rt-14-dev

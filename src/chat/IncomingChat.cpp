@@ -50,8 +50,9 @@ void IncomingChat::EchoLink_ChatTextReceived(const QString& sText) {
 
 void IncomingChat::handle(const QString& sText) {
     if (chat::isVersionQuery(sText)) {
-        // A refused reply is not worth a word to the user; the text itself is still handled.
-        echoLink_.SendChatText(chat::versionReply());
+        // A refused reply is not worth a word to the user, nor worth a wait for the station's answer; the
+        // text itself is still handled.
+        echoLink_.SendChatTextNoWait(chat::versionReply());
     }
     if (!chat::isFiltered(sText, filterWords())) {
         logAndAnnounce(sText);

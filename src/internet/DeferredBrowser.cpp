@@ -10,11 +10,19 @@ DeferredBrowser::DeferredBrowser(Factory create, QObject* parent) : QObject(pare
 DeferredBrowser::~DeferredBrowser() = default;
 
 void DeferredBrowser::navigate(const QString& address) {
-    if (real_) {
-        real_->navigate(address);
-        return;
-    }
     pending_ = address;
+    if (real_ && !openScheduled_) {
+        openScheduled_ = true;
+        QTimer::singleShot(0, this, &DeferredBrowser::openPending);
+    }
+}
+
+void DeferredBrowser::openPending() {
+    openScheduled_ = false;
+    if (real_ && !pending_.isEmpty()) {
+        real_->navigate(pending_);
+    }
+    pending_.clear();
 }
 
 void DeferredBrowser::start() {

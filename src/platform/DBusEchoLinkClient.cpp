@@ -7,7 +7,9 @@
 #include <QDBusError>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QElapsedTimer>
 #include <QMetaObject>
+#include <QPointer>
 
 namespace {
 
@@ -37,6 +39,9 @@ template <typename T> bool holds(const QVariant& v) {
 
 DBusEchoLinkClient::DBusEchoLinkClient(const QDBusConnection& connection, QObject* parent, int callTimeoutMs)
     : EchoLinkClient(parent), connection_(connection), callTimeoutMs_(callTimeoutMs > 0 ? callTimeoutMs : 1) {
+    delivery_.setSingleShot(true);
+    delivery_.setInterval(0);
+    connect(&delivery_, &QTimer::timeout, this, &DBusEchoLinkClient::deliverEvents);
     // Watch first, then ask: an owner that appears in between is reported by the watcher.
     watcher_ = new QDBusServiceWatcher(QString::fromLatin1(EchoLinkBus::Service), connection_,
                                        QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -95,27 +100,51 @@ void DBusEchoLinkClient::bindSignals() {
     connection_.connect(service, path, iface, QStringLiteral("Disconnected"), this, SLOT(onBusDisconnected(QString)));
 }
 
-// Each event is re-posted so that it reaches the program's handlers from the event loop, one at a time,
+// Each event is queued so that it reaches the program's handlers from the event loop, one at a time,
 // in the order the station sent them.
 void DBusEchoLinkClient::onBusClosing() {
-    QMetaObject::invokeMethod(
-        this, [this] { emit Closing(); }, Qt::QueuedConnection);
+    post([this] { emit Closing(); });
 }
 
 void DBusEchoLinkClient::onBusChatTextReceived(const QString& sText) {
-    QMetaObject::invokeMethod(
-        this, [this, sText] { emit ChatTextReceived(sText); }, Qt::QueuedConnection);
+    post([this, sText] { emit ChatTextReceived(sText); });
 }
 
 void DBusEchoLinkClient::onBusConnected(const QString& sCallConnected, const QString& sName, const QString& sAddr) {
-    QMetaObject::invokeMethod(
-        this, [this, sCallConnected, sName, sAddr] { emit Connected(sCallConnected, sName, sAddr); },
-        Qt::QueuedConnection);
+    post([this, sCallConnected, sName, sAddr] { emit Connected(sCallConnected, sName, sAddr); });
 }
 
 void DBusEchoLinkClient::onBusDisconnected(const QString& sCall) {
-    QMetaObject::invokeMethod(
-        this, [this, sCall] { emit Disconnected(sCall); }, Qt::QueuedConnection);
+    post([this, sCall] { emit Disconnected(sCall); });
+}
+
+void DBusEchoLinkClient::post(std::function<void()> event) {
+    events_.push_back(std::move(event));
+    if (!delivery_.isActive()) {
+        delivery_.start();
+    }
+}
+
+void DBusEchoLinkClient::deliverEvents() {
+    // A handler may end the program or run a local event loop that lands here again: each event is taken
+    // off the queue before it is handed out.
+    const QPointer<DBusEchoLinkClient> alive(this);
+    QElapsedTimer slice;
+    slice.start();
+    while (!events_.empty()) {
+        const std::function<void()> event = std::move(events_.front());
+        events_.pop_front();
+        event();
+        if (alive.isNull()) {
+            return;
+        }
+        if (slice.elapsed() >= DeliverySliceMs) {
+            break;
+        }
+    }
+    if (!events_.empty() && !delivery_.isActive()) {
+        delivery_.start();
+    }
 }
 
 void DBusEchoLinkClient::onOwnerChanged(const QString& newOwner) {
@@ -133,8 +162,7 @@ void DBusEchoLinkClient::setState(bool present, bool hung) {
         probe();
     }
     if (before != after) {
-        QMetaObject::invokeMethod(
-            this, [this, after] { emit availabilityChanged(after); }, Qt::QueuedConnection);
+        post([this, after] { emit availabilityChanged(after); });
     }
 }
 
@@ -163,6 +191,16 @@ void DBusEchoLinkClient::probe() {
     });
 }
 
+QDBusMessage DBusEchoLinkClient::methodCall(const char* method, const QVariantList& args) const {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QString::fromLatin1(EchoLinkBus::Service), QString::fromLatin1(EchoLinkBus::ObjectPath),
+        QString::fromLatin1(EchoLinkBus::Interface), QString::fromLatin1(method));
+    message.setArguments(args);
+    // Never let the bus start something on our behalf; the user starts the station program.
+    message.setAutoStartService(false);
+    return message;
+}
+
 std::optional<QDBusMessage> DBusEchoLinkClient::callStation(const char* method, const QVariantList& args,
                                                             QString* error) {
     if (!present_) {
@@ -173,12 +211,7 @@ std::optional<QDBusMessage> DBusEchoLinkClient::callStation(const char* method, 
         *error = notAnsweringMessage();
         return std::nullopt;
     }
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QString::fromLatin1(EchoLinkBus::Service), QString::fromLatin1(EchoLinkBus::ObjectPath),
-        QString::fromLatin1(EchoLinkBus::Interface), QString::fromLatin1(method));
-    message.setArguments(args);
-    // Never let the bus start something on our behalf; the user starts the station program.
-    message.setAutoStartService(false);
+    const QDBusMessage message = methodCall(method, args);
     const QDBusMessage reply = connection_.call(message, QDBus::Block, callTimeoutMs_);
     if (reply.type() == QDBusMessage::ReplyMessage) {
         return reply;
@@ -259,4 +292,12 @@ CallResult<QString> DBusEchoLinkClient::OwnCallsign() {
 
 CallStatus DBusEchoLinkClient::SendChatText(const QString& text) {
     return callForStatus("SendChatText", {text});
+}
+
+void DBusEchoLinkClient::SendChatTextNoWait(const QString& text) {
+    // Nobody waits for the answer, so a hung or missing station costs nothing here; the next call that
+    // waits, or the bus, notices it. One connection keeps the order of everything sent on it.
+    if (present_ && !hung_) {
+        connection_.send(methodCall("SendChatText", {text}));
+    }
 }

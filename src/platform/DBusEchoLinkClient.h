@@ -5,6 +5,9 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QTimer>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -16,7 +19,9 @@ class QDBusServiceWatcher;
 // inside another; each call gives up after the call timeout. After a timeout the station counts as hung:
 // further calls fail at once until the station answers again (probed in the background), so a hung
 // station costs the window one timeout, not one per call. While no program owns the service, calls fail
-// at once too. Station events and availability changes are queued and arrive through the event loop.
+// at once too. Station events and availability changes are queued and arrive through the event loop, in
+// the order they happened, in slices of a few milliseconds: a flood of events from the station leaves the
+// window free to react between the slices.
 //
 // Each window creates its own instance; any number of instances can share one bus connection.
 class DBusEchoLinkClient final : public EchoLinkClient {
@@ -44,6 +49,7 @@ public:
     CallResult<bool> IsConnected(const QString& callsign) override;
     CallResult<QString> OwnCallsign() override;
     CallStatus SendChatText(const QString& text) override;
+    void SendChatTextNoWait(const QString& text) override;
 
     bool isAvailable() const override { return present_ && !hung_; }
     int callTimeoutMs() const { return callTimeoutMs_; }
@@ -64,9 +70,18 @@ private:
     void onOwnerChanged(const QString& newOwner);
     void setState(bool present, bool hung);
     void probe();
+    QDBusMessage methodCall(const char* method, const QVariantList& args) const;
+    // Queues an event for the event loop; deliverEvents() hands them out, a slice at a time.
+    void post(std::function<void()> event);
+    void deliverEvents();
+
+    // How long one slice of event delivery may take before the event loop gets its turn.
+    static constexpr int DeliverySliceMs = 8;
 
     QDBusConnection connection_;
     QDBusServiceWatcher* watcher_ = nullptr;
+    std::deque<std::function<void()>> events_;
+    QTimer delivery_;
     int callTimeoutMs_;
     bool present_ = false;   // some program owns the service name
     bool hung_ = false;      // the owner let a call time out and has not answered since

@@ -44,6 +44,10 @@ public:
     // The local station's own callsign (LocalStation.OwnCallsign on the original automation object).
     virtual CallResult<QString> OwnCallsign() = 0;
     virtual CallStatus SendChatText(const QString& text) = 0;
+    // The same text sent without waiting for the station's answer, for texts whose failure nobody needs to
+    // hear of (the answer to a version query). It still reaches the station after every call made before
+    // it and before every call made after it.
+    virtual void SendChatTextNoWait(const QString& text) { (void)SendChatText(text); }
 
     // Whether a station program is reachable right now.
     virtual bool isAvailable() const = 0;

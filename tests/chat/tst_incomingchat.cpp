@@ -61,6 +61,8 @@ private Q_SLOTS:
         w.FilterText.at(2)->setText(QStringLiteral("ver"));
         receive(QStringLiteral("N0CALL>/ver/"));
         QCOMPARE(echoLink->sentChat, QStringList{QStringLiteral("Parlevox  v1.2")});
+        // The reply does not wait for the station's answer: a burst of queries is answered at the bus's pace.
+        QCOMPARE(echoLink->noWaitSends, 1);
         QCOMPARE(log(), Heading);
         QVERIFY(voice->spoken.isEmpty());
     }

@@ -16,12 +16,12 @@ public:
 
     // Every call as "Name(args)", e.g. "Connect(N0CALL,-1)", "IsConnected(N0CALL)", "SetTransmit(true)".
     QStringList calls;
-    QSet<QString> connected;      // IsConnected answers from this; Connect/Disconnect change it
-    QSet<QString> refused;        // Connect of these fails
-    QSet<QString> failing;        // operation names that fail, e.g. "IsConnected", "SendChatText"
+    QSet<QString> connected; // IsConnected answers from this; Connect/Disconnect change it
+    QSet<QString> refused;   // Connect of these fails
+    QSet<QString> failing;   // operation names that fail, e.g. "IsConnected", "SendChatText"
     QString ownCallsign = QStringLiteral("N0CALL");
     bool transmitting = false;
-    int count = -1;               // ConnectedCount answers this when >= 0, else connected.size()
+    int count = -1; // ConnectedCount answers this when >= 0, else connected.size()
     QStringList sentChat;
     bool available = true;
     // Runs inside SendChatText before it answers, e.g. to deliver an event while a call is pending.
@@ -97,6 +97,12 @@ public:
         }
         sentChat << text;
         return CallStatus::success();
+    }
+    // Texts sent without waiting for the answer; they are recorded as SendChatText calls too.
+    int noWaitSends = 0;
+    void SendChatTextNoWait(const QString& text) override {
+        ++noWaitSends;
+        (void)SendChatText(text);
     }
     bool isAvailable() const override { return available; }
 

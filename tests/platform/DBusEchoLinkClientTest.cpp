@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
 #include <QXmlStreamReader>
 #include <memory>
 
@@ -230,7 +232,61 @@ private Q_SLOTS:
         QVERIFY(sim_->waitForLine(QStringLiteral("> SendChatText a\\rb\\\\c")));
     }
 
+    void sendChatTextNoWait_reachesTheStationInOrderWithCallsThatWait() {
+        startStation();
+        client_->SendChatTextNoWait(QStringLiteral("first"));
+        client_->SendChatTextNoWait(QStringLiteral("second"));
+        QVERIFY(client_->SendChatText(QStringLiteral("third")).ok);
+        client_->SendChatTextNoWait(QStringLiteral("fourth"));
+        for (const char* text : {"first", "second", "third", "fourth"}) {
+            QVERIFY2(sim_->waitForLine(QStringLiteral("> SendChatText ") + QLatin1String(text)), text);
+        }
+    }
+
+    void sendChatTextNoWait_toHungStation_returnsAtOnce() {
+        startStation();
+        sim_->sendSignal(SIGSTOP);
+        QVERIFY(!client_->ConnectedCount().ok); // now known to be hung
+        QElapsedTimer timer;
+        timer.start();
+        client_->SendChatTextNoWait(QStringLiteral("into the void"));
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        sim_->sendSignal(SIGCONT);
+    }
+
     // --- events ----------------------------------------------------------------------------------------
+
+    void floodOfEvents_arrivesWhole_inOrder_andLetsTheEventLoopRunBetween() {
+        startStation();
+        QStringList seen;
+        int timerTicks = 0;
+        int ticksWhileFlooding = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            ++timerTicks;
+            if (!seen.isEmpty() && seen.size() < 4000) {
+                ++ticksWhileFlooding;
+            }
+        });
+        ticker.start(0);
+        connect(client_.get(), &EchoLinkClient::Connected, this,
+                [&](const QString& call, const QString&, const QString&) {
+                    seen << QStringLiteral("+") + call;
+                    QThread::usleep(50); // a handler with some work to do
+                });
+        connect(client_.get(), &EchoLinkClient::Disconnected, this,
+                [&](const QString& call) { seen << QStringLiteral("-") + call; });
+        sim_->send(QStringLiteral("storm 2000"));
+        // Busy meanwhile, as a window is: the whole storm waits in the queue when the event loop comes back.
+        QThread::msleep(1500);
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 4000, 30000);
+        for (int i = 0; i < 2000; ++i) {
+            QCOMPARE(seen.at(i), QStringLiteral("+QS%1").arg(i + 1));
+            QCOMPARE(seen.at(2000 + i), QStringLiteral("-QS%1").arg(i + 1));
+        }
+        // 2000 handlers of 50 us take 100 ms at least: the timer must have had turns in between.
+        QVERIFY2(ticksWhileFlooding > 0, qPrintable(QString::number(timerTicks)));
+    }
 
     void chatWithLoneCarriageReturn_arrivesIntact() {
         startStation();

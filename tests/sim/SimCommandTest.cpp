@@ -80,6 +80,24 @@ private Q_SLOTS:
         QVERIFY(errorOf(QStringLiteral("pause 1s")).contains(QStringLiteral("milliseconds")));
     }
 
+    void burst_takesCountAndTextKeptExactly() {
+        const SimCommand c = parsed(QStringLiteral("burst 10000 QA1BRK>/ver/  x\\t"));
+        QCOMPARE(c.kind, Kind::Burst);
+        QCOMPARE(c.count, 10000);
+        QCOMPARE(c.text, QStringLiteral("QA1BRK>/ver/  x\t"));
+        QCOMPARE(parsed(QStringLiteral("burst 3")).text, QString());
+    }
+
+    void burstAndStorm_needACountInRange() {
+        QCOMPARE(parsed(QStringLiteral("storm 2000")).kind, Kind::Storm);
+        QCOMPARE(parsed(QStringLiteral("storm 2000")).count, 2000);
+        for (const char* line :
+             {"storm", "storm 0", "storm -1", "storm many", "storm 1000001", "burst x A>hi", "burst  5 A>hi"}) {
+            QVERIFY2(errorOf(QString::fromLatin1(line)).contains(QStringLiteral("count")), line);
+        }
+        QVERIFY(errorOf(QStringLiteral("storm 5 more")).contains(QStringLiteral("count")));
+    }
+
     void wordsWithoutArgument_refuseOne() {
         QCOMPARE(parsed(QStringLiteral("  CLOSE")).kind, Kind::Close);
         QCOMPARE(parsed(QStringLiteral("quit")).kind, Kind::Quit);

@@ -129,6 +129,74 @@ private Q_SLOTS:
         QVERIFY(!station_->isTransmitting());
     }
 
+    void burst_sendsNumberedTextsInOrder_andSumsUpWhenAllRepliesCame() {
+        QSignalSpy chat(station_.get(), &Station::ChatTextReceived);
+        SimCommand burst = command(SimCommand::Kind::Burst, {}, QStringLiteral("QA1BRK>/ver/"));
+        burst.count = 3;
+        QVERIFY(station_->apply(burst));
+        QCOMPARE(chat.size(), 3);
+        QCOMPARE(chat.at(0).at(0).toString(), QStringLiteral("QA1BRK>/ver/ #1"));
+        QCOMPARE(chat.at(2).at(0).toString(), QStringLiteral("QA1BRK>/ver/ #3"));
+        QVERIFY(station_->countingReplies());
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(station_->sendChatText(QStringLiteral("re: QA1BRK>/ver/ #%1").arg(i)).ok);
+        }
+        QVERIFY(!station_->countingReplies());
+        const QString summary = log_.last();
+        QVERIFY2(summary.startsWith(QStringLiteral("# burst done: sent=3 ")), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral(" replies=3 ")), qPrintable(summary));
+        QVERIFY2(summary.endsWith(QStringLiteral(" lost=0 numbered=3 out_of_order=0")), qPrintable(summary));
+    }
+
+    void burst_countsRepliesOutOfOrderAndUnnumbered() {
+        SimCommand burst = command(SimCommand::Kind::Burst, {}, QStringLiteral("A>/ver/"));
+        burst.count = 4;
+        station_->apply(burst);
+        station_->sendChatText(QStringLiteral("x #2"));
+        station_->sendChatText(QStringLiteral("x #1"));
+        station_->sendChatText(QStringLiteral("Parlevox  v1.2"));
+        station_->sendChatText(QStringLiteral("x #3"));
+        QVERIFY2(log_.last().endsWith(QStringLiteral(" lost=0 numbered=3 out_of_order=1")), qPrintable(log_.last()));
+    }
+
+    void burst_withMissingReplies_sumsUpAfterTheTimeOut() {
+        station_->setBurstTimeoutMs(50);
+        SimCommand burst = command(SimCommand::Kind::Burst, {}, QStringLiteral("A>/ver/"));
+        burst.count = 5;
+        station_->apply(burst);
+        station_->sendChatText(QStringLiteral("x #1"));
+        QVERIFY(station_->countingReplies());
+        QTRY_VERIFY(!station_->countingReplies());
+        QVERIFY2(log_.last().contains(QStringLiteral(" replies=1 ")), qPrintable(log_.last()));
+        QVERIFY2(log_.last().contains(QStringLiteral(" lost=4 ")), qPrintable(log_.last()));
+        // Later replies are ordinary requests again.
+        const qsizetype lines = log_.size();
+        station_->sendChatText(QStringLiteral("x #2"));
+        QCOMPARE(log_.size(), lines);
+    }
+
+    void storm_connectsThenDropsEveryStationOnce_andLogsOneLine() {
+        station_->apply(command(SimCommand::Kind::Connect, QStringLiteral("QS2")));
+        QSignalSpy connected(station_.get(), &Station::Connected);
+        QSignalSpy disconnected(station_.get(), &Station::Disconnected);
+        const qsizetype lines = log_.size();
+        SimCommand storm = command(SimCommand::Kind::Storm);
+        storm.count = 3;
+        QVERIFY(station_->apply(storm));
+        QStringList order;
+        for (const auto& args : connected) {
+            order << QStringLiteral("+") + args.at(0).toString();
+        }
+        for (const auto& args : disconnected) {
+            order << QStringLiteral("-") + args.at(0).toString();
+        }
+        // QS2 was on before the storm and stays.
+        QCOMPARE(order, QStringList({"+QS1", "+QS3", "-QS1", "-QS3"}));
+        QCOMPARE(station_->connectedCount(), 1);
+        QCOMPARE(log_.size(), lines + 1);
+        QVERIFY2(log_.last().startsWith(QStringLiteral("# storm done: connects=2 drops=2 ")), qPrintable(log_.last()));
+    }
+
     void inventedNamesAndAddresses_fitTheKindAndStayTheSame() {
         QCOMPARE(inventName(QStringLiteral("*ECHOTEST*")), QStringLiteral("ECHOTEST conference"));
         QVERIFY(inventName(QStringLiteral("QA1XYZ-L")).endsWith(QStringLiteral("link")));

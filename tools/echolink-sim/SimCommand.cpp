@@ -9,10 +9,10 @@ namespace {
 struct Word {
     const char* word;
     SimCommand::Kind kind;
-    enum Argument { NoArgument, Text, Callsign, CallsignAndText, Milliseconds } argument;
+    enum Argument { NoArgument, Text, Callsign, CallsignAndText, Milliseconds, Count, CountAndText } argument;
 };
 
-constexpr std::array<Word, 13> Words{{
+constexpr std::array<Word, 15> Words{{
     {"chat", SimCommand::Kind::Chat, Word::Text},
     {"connect", SimCommand::Kind::Connect, Word::CallsignAndText},
     {"drop", SimCommand::Kind::Drop, Word::Callsign},
@@ -26,7 +26,12 @@ constexpr std::array<Word, 13> Words{{
     {"echo", SimCommand::Kind::Echo, Word::Text},
     {"close", SimCommand::Kind::Close, Word::NoArgument},
     {"quit", SimCommand::Kind::Quit, Word::NoArgument},
+    {"burst", SimCommand::Kind::Burst, Word::CountAndText},
+    {"storm", SimCommand::Kind::Storm, Word::Count},
 }};
+
+// Bursts and storms are load tests; a million events would only stall the station for minutes.
+constexpr int MaxCount = 1000000;
 
 bool isCallsignChar(QChar c) {
     return c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('*') || c == QLatin1Char('/');
@@ -55,6 +60,16 @@ int hexValue(QChar c) {
         return lower.unicode() - 'a' + 10;
     }
     return -1;
+}
+
+std::optional<int> parseCount(const QString& word, const QString& text, QString* error) {
+    bool ok = false;
+    const int count = text.toInt(&ok);
+    if (!ok || count < 1 || count > MaxCount) {
+        *error = QStringLiteral("%1 needs a count from 1 to %2, not \"%3\"").arg(word).arg(MaxCount).arg(text);
+        return std::nullopt;
+    }
+    return count;
 }
 
 } // namespace
@@ -197,6 +212,29 @@ std::optional<SimCommand> parseSimCommand(const QString& rawLine, QString* error
         command.text = *name;
         break;
     }
+    case Word::Count: {
+        const auto count = parseCount(word, argument.trimmed(), error);
+        if (!count) {
+            return std::nullopt;
+        }
+        command.count = *count;
+        break;
+    }
+    case Word::CountAndText: {
+        // The text is everything after the single space that ends the number, kept exactly.
+        const qsizetype gap = argument.indexOf(QLatin1Char(' '));
+        const auto count = parseCount(word, gap < 0 ? argument : argument.left(gap), error);
+        if (!count) {
+            return std::nullopt;
+        }
+        const auto text = unescapeText(gap < 0 ? QString() : argument.mid(gap + 1), error);
+        if (!text) {
+            return std::nullopt;
+        }
+        command.count = *count;
+        command.text = *text;
+        break;
+    }
     case Word::Milliseconds: {
         bool ok = false;
         const int ms = argument.trimmed().toInt(&ok);
@@ -227,6 +265,10 @@ QString simCommandHelp() {
         "  echo TEXT            print \"# TEXT\" (to follow a script's progress)\n"
         "  close                the station closes: sends Closing, then ends (exit code 0)\n"
         "  quit                 end at once, without Closing (exit code 0)\n"
+        "  burst N TEXT         N chat texts \"TEXT #1\" ... \"TEXT #N\" at once, as fast as possible; the\n"
+        "                       SendChatText replies are counted (not logged one by one) and a summary\n"
+        "                       \"# burst done: ...\" follows when all came or none came for 10 s\n"
+        "  storm N              N stations QS1 ... connect, then all drop, at once (one summary line)\n"
         "  # ...                a comment; blank lines are ignored too\n"
         "In TEXT and NAME: \\r carriage return, \\n line feed, \\t tab, \\\\ backslash, \\xHH a character by\n"
         "its code. A CR at the very end of a line is taken as part of a CRLF line end.\n"

@@ -22,11 +22,14 @@ struct SimCommand {
         Echo,       // text: print "# text" (lets a driving script know where the station is)
         Close,      // the station closes: Closing is sent, then the program ends
         Quit,       // the program ends without Closing
+        Burst,      // count, text: count chat texts "text #1" ... as fast as possible; replies are counted
+        Storm,      // count: count stations connect, then all of them drop, as fast as possible
     };
     Kind kind = Kind::None;
     QString callsign;
     QString text;
     int ms = 0;
+    int count = 0;
 };
 
 // Parses one line. Returns nullopt and a message in *error for a line that is not a command.

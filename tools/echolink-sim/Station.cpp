@@ -4,6 +4,7 @@
 #include "EchoLinkBus.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -14,7 +15,11 @@ QString quoted(const QString& text) {
 } // namespace
 
 Station::Station(QString ownCallsign, LineSink log, QObject* parent)
-    : QObject(parent), ownCallsign_(std::move(ownCallsign)), log_(std::move(log)) {}
+    : QObject(parent), ownCallsign_(std::move(ownCallsign)), log_(std::move(log)) {
+    burstTimeout_.setSingleShot(true);
+    burstTimeout_.setInterval(DefaultBurstTimeoutMs);
+    connect(&burstTimeout_, &QTimer::timeout, this, &Station::finishBurst);
+}
 
 qsizetype Station::indexOf(const QString& callsign) const {
     const QString call = callsign.toUpper();
@@ -104,22 +109,111 @@ StationReply Station::setTransmit(bool on) {
     return StationReply::success();
 }
 
-StationReply Station::sendChatText(const QString&) {
-    // The text itself is in the request line; nobody else listens here.
+StationReply Station::sendChatText(const QString& text) {
+    // Otherwise the text itself is in the request line; nobody else listens here.
+    if (burst_) {
+        countReply(text);
+    }
     return StationReply::success();
 }
 
-void Station::stationConnects(const Peer& peer) {
+void Station::stationConnects(const Peer& peer, bool logIt) {
     peers_.append(peer);
     known_.insert(peer.callsign, peer);
-    log(QStringLiteral("< Connected %1 %2 %3").arg(escapeText(peer.callsign), quoted(peer.name), peer.address));
+    if (logIt) {
+        log(QStringLiteral("< Connected %1 %2 %3").arg(escapeText(peer.callsign), quoted(peer.name), peer.address));
+    }
     emit Connected(peer.callsign, peer.name, peer.address);
 }
 
-void Station::stationDrops(qsizetype index) {
+void Station::stationDrops(qsizetype index, bool logIt) {
     const QString call = peers_.takeAt(index).callsign;
-    log(QStringLiteral("< Disconnected %1").arg(escapeText(call)));
+    if (logIt) {
+        log(QStringLiteral("< Disconnected %1").arg(escapeText(call)));
+    }
     emit Disconnected(call);
+}
+
+void Station::burst(int count, const QString& text) {
+    if (burst_) {
+        finishBurst();
+    }
+    log(QStringLiteral("# burst of %1: %2 #1 ...").arg(count).arg(escapeText(text)));
+    burst_.emplace();
+    burst_->count = count;
+    burst_->clock.start();
+    const QString prefix = text + QStringLiteral(" #");
+    for (int i = 1; i <= count; ++i) {
+        emit ChatTextReceived(prefix + QString::number(i));
+    }
+    burst_->sendMs = double(burst_->clock.nsecsElapsed()) / 1e6;
+    burstTimeout_.start();
+}
+
+void Station::countReply(const QString& text) {
+    Burst& b = *burst_;
+    ++b.replies;
+    b.lastReplyMs = double(b.clock.nsecsElapsed()) / 1e6;
+    const qsizetype mark = text.lastIndexOf(QStringLiteral(" #"));
+    bool numbered = false;
+    const qint64 number = mark < 0 ? 0 : QStringView(text).mid(mark + 2).toLongLong(&numbered);
+    if (numbered) {
+        ++b.numbered;
+        if (number <= b.lastNumber) {
+            ++b.outOfOrder;
+        } else {
+            b.lastNumber = number;
+        }
+    }
+    if (b.replies >= b.count) {
+        finishBurst();
+    } else {
+        burstTimeout_.start();
+    }
+}
+
+void Station::finishBurst() {
+    if (!burst_) {
+        return;
+    }
+    burstTimeout_.stop();
+    const Burst b = *burst_;
+    burst_.reset();
+    const double perSecond = b.lastReplyMs > 0 ? b.replies * 1000.0 / b.lastReplyMs : 0.0;
+    log(QStringLiteral("# burst done: sent=%1 send_ms=%2 replies=%3 reply_ms=%4 per_second=%5 lost=%6 numbered=%7 "
+                       "out_of_order=%8")
+            .arg(b.count)
+            .arg(b.sendMs, 0, 'f', 1)
+            .arg(b.replies)
+            .arg(b.lastReplyMs, 0, 'f', 1)
+            .arg(perSecond, 0, 'f', 1)
+            .arg(std::max(0, b.count - b.replies))
+            .arg(b.numbered)
+            .arg(b.outOfOrder));
+}
+
+void Station::storm(int count) {
+    QElapsedTimer clock;
+    clock.start();
+    QStringList calls;
+    for (int i = 1; i <= count; ++i) {
+        const QString call = QStringLiteral("QS%1").arg(i);
+        pending_.remove(call);
+        if (!isConnected(call)) {
+            stationConnects(peerFor(call, {}), false);
+            calls << call;
+        }
+    }
+    // Dropped in the order they came, as a crowd leaving; the station's own list is searched from the front.
+    for (const QString& call : std::as_const(calls)) {
+        const qsizetype index = indexOf(call);
+        if (index >= 0) {
+            stationDrops(index, false);
+        }
+    }
+    log(QStringLiteral("# storm done: connects=%1 drops=%1 ms=%2")
+            .arg(calls.size())
+            .arg(double(clock.nsecsElapsed()) / 1e6, 0, 'f', 1));
 }
 
 void Station::close() {
@@ -166,6 +260,12 @@ bool Station::apply(const SimCommand& command) {
     case SimCommand::Kind::Accept:
         refused_.remove(command.callsign);
         log(QStringLiteral("# accepting %1").arg(command.callsign));
+        return true;
+    case SimCommand::Kind::Burst:
+        burst(command.count, command.text);
+        return true;
+    case SimCommand::Kind::Storm:
+        storm(command.count);
         return true;
     case SimCommand::Kind::None:
     case SimCommand::Kind::Pause:

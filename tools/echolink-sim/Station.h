@@ -4,10 +4,13 @@
 #include "Directory.h"
 #include "SimCommand.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <functional>
+#include <optional>
 
 // Writes one line of the station's log (stdout in the program).
 using LineSink = std::function<void(const QString&)>;
@@ -55,6 +58,18 @@ public:
     // Sends Closing.
     void close();
 
+    // Load tests. A burst sends count chat texts "text #1" ... "text #count" at once and then counts the
+    // SendChatText replies; replies that end in " #N" are checked to come in rising order. When all replies
+    // came, or none came for the burst time-out, one line sums it up:
+    //   # burst done: sent=N send_ms=.. replies=N reply_ms=.. per_second=.. lost=0 numbered=N out_of_order=0
+    // A storm connects count stations QS1 ... and then drops them all, logging one line at the end.
+    static constexpr int DefaultBurstTimeoutMs = 10000;
+    void burst(int count, const QString& text);
+    void storm(int count);
+    // While a burst waits for its replies, SendChatText requests are counted rather than logged.
+    bool countingReplies() const { return burst_.has_value(); }
+    void setBurstTimeoutMs(int ms) { burstTimeout_.setInterval(ms); }
+
     // Names and addresses reported for these callsigns when they connect without a name given.
     void addKnown(const QList<Peer>& peers);
     const QList<Peer>& peers() const { return peers_; }
@@ -70,8 +85,10 @@ Q_SIGNALS:
 private:
     qsizetype indexOf(const QString& callsign) const;
     Peer peerFor(const QString& callsign, const QString& name) const;
-    void stationConnects(const Peer& peer);
-    void stationDrops(qsizetype index);
+    void stationConnects(const Peer& peer, bool logIt = true);
+    void stationDrops(qsizetype index, bool logIt = true);
+    void countReply(const QString& text);
+    void finishBurst();
     void log(const QString& line) const { log_(line); }
 
     QString ownCallsign_;
@@ -84,4 +101,17 @@ private:
     bool transmitting_ = false;
     int requestCount_ = 0;
     int connectDelayMs_ = DefaultConnectDelayMs;
+
+    struct Burst {
+        int count = 0;
+        int replies = 0;
+        int numbered = 0;
+        int outOfOrder = 0;
+        qint64 lastNumber = 0;
+        double sendMs = 0;
+        double lastReplyMs = 0;
+        QElapsedTimer clock;
+    };
+    std::optional<Burst> burst_;
+    QTimer burstTimeout_;
 };

@@ -69,6 +69,11 @@ QString StationBusObject::OwnCallsign() {
 }
 
 void StationBusObject::SendChatText(const QString& text) {
-    request(QStringLiteral("SendChatText %1").arg(escapeText(text)), false);
+    if (station_.countingReplies()) {
+        // A burst's replies are counted, and summed up in one line at the end.
+        station_.noteRequest();
+    } else {
+        request(QStringLiteral("SendChatText %1").arg(escapeText(text)), false);
+    }
     answer(station_.sendChatText(text));
 }

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds (RelWithDebInfo) and runs every benchmark, then prints one table: figure, median, min, max, target,
+# pass/fail. The full output of each benchmark is kept in build/bench/. Takes about ten minutes; the idle
+# benchmark alone watches for three minutes. Extra arguments go to every benchmark (e.g. --runs 3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh
+
+out=build/bench
+mkdir -p "$out"
+status=0
+for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm; do
+    echo "== $b"
+    if ! "build/bin/$b" "$@" 2>&1 | tee "$out/$b.txt"; then
+        echo "$b failed" >&2
+        status=1
+    fi
+done
+
+echo
+echo "Summary (load average before the last benchmark: $(cut -d' ' -f1-3 /proc/loadavg))"
+{
+    printf 'figure\tmedian\tmin\tmax\tunit\ttarget\tresult\n'
+    cat "$out"/bench_*.txt | grep '^RESULT' | cut -f2-
+} | column -t -s $'\t'
+grep -q $'\tFAIL$' "$out"/bench_*.txt && status=1
+exit $status
