@@ -73,8 +73,9 @@ QString valueOf(const QByteArray& line) {
     return QString::fromUtf8(text.mid(text.indexOf('=') + 1));
 }
 
+// Names are stored trimmed, so they are looked up trimmed: " TEXT4" finds the TEXT4 it wrote.
 bool sameName(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
 struct SectionRange {

@@ -32,6 +32,7 @@ private slots:
     void freshFile_holdsSectionAndKeysInOrderWritten();
     void secondSave_rewritesValuesInPlace_addsNoLines();
     void keyAndSectionNames_matchWithoutRegardToCase();
+    void namesWithSurroundingSpaces_readBackWhatWasWritten();
     void valueOf300Chars_readBackAsFirst264();
     void values_keptUnchanged();
     void lineBreakInValue_writtenAsSpace_andAddsNoKey();
@@ -101,6 +102,17 @@ void SettingsStoreTest::keyAndSectionNames_matchWithoutRegardToCase() {
 
     QVERIFY(store.write(kSection, QStringLiteral("TEXT4"), QStringLiteral("W1AW")));
     QCOMPARE(readBytes(path_), QByteArray("[Settings]\ntext4=W1AW\n  Text5 =K1ABC\n"));
+}
+
+void SettingsStoreTest::namesWithSurroundingSpaces_readBackWhatWasWritten() {
+    writeBytes(path_, "[ other ]\nk=1\n");
+    SettingsStore store(path_);
+    QVERIFY(store.write(QStringLiteral(" other "), QStringLiteral(" k "), QStringLiteral("v")));
+    QVERIFY(store.write(QStringLiteral("\tNEW\u00A0"), QStringLiteral("\u00A0KEY "), QStringLiteral("w")));
+    QCOMPARE(store.read(QStringLiteral(" other "), QStringLiteral(" k "), QString()), QStringLiteral("v"));
+    QCOMPARE(store.read(QStringLiteral("other"), QStringLiteral("K"), QString()), QStringLiteral("v"));
+    QCOMPARE(store.read(QStringLiteral("\tNEW\u00A0"), QStringLiteral("\u00A0KEY "), QString()), QStringLiteral("w"));
+    QCOMPARE(readBytes(path_), QByteArray("[ other ]\nk=v\n\n[NEW]\nKEY=w\n"));
 }
 
 void SettingsStoreTest::valueOf300Chars_readBackAsFirst264() {
