@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -21,6 +22,12 @@ constexpr int MaxRecords = 16;
 const QString Absent = QStringLiteral("\x01(absent)");
 
 // Names compare without regard to case or surrounding white space.
+// Unlike QString::fromUtf8, keeps a leading U+FEFF, so that values and names can start with one.
+QString text(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 bool sameName(const QString& a, const QString& b) {
     return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
 }
@@ -80,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QStringList keys;
     const QList<QByteArray> fields = input.mid(fileEnd + 1).split('\0');
     for (qsizetype i = 0; i + 2 < fields.size() && records.size() < MaxRecords; i += 3) {
-        Record r{QString::fromUtf8(fields[i]), QString::fromUtf8(fields[i + 1]), QString::fromUtf8(fields[i + 2])};
+        Record r{text(fields[i]), text(fields[i + 1]), text(fields[i + 2])};
         if (!r.section.isEmpty() && !sections.contains(r.section) && sections.size() < MaxNames) {
             sections << r.section;
         }

@@ -33,6 +33,7 @@ private slots:
     void secondSave_rewritesValuesInPlace_addsNoLines();
     void keyAndSectionNames_matchWithoutRegardToCase();
     void namesWithSurroundingSpaces_readBackWhatWasWritten();
+    void valueAndNamesStartingWithByteOrderMark_keepIt();
     void valueOf300Chars_readBackAsFirst264();
     void values_keptUnchanged();
     void lineBreakInValue_writtenAsSpace_andAddsNoKey();
@@ -113,6 +114,16 @@ void SettingsStoreTest::namesWithSurroundingSpaces_readBackWhatWasWritten() {
     QCOMPARE(store.read(QStringLiteral("other"), QStringLiteral("K"), QString()), QStringLiteral("v"));
     QCOMPARE(store.read(QStringLiteral("\tNEW\u00A0"), QStringLiteral("\u00A0KEY "), QString()), QStringLiteral("w"));
     QCOMPARE(readBytes(path_), QByteArray("[ other ]\nk=v\n\n[NEW]\nKEY=w\n"));
+}
+
+void SettingsStoreTest::valueAndNamesStartingWithByteOrderMark_keepIt() {
+    const QString bom(QChar(0xFEFF));
+    SettingsStore store(path_);
+    QVERIFY(store.write(bom + QStringLiteral("S"), bom + QStringLiteral("K"), bom + QStringLiteral("value")));
+    QVERIFY(store.write(kSection, QStringLiteral("K"), bom));
+    QCOMPARE(store.read(bom + QStringLiteral("S"), bom + QStringLiteral("K"), QString()), bom + QStringLiteral("value"));
+    QCOMPARE(store.read(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("none")), QStringLiteral("none"));
+    QCOMPARE(store.read(kSection, QStringLiteral("K"), QString()), bom);
 }
 
 void SettingsStoreTest::valueOf300Chars_readBackAsFirst264() {
