@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <optional>
 
 namespace {
@@ -42,6 +43,12 @@ QByteArray joinLines(const IniLines& ini) {
     return data;
 }
 
+// QString::fromUtf8 drops a leading U+FEFF, so a value or name starting with one would not read back.
+QString decoded(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 QByteArray content(const QByteArray& line) {
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
@@ -54,7 +61,7 @@ std::optional<QString> sectionOf(const QByteArray& line) {
     }
     const qsizetype close = text.indexOf(']');
     const QByteArray name = text.mid(1, close < 0 ? -1 : close - 1);
-    return QString::fromUtf8(name.trimmed());
+    return decoded(name.trimmed());
 }
 
 // The key of a "key=value" line; comments and lines without '=' have none.
@@ -64,17 +71,18 @@ std::optional<QString> keyOf(const QByteArray& line) {
     if (equals < 0 || text.trimmed().startsWith(';')) {
         return std::nullopt;
     }
-    return QString::fromUtf8(text.left(equals).trimmed());
+    return decoded(text.left(equals).trimmed());
 }
 
 // Everything after the first '=', unchanged.
 QString valueOf(const QByteArray& line) {
     const QByteArray text = content(line);
-    return QString::fromUtf8(text.mid(text.indexOf('=') + 1));
+    return decoded(text.mid(text.indexOf('=') + 1));
 }
 
+// Names are stored trimmed, so they are looked up trimmed: " TEXT4" finds the TEXT4 it wrote.
 bool sameName(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
 struct SectionRange {

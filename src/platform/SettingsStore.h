@@ -7,7 +7,7 @@
 #include <functional>
 
 // An INI file with the semantics of the Windows profile-string functions:
-// - section and key names are compared without regard to case;
+// - section and key names are compared without regard to case or surrounding white space;
 // - values are stored and returned unchanged (no quotes, no escapes); a read returns at most
 //   MaxValueLength characters;
 // - a write keeps every other line and creates the file, the section or the key when missing;

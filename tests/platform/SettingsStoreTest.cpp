@@ -34,6 +34,8 @@ private slots:
     void freshFile_holdsSectionAndKeysInOrderWritten();
     void secondSave_rewritesValuesInPlace_addsNoLines();
     void keyAndSectionNames_matchWithoutRegardToCase();
+    void namesWithSurroundingSpaces_readBackWhatWasWritten();
+    void valueAndNamesStartingWithByteOrderMark_keepIt();
     void valueOf300Chars_readBackAsFirst264();
     void values_keptUnchanged();
     void lineBreakInValue_writtenAsSpace_andAddsNoKey();
@@ -104,6 +106,27 @@ void SettingsStoreTest::keyAndSectionNames_matchWithoutRegardToCase() {
 
     QVERIFY(store.write(kSection, QStringLiteral("TEXT4"), QStringLiteral("W1AW")));
     QCOMPARE(readBytes(path_), QByteArray("[Settings]\ntext4=W1AW\n  Text5 =K1ABC\n"));
+}
+
+void SettingsStoreTest::namesWithSurroundingSpaces_readBackWhatWasWritten() {
+    writeBytes(path_, "[ other ]\nk=1\n");
+    SettingsStore store(path_);
+    QVERIFY(store.write(QStringLiteral(" other "), QStringLiteral(" k "), QStringLiteral("v")));
+    QVERIFY(store.write(QStringLiteral("\tNEW\u00A0"), QStringLiteral("\u00A0KEY "), QStringLiteral("w")));
+    QCOMPARE(store.read(QStringLiteral(" other "), QStringLiteral(" k "), QString()), QStringLiteral("v"));
+    QCOMPARE(store.read(QStringLiteral("other"), QStringLiteral("K"), QString()), QStringLiteral("v"));
+    QCOMPARE(store.read(QStringLiteral("\tNEW\u00A0"), QStringLiteral("\u00A0KEY "), QString()), QStringLiteral("w"));
+    QCOMPARE(readBytes(path_), QByteArray("[ other ]\nk=v\n\n[NEW]\nKEY=w\n"));
+}
+
+void SettingsStoreTest::valueAndNamesStartingWithByteOrderMark_keepIt() {
+    const QString bom(QChar(0xFEFF));
+    SettingsStore store(path_);
+    QVERIFY(store.write(bom + QStringLiteral("S"), bom + QStringLiteral("K"), bom + QStringLiteral("value")));
+    QVERIFY(store.write(kSection, QStringLiteral("K"), bom));
+    QCOMPARE(store.read(bom + QStringLiteral("S"), bom + QStringLiteral("K"), QString()), bom + QStringLiteral("value"));
+    QCOMPARE(store.read(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("none")), QStringLiteral("none"));
+    QCOMPARE(store.read(kSection, QStringLiteral("K"), QString()), bom);
 }
 
 void SettingsStoreTest::valueOf300Chars_readBackAsFirst264() {
