@@ -12,7 +12,7 @@ PKGS=(
     speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio
     dbus dbus-x11 xvfb xdotool xclip xauth imagemagick faketime
     clang libclang-rt-14-dev
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-liberation2
 )
 
 missing=()
