@@ -281,6 +281,7 @@ private Q_SLOTS:
 
         QVERIFY2(startStation(&error, {QStringLiteral("chat QX3NEW>back again")}), qPrintable(error));
         QVERIFY(waitForSpoken(QStringLiteral("Message from  QX3NEW: back again")));
+        QVERIFY(sim_->waitForLine(QStringLiteral("> ConnectedCount"), StationTimeoutMs)); // the status is asked again
         QVERIFY(app_->isRunning());
         QVERIFY(screen_.isShown(window_));
     }
@@ -296,7 +297,7 @@ private Q_SLOTS:
         QVERIFY(screen_.type(window_, QStringLiteral("sent while hung")));
         QVERIFY(screen_.key(window_, QStringLiteral("Return")));
         // The program answers the clipboard request at once, with the line it could not send.
-        const std::optional<QString> kept = screen_.copyText(window_, TextTX, 1000);
+        const std::optional<QString> kept = screen_.copyText(window_, TextTX, 2000);
         QVERIFY(kept.has_value());
         QCOMPARE(*kept, QStringLiteral("sent while hung"));
 
