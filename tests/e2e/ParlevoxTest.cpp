@@ -29,7 +29,6 @@ const QString MessageBoxTitle = QStringLiteral("^Parlevox$");
 constexpr QPoint centre(int left, int top, int width, int height) {
     return {(left + width / 2) / 15, (top + height / 2) / 15};
 }
-constexpr QPoint Text4 = centre(120 + 120, 120 + 240, 1095, 285);
 constexpr QPoint Command4 = centre(120 + 1320, 120 + 240, 855, 255);
 constexpr QPoint Check4 = centre(120 + 2280, 120 + 240, 975, 255);
 constexpr QPoint Text5 = centre(120 + 120, 120 + 600, 1095, 285);
