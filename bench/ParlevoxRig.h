@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "PrivateSpeechServer.h"
+#include "SpeechHarness.h"
 #include "StationHarness.h"
 
 #include <QProcess>

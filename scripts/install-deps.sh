@@ -10,9 +10,9 @@ PKGS=(
     qt6-webengine-dev qt6-webengine-dev-tools
     libgl1-mesa-dev libglx-dev libxcb1-dev bsdextrautils
     speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio
-    dbus dbus-x11 xvfb xdotool xauth imagemagick faketime
+    dbus dbus-x11 xvfb xdotool xclip xauth imagemagick faketime
     clang libclang-rt-14-dev
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-liberation2
 )
 
 missing=()

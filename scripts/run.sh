@@ -4,7 +4,11 @@
 # beside it. Ends both when Parlevox ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+# Built once: the script starts itself again below, inside a session bus or a virtual screen.
+if [ -z "${PARLEVOX_BUILT:-}" ]; then
+    bash scripts/build.sh parlevox echolink-sim
+    export PARLEVOX_BUILT=1
+fi
 
 # Parlevox and the station meet on the session bus; start one if this shell has none.
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
@@ -18,7 +22,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
-build/bin/echolink-sim --demo &
+# The station's log shows what happens; Parlevox's own status questions (twice a second) are left out.
+build/bin/echolink-sim --demo --quiet-queries &
 sim=$!
 trap 'kill $sim 2>/dev/null || true; kill ${shot:-} 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
@@ -27,7 +32,12 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 if [ -n "${PARLEVOX_SCREENSHOT:-}" ]; then
-    (while sleep 5; do import -window root "$PARLEVOX_SCREENSHOT" 2>/dev/null || true; done) &
+    # The main window alone once it is there, else the whole screen; replaced whole, never half written.
+    (while sleep 5; do
+        window=$(xdotool search --onlyvisible --name '^Parlevox    ' 2>/dev/null | head -n 1 || true)
+        import -window "${window:-root}" "$PARLEVOX_SCREENSHOT.new.png" 2>/dev/null &&
+            mv -f "$PARLEVOX_SCREENSHOT.new.png" "$PARLEVOX_SCREENSHOT" || true
+    done) &
     shot=$!
 fi
 build/bin/parlevox

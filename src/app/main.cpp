@@ -12,6 +12,7 @@
 #include "WebEngineBrowser.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -32,6 +33,10 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QString::fromLatin1(buildconfig::ProductName));
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2").arg(buildconfig::VersionMajor).arg(buildconfig::VersionMinor));
+    // The windows are laid out for MS Sans Serif. Where it is missing, the usual stand-in (a wide sans) cuts
+    // captions off; these are about as narrow, so every caption fits.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
 
     InstanceLock lock;
     if (!lock.tryLock()) {

@@ -9,15 +9,10 @@
 //   sim.send("chat QA1BRK>hello");  QVERIFY(sim.waitForLine("< ChatTextReceived QA1BRK>hello"));
 //   QDBusConnection connection = bus.connect();   // in-process connection to the private bus
 
+#include "ProcessTools.h"
+
 #include <QDBusConnection>
-#include <QDeadlineTimer>
-#include <QProcess>
 #include <QProcessEnvironment>
-#include <QStringList>
-#include <QTest>
-#include <csignal>
-#include <sys/prctl.h>
-#include <sys/types.h>
 
 #ifndef ECHOLINK_SIM_PATH
 #error "ECHOLINK_SIM_PATH must name the echolink-sim binary"
@@ -30,23 +25,6 @@ namespace e2e {
 
 inline QString simPath() {
     return QStringLiteral(ECHOLINK_SIM_PATH);
-}
-
-// The child gets SIGKILL when the test process dies, so a crashed test leaves nothing behind.
-inline void dieWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-inline void stopProcess(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
-        return;
-    }
-    ::kill(static_cast<pid_t>(process.processId()), SIGCONT); // a stopped child cannot take SIGTERM
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
 }
 
 // A dbus-daemon of our own, so tests neither need nor disturb the user's session bus.

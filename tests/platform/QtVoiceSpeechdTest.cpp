@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// QtVoice with the real speechd engine against a private speech-dispatcher. Its output module is the generic
-// module running a small script that writes each text to a file only after a pause: a text that is cut off
-// never reaches the file, so the file proves both order and completeness, with no sound card.
-#include "PrivateSpeechServer.h"
+// QtVoice with the real speechd engine against a private speech-dispatcher (see SpeechHarness.h): its file of
+// spoken texts proves both order and completeness, with no sound card.
 #include "QtVoice.h"
+#include "SpeechHarness.h"
 
 #include <QtTest>
 
 namespace {
-
 constexpr int kSpeechTimeoutMs = 30000;
 
 using e2e::PrivateSpeechServer;
@@ -27,11 +25,11 @@ private slots:
     void noServer_createFailsWithReason();
 
 private:
-    std::unique_ptr<PrivateSpeechServer> server_;
+    std::unique_ptr<e2e::PrivateSpeechServer> server_;
 };
 
 void QtVoiceSpeechdTest::init() {
-    server_ = std::make_unique<PrivateSpeechServer>();
+    server_ = std::make_unique<e2e::PrivateSpeechServer>();
     const QString problem = server_->start();
     if (!problem.isEmpty()) {
         server_.reset();

@@ -1,72 +1,39 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// A private speech server for tests and benchmarks that need real speech without a sound card:
+// A private speech-dispatcher behind a private pulseaudio with a null sink, both in one temporary directory.
+// Its output module is the generic module running a small script that writes each text to spoken.txt only
+// after a pause: a text that is cut off never reaches the file, so the file proves both order and
+// completeness, with no sound card. A text containing "slowly" is started but never finished, so that the
+// server can be killed in the middle of it.
 //
-//   e2e::PrivateSpeechServer speech;     const QString problem = speech.start();   // empty: running
-//   environment: SPEECHD_ADDRESS=speech.address(), XDG_CONFIG_HOME=speech.configHome()
-//   speech.spoken()                      // every text spoken to its end, in order
+//   e2e::PrivateSpeechServer speech;   const QString problem = speech.start();   // empty on success
+//   client environment: SPEECHD_ADDRESS=speech.address(), and speech.forbidAutoSpawn(its XDG_CONFIG_HOME)
+//   speech.spoken()                    // every text spoken to the end, in order
 
-#include <QDeadlineTimer>
+#include "ProcessTools.h"
+
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextToSpeech>
-#include <csignal>
 #include <memory>
-#include <sys/types.h>
 
 namespace e2e {
 
-inline QStringList fileLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty()) {
-        lines.removeLast();
-    }
-    return lines;
-}
-
-inline bool writeFile(const QString& path, const QString& text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text.toUtf8()) == text.toUtf8().size();
-}
-
-inline bool waitForFile(const QString& path, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!QFile::exists(path)) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QTest::qWait(50);
-    }
-    return true;
-}
-
-// A pulseaudio with a null sink and a speech-dispatcher, both private to one temporary directory. Its output
-// module is the generic module running a small script that writes each text to spoken.txt only after a pause
-// of secondsPerText (a text that is cut off never reaches the file); a text containing "slowly" never ends.
 class PrivateSpeechServer {
 public:
+    // Each text takes secondsPerText to "speak".
     explicit PrivateSpeechServer(double secondsPerText = 0.3) : secondsPerText_(secondsPerText) {}
     PrivateSpeechServer(const PrivateSpeechServer&) = delete;
     PrivateSpeechServer& operator=(const PrivateSpeechServer&) = delete;
-
     ~PrivateSpeechServer() {
         stopSpeechd();
-        stopProcess(pulse_);
-        if (QFile::exists(path(QStringLiteral("slow.pid")))) {
-            const qint64 pid = fileLines(path(QStringLiteral("slow.pid"))).value(0).toLongLong();
-            if (pid > 0) {
-                ::kill(pid_t(pid), SIGKILL);
-            }
+        killProcess(pulse_);
+        const qint64 pid = fileLines(path(QStringLiteral("slow.pid"))).value(0).toLongLong();
+        if (pid > 0) {
+            ::kill(pid_t(pid), SIGKILL);
         }
     }
 
@@ -101,6 +68,7 @@ public:
         env_.remove(QStringLiteral("LC_ALL"));
         env_.remove(QStringLiteral("SPEECHD_ADDRESS"));
 
+        dieWithParent(pulse_);
         pulse_.setProcessEnvironment(env_);
         pulse_.setProcessChannelMode(QProcess::MergedChannels);
         pulse_.setStandardOutputFile(path(QStringLiteral("log/pulse.log")));
@@ -118,6 +86,7 @@ public:
     QString startSpeechd() {
         QFile::remove(socketPath());
         speechd_ = std::make_unique<QProcess>();
+        dieWithParent(*speechd_);
         speechd_->setProcessEnvironment(env_);
         speechd_->setProcessChannelMode(QProcess::MergedChannels);
         speechd_->setStandardOutputFile(path(QStringLiteral("log/speechd.out")), QIODevice::Append);
@@ -134,7 +103,7 @@ public:
     // As a crash: no chance to tidy up.
     void stopSpeechd() {
         if (speechd_) {
-            stopProcess(*speechd_);
+            killProcess(*speechd_);
             speechd_.reset();
         }
     }
@@ -143,6 +112,14 @@ public:
         if (speechd_ && speechd_->processId() > 0) {
             ::kill(pid_t(speechd_->processId()), signal);
         }
+    }
+
+    // A client whose configuration lives in configHome must not start a server of its own (the system's, with
+    // real speech) when it cannot reach this one: it would take over the address.
+    bool forbidAutoSpawn(const QString& configHome) const {
+        return QDir(configHome).mkpath(QStringLiteral("speech-dispatcher")) &&
+               writeFile(QDir(configHome).filePath(QStringLiteral("speech-dispatcher/speechd.conf")),
+                         "DisableAutoSpawn\n");
     }
 
     QString address() const { return QStringLiteral("unix_socket:") + socketPath(); }
@@ -155,7 +132,6 @@ private:
     QString socketPath() const { return path(QStringLiteral("run/speechd.sock")); }
 
     bool writeConfig() {
-        // A text containing "slowly" is never finished, so that the server can be killed in the middle of it.
         const QString script =
             QStringLiteral("#!/bin/sh\n"
                            "printf '%s\\n' \"$1\" >> '%1/started.txt'\n"
@@ -173,19 +149,19 @@ private:
                                               "GenericLanguage \"en-us\" \"en\" \"utf-8\"\n"
                                               "AddVoice \"en\" \"MALE1\" \"plain\"\n")
                                    .arg(dir_.path());
-        const QString server = QStringLiteral("LogLevel 3\n"
-                                              "AudioOutputMethod \"pulse\"\n"
-                                              "AddModule \"file\" \"sd_generic\" \"file.conf\"\n"
-                                              "DefaultModule file\n"
-                                              "DisableAutoSpawn\n");
-        return writeFile(path(QStringLiteral("synth.sh")), script) &&
-               writeFile(path(QStringLiteral("config/speech-dispatcher/modules/file.conf")), module) &&
+        const QByteArray server = "LogLevel 3\n"
+                                  "AudioOutputMethod \"pulse\"\n"
+                                  "AddModule \"file\" \"sd_generic\" \"file.conf\"\n"
+                                  "DefaultModule file\n"
+                                  "DisableAutoSpawn\n";
+        return writeFile(path(QStringLiteral("synth.sh")), script.toUtf8()) &&
+               writeFile(path(QStringLiteral("config/speech-dispatcher/modules/file.conf")), module.toUtf8()) &&
                writeFile(path(QStringLiteral("config/speech-dispatcher/speechd.conf")), server);
     }
 
     QString logTail(const QString& name) const { return fileLines(path(name)).mid(-5).join(QLatin1Char(' ')); }
 
-    static void stopProcess(QProcess& process) {
+    static void killProcess(QProcess& process) {
         if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished(5000);
