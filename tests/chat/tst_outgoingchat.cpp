@@ -40,6 +40,8 @@ private Q_SLOTS:
         row("unstamped", 0, "hello", "hello");
         row("greyed sends without stamp", 2, "hello", "hello");
         row("empty, unstamped", 0, "", "");
+        const QString longLine(100000, QLatin1Char('q'));
+        QTest::newRow("long line sent whole") << 0 << longLine << longLine;
     }
     void send() {
         QFETCH(int, check1);
@@ -50,9 +52,9 @@ private Q_SLOTS:
         QTest::mouseClick(t->w.Send, Qt::LeftButton);
         QCOMPARE(t->echoLink.sentChat, QStringList{sent});
         const QString logged = Heading + QStringLiteral("N0CALL> ") + sent + QLatin1Char('\n');
-        QCOMPARE(sentLog(), logged);
+        QCOMPARE(sentLog().remove(QChar(u'\u200B')), logged); // wrap hints aside
         t->w.ReceivedText->undo();
-        QCOMPARE(sentLog(), logged);
+        QCOMPARE(sentLog().remove(QChar(u'\u200B')), logged);
         QVERIFY(t->w.TextTX->text().isEmpty());
         QVERIFY(t->voice.spoken.isEmpty());
     }
@@ -73,15 +75,6 @@ private Q_SLOTS:
         QVERIFY(t->w.TextTX->text().isEmpty());
         QVERIFY(t->w.TextTX->hasFocus());
     }
-    void longTypedLine_isSentWhole() {
-        const QString typed(100000, QLatin1Char('q'));
-        controls::setCheckValue(t->w.Check1, 0);
-        t->w.TextTX->setText(typed);
-        t->chat->Send_Click();
-        QCOMPARE(t->echoLink.sentChat, QStringList{typed});
-        QCOMPARE(sentLog().remove(QChar(u'\u200B')), Heading + QStringLiteral("N0CALL> ") + typed + QLatin1Char('\n'));
-    }
-
     void refusedSend_keepsTextLogsNothingAndTellsUser() {
         QVERIFY(t->show());
         t->echoLink.failing.insert(QStringLiteral("SendChatText"));
