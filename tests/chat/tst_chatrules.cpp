@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ChatRules.h"
+#include "DataRow.h"
 
 #include <QTest>
 
@@ -20,21 +21,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("sender");
         QTest::addColumn<QString>("message");
-        QTest::newRow("plain") << "N0CALL>hello"
-                               << "N0CALL"
-                               << ">hello";
-        QTest::newRow("cut at first >") << "N0CALL-L>a>b"
-                                        << "N0CALL-L"
-                                        << ">a>b";
-        QTest::newRow("no > keeps whole text as message") << "hello there"
-                                                          << ""
-                                                          << "hello there";
-        QTest::newRow("only >") << ">"
-                                << ""
-                                << ">";
-        QTest::newRow("empty") << ""
-                               << ""
-                               << "";
+        row("plain", "N0CALL>hello", "N0CALL", ">hello");
+        row("cut at first >", "N0CALL-L>a>b", "N0CALL-L", ">a>b");
+        row("no > keeps whole text as message", "hello there", "", "hello there");
+        row("only >", ">", "", ">");
+        row("empty", "", "", "");
         QTest::newRow("> far beyond 32767")
             << QString(40000, QLatin1Char('A')) + ">x" << QString(40000, QLatin1Char('A')) << ">x";
     }
@@ -59,29 +50,20 @@ private Q_SLOTS:
     void filterWord_data() {
         QTest::addColumn<QString>("word");
         QTest::addColumn<bool>("drops");
-        QTest::newRow("inside callsign") << "CALL" << true;
-        QTest::newRow("at first character") << "N0" << true;
-        QTest::newRow("whole callsign") << "N0CALL" << true;
-        QTest::newRow("in message") << "hello" << true;
-        QTest::newRow("other case") << "Hello" << false;
-        QTest::newRow("separator") << ">" << true;
-        QTest::newRow("empty box") << "" << false;
-        QTest::newRow("absent") << "bye" << false;
+        row("inside callsign", "CALL", true);
+        row("at first character", "N0", true);
+        row("whole callsign", "N0CALL", true);
+        row("in message", "hello", true);
+        row("other case", "Hello", false);
+        row("separator", ">", true);
+        row("empty box", "", false);
+        row("absent", "bye", false);
     }
     void filterWord() {
         QFETCH(QString, word);
         QFETCH(bool, drops);
         QCOMPARE(chat::filterWordMatches(QStringLiteral("N0CALL>hello"), word), drops);
     }
-    void filterList_anyOfTheWordsDrops() {
-        QStringList words(8);
-        QVERIFY(!chat::isFiltered(QStringLiteral("N0CALL>hello"), words));
-        QVERIFY(!chat::isFiltered(QString(), words));
-        words[7] = QStringLiteral("lo");
-        QVERIFY(chat::isFiltered(QStringLiteral("N0CALL>hello"), words));
-        QVERIFY(!chat::isFiltered(QStringLiteral("N0CALL>hi"), words));
-    }
-
     void stampedLine_keepsLoneCr() {
         const ChatLine line = chat::splitChatLine(QStringLiteral("N0CALL>line1\rline2"));
         QCOMPARE(chat::stampedLine(line, QStringLiteral("09:05")), QStringLiteral("N0CALL (09:05)>line1\rline2"));
@@ -93,14 +75,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("stamped");
         QTest::addColumn<QString>("spoken");
-        QTest::newRow("unstamped keeps >") << "N0CALL>hello" << false << "Message from  N0CALL:>hello";
-        QTest::newRow("stamped turns > into space") << "N0CALL>hello" << true << "Message from  N0CALL: hello";
-        QTest::newRow("stamped splits at -") << "N0CALL-L>hi" << true << "Message from  N0CALL : L: hi";
-        QTest::newRow("unstamped keeps -") << "N0CALL-L>hi" << false << "Message from  N0CALL-L:>hi";
-        QTest::newRow("no separator") << "hello" << false << "Message from  :hello";
-        QTest::newRow("no separator stamped") << "a-b" << true << "Message from  :a : b";
-        QTest::newRow("only >") << ">" << true << "Message from  : ";
-        QTest::newRow("lone CR kept") << "N0CALL>a\rb" << true << "Message from  N0CALL: a\rb";
+        row("unstamped keeps >", "N0CALL>hello", false, "Message from  N0CALL:>hello");
+        row("stamped turns > into space", "N0CALL>hello", true, "Message from  N0CALL: hello");
+        row("stamped splits at -", "N0CALL-L>hi", true, "Message from  N0CALL : L: hi");
+        row("unstamped keeps -", "N0CALL-L>hi", false, "Message from  N0CALL-L:>hi");
+        row("no separator", "hello", false, "Message from  :hello");
+        row("no separator stamped", "a-b", true, "Message from  :a : b");
+        row("only >", ">", true, "Message from  : ");
+        row("lone CR kept", "N0CALL>a\rb", true, "Message from  N0CALL: a\rb");
     }
     void spokenText() {
         QFETCH(QString, text);
@@ -112,24 +94,18 @@ private Q_SLOTS:
     void logDisplay_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("lone CR breaks the line") << "a\rb"
-                                                 << "a\nb";
-        QTest::newRow("CR LF is one break") << "a\r\nb"
-                                            << "a\nb";
-        QTest::newRow("lone LF") << "a\nb"
-                                 << "a\nb";
-        QTest::newRow("CR CR is two breaks") << "a\r\rb"
-                                             << "a\n\nb";
+        row("lone CR breaks the line", "a\rb", "a\nb");
+        row("CR LF is one break", "a\r\nb", "a\nb");
+        row("lone LF", "a\nb", "a\nb");
+        row("CR CR is two breaks", "a\r\rb", "a\n\nb");
         QTest::newRow("paragraph separator") << QStringLiteral("a\u2029b") << "a\nb";
         QTest::newRow("bell and escape made visible")
             << QStringLiteral("a\x07[\x1b]") << QStringLiteral("a\u2407[\u241b]");
         QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("\u2400");
         QTest::newRow("DEL") << QStringLiteral("\x7f") << QStringLiteral("\u2421");
-        QTest::newRow("tab kept") << "a\tb"
-                                  << "a\tb";
+        row("tab kept", "a\tb", "a\tb");
         QTest::newRow("frame markers replaced") << QStringLiteral("a\uFDD0b\uFDD1") << QStringLiteral("a\uFFFDb\uFFFD");
-        QTest::newRow("markup literal") << "<b>x</b>&amp;"
-                                        << "<b>x</b>&amp;";
+        row("markup literal", "<b>x</b>&amp;", "<b>x</b>&amp;");
         QTest::newRow("right-to-left") << QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc")
                                        << QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc");
     }
@@ -173,13 +149,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("stampOn");
         QTest::addColumn<QString>("sent");
-        QTest::newRow("stamped") << "hello" << true << "(09:05) >hello";
-        QTest::newRow("unstamped") << "hello" << false << "hello";
-        QTest::newRow("dot line never stamped") << ".help" << true << ".help";
-        QTest::newRow("dot later is stamped") << "a.b" << true << "(09:05) >a.b";
-        QTest::newRow("leading space then dot is stamped") << " .x" << true << "(09:05) > .x";
-        QTest::newRow("empty stamped") << "" << true << "(09:05) >";
-        QTest::newRow("empty unstamped") << "" << false << "";
+        row("stamped", "hello", true, "(09:05) >hello");
+        row("unstamped", "hello", false, "hello");
+        row("dot line never stamped", ".help", true, ".help");
+        row("dot later is stamped", "a.b", true, "(09:05) >a.b");
+        row("leading space then dot is stamped", " .x", true, "(09:05) > .x");
+        row("empty stamped", "", true, "(09:05) >");
+        row("empty unstamped", "", false, "");
     }
     void outgoing() {
         QFETCH(QString, typed);

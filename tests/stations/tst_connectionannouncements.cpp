@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConnectionAnnouncements.h"
 #include "Controls.h"
+#include "DataRow.h"
 #include "FakeClock.h"
 #include "FakeInternetOptions.h"
 #include "FakeVoice.h"
@@ -48,68 +49,60 @@ class ConnectionAnnouncementsTest : public QObject {
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
-    void connect_speaksAndLooksUpByKind_data() {
+    void connectAndDisconnect_speakByKindAndLookUpOnConnectOnly_data() {
         QTest::addColumn<QString>("callsign");
-        QTest::addColumn<QString>("spoken");
-        QTest::addColumn<QString>("lookedUp"); // the address after the root; empty: no look-up
-        const auto row = [](const char* name, const char* callsign, const char* spoken, const char* lookedUp) {
-            QTest::newRow(name) << QString::fromUtf8(callsign) << QString::fromUtf8(spoken)
-                                << QString::fromUtf8(lookedUp);
-        };
-        row("plain station", "N0CALL", "N 0 C A L L  , Connected", "N0CALL");
-        row("link by the part up to the dash", "N0CALL-L", "N 0 C A L L -  : Link Connected.", "N0CALL-");
-        row("repeater by the part up to the dash", "K1AB-R", "K 1 A B -  : Repeater Connected.", "K1AB-");
-        row("conference", "*EU*", "The   E U     conference connected.", "");
+        QTest::addColumn<QString>("onConnect"); // empty: silent
+        QTest::addColumn<QString>("onDisconnect");
+        QTest::addColumn<QString>("lookedUp"); // the address after the root, or "none"
+        row("plain station", "N0CALL", "N 0 C A L L  , Connected", "N 0 C A L L  , Disconnected", "N0CALL");
+        row("link by the part up to the dash", "N0CALL-L", "N 0 C A L L -  : Link Connected.",
+            "N 0 C A L L -  : Link Disconnected.", "N0CALL-");
+        row("link cut at the first dash", "N0-CALL-L", "N 0 -  : Link Connected.", "N 0 -  : Link Disconnected.",
+            "N0-");
+        row("repeater by the part up to the dash", "K1AB-R", "K 1 A B -  : Repeater Connected.",
+            "K 1 A B -  : Repeater Disconnected.", "K1AB-");
+        row("conference", "*EU*", "The   E U     conference connected.", "The   E U     conference disconnected.",
+            "none");
         row("lower-case Ireland is an ordinary conference", "*ireland*",
-            "The   i r e l a n d     conference connected.", "");
-        row("Ireland", "*IRELAND*", "The Ireland  conference connected.", "");
-        row("test server", "*ECHOTEST*", "The EchoLink Test  Server Connected.", "");
-        row("only spaces", "  ", "     , Connected", "%20%20");
+            "The   i r e l a n d     conference connected.", "The   i r e l a n d     conference disconnected.",
+            "none");
+        row("Ireland", "*IRELAND*", "The Ireland  conference connected.", "The Ireland  conference disconnected.",
+            "none");
+        row("England", "*ENGLAND*", "The England  conference connected.", "The England  conference disconnected.",
+            "none");
+        row("test server", "*ECHOTEST*", "The EchoLink Test  Server Connected.",
+            "The EchoLink Test  Server disconnected.", "none");
+        row("only spaces", "  ", "     , Connected", "     , Disconnected", "%20%20");
+        row("empty callsign looked up at the root", "", " , Connected", " , Disconnected", "");
+        row("other suffix is silent", "N0CALL-1", "", "", "none");
+        row("lower-case suffix is silent", "n0call-l", "", "", "none");
     }
-    void connect_speaksAndLooksUpByKind() {
+    void connectAndDisconnect_speakByKindAndLookUpOnConnectOnly() {
         QFETCH(QString, callsign);
-        QFETCH(QString, spoken);
+        QFETCH(QString, onConnect);
+        QFETCH(QString, onDisconnect);
         QFETCH(QString, lookedUp);
+        const QStringList addresses = lookedUp == QStringLiteral("none") ? QStringList{} : QStringList{root + lookedUp};
         Station s;
         s.announcer->Echolink_connected(callsign, QStringLiteral("Jo"), QStringLiteral("10.0.0.1"));
-        QCOMPARE(s.voice.spoken, QStringList{spoken});
-        QCOMPARE(s.speaker.TextToSpeak, spoken);
-        const QStringList addresses = lookedUp.isEmpty() ? QStringList{} : QStringList{root + lookedUp};
+        QCOMPARE(s.internet.addresses, addresses);
+        const QString history = s.history();
+        QCOMPARE(history, QStringLiteral("9 05 AM - ") + callsign + QLatin1Char('\n'));
+
+        s.announcer->Echolink_Disconnected(callsign);
+        const QStringList spoken = onConnect.isEmpty() ? QStringList{} : QStringList{onConnect, onDisconnect};
+        QCOMPARE(s.voice.spoken, spoken);
+        if (!onConnect.isEmpty()) {
+            QCOMPARE(s.speaker.TextToSpeak, onDisconnect);
+        }
+        // A disconnection changes no display and looks nothing up.
+        QCOMPARE(s.label(), callsign + QStringLiteral(" Jo"));
+        QCOMPARE(s.internet.lastConnectedNode, callsign + QStringLiteral(" Jo"));
+        QCOMPARE(s.history(), history);
         QCOMPARE(s.internet.addresses, addresses);
     }
 
-    void disconnect_speaksByKindAndChangesNoDisplay_data() {
-        QTest::addColumn<QString>("callsign");
-        QTest::addColumn<QString>("spoken");
-        const auto row = [](const char* name, const char* callsign, const char* spoken) {
-            QTest::newRow(name) << QString::fromUtf8(callsign) << QString::fromUtf8(spoken);
-        };
-        row("plain station", "N0CALL", "N 0 C A L L  , Disconnected");
-        row("link", "N0CALL-L", "N 0 C A L L -  : Link Disconnected.");
-        row("repeater", "K1AB-R", "K 1 A B -  : Repeater Disconnected.");
-        row("conference", "*EU*", "The   E U     conference disconnected.");
-        row("England", "*ENGLAND*", "The England  conference disconnected.");
-        row("test server", "*ECHOTEST*", "The EchoLink Test  Server disconnected.");
-        row("empty callsign", "", " , Disconnected");
-    }
-    void disconnect_speaksByKindAndChangesNoDisplay() {
-        QFETCH(QString, callsign);
-        QFETCH(QString, spoken);
-        Station s;
-        s.announcer->Echolink_connected(QStringLiteral("W1AW"), QStringLiteral("Hiram"), {});
-        s.voice.spoken.clear();
-        s.internet.addresses.clear();
-        const QString history = s.history();
-
-        s.announcer->Echolink_Disconnected(callsign);
-        QCOMPARE(s.voice.spoken, QStringList{spoken});
-        QCOMPARE(s.label(), QStringLiteral("W1AW Hiram"));
-        QCOMPARE(s.internet.lastConnectedNode, QStringLiteral("W1AW Hiram"));
-        QCOMPARE(s.history(), history);
-        QVERIFY(s.internet.addresses.isEmpty());
-    }
-
-    void connect_setsBothLabelsAndAppendsHistoryLine() {
+    void connect_setsBothLabelsAndAppendsHistoryLineUntilCleared() {
         Station s;
         QCOMPARE(s.label(), QStringLiteral("None"));
         s.clock.set(21, 5);
@@ -120,26 +113,25 @@ private Q_SLOTS:
         QCOMPARE(s.internet.lastConnectedNode, QStringLiteral("*IRELAND* Dublin"));
         QCOMPARE(s.w.lastConnectedNode->accessibleName(), QStringLiteral("Last connected node: *IRELAND* Dublin"));
         QCOMPARE(s.history(), QStringLiteral("9 05 PM - N0CALL-L\n12 07 AM - *IRELAND*\n"));
+
+        // Clearing empties only the history; the next connection starts it afresh.
+        s.w.clearHistory->click();
+        QCOMPARE(s.label(), QStringLiteral("*IRELAND* Dublin"));
+        s.announcer->Echolink_connected(QStringLiteral("W1AW"), QString(), {});
+        QCOMPARE(s.history(), QStringLiteral("12 07 AM - W1AW\n"));
     }
 
-    void conDiscUnticked_displaysChangeButNothingSpokenOrLookedUp() {
-        Station s;
-        controls::setCheckValue(s.w.announce, 0);
-        s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
-        s.announcer->Echolink_Disconnected(QStringLiteral("N0CALL"));
-        QCOMPARE(s.label(), QStringLiteral("N0CALL Jo"));
-        QCOMPARE(s.internet.lastConnectedNode, QStringLiteral("N0CALL Jo"));
-        QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0CALL\n"));
-        QVERIFY(s.voice.spoken.isEmpty());
-        QVERIFY(s.internet.addresses.isEmpty());
-    }
-
-    void conDiscGreyed_countsAsUnticked() {
-        Station s;
-        controls::setCheckValue(s.w.announce, 2);
-        s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
-        QVERIFY(s.voice.spoken.isEmpty());
-        QVERIFY(s.internet.addresses.isEmpty());
+    void conDiscUntickedOrGreyed_displaysChangeButNothingSpokenOrLookedUp() {
+        for (const int conDisc : {0, 2}) {
+            Station s;
+            controls::setCheckValue(s.w.announce, conDisc);
+            s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
+            s.announcer->Echolink_Disconnected(QStringLiteral("N0CALL"));
+            QCOMPARE(s.label(), QStringLiteral("N0CALL Jo"));
+            QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0CALL\n"));
+            QVERIFY(s.voice.spoken.isEmpty());
+            QVERIFY(s.internet.addresses.isEmpty());
+        }
     }
 
     void showQrzInfoUnticked_speaksWithoutLookUp() {
@@ -148,38 +140,6 @@ private Q_SLOTS:
         s.announcer->Echolink_connected(QStringLiteral("N0CALL-R"), QStringLiteral("Hill"), {});
         QCOMPARE(s.voice.spoken, QStringList{QStringLiteral("N 0 C A L L -  : Repeater Connected.")});
         QVERIFY(s.internet.addresses.isEmpty());
-    }
-
-    void notAnnouncedCallsign_displayedButSilent() {
-        Station s;
-        for (const char* call : {"N0CALL-1", "n0call-l", "N0-CALL", "-"}) {
-            s.announcer->Echolink_connected(QString::fromLatin1(call), QStringLiteral("X"), {});
-            s.announcer->Echolink_Disconnected(QString::fromLatin1(call));
-            QCOMPARE(s.label(), QString::fromLatin1(call) + QStringLiteral(" X"));
-        }
-        QCOMPARE(s.history().count(QLatin1Char('\n')), 4);
-        QVERIFY(s.voice.spoken.isEmpty());
-        QVERIFY(s.internet.addresses.isEmpty());
-    }
-
-    void emptyCallsign_isPlainStationLookedUpAtRoot() {
-        Station s;
-        s.announcer->Echolink_connected(QString(), QString(), {});
-        QCOMPARE(s.voice.spoken, QStringList{QStringLiteral(" , Connected")});
-        QCOMPARE(s.internet.addresses, QStringList{root});
-        QCOMPARE(s.label(), QStringLiteral(" "));
-        QCOMPARE(s.history(), QStringLiteral("9 05 AM - \n"));
-    }
-
-    void tempCall_keptBetweenEventsAndUntouchedByFixedConferences() {
-        Station s;
-        s.announcer->Echolink_connected(QStringLiteral("N0CALL-L"), QString(), {});
-        QCOMPARE(s.announcer->TempCall, QStringLiteral("N 0 C A L L - "));
-        s.announcer->Echolink_Disconnected(QStringLiteral("*ECHOTEST*"));
-        QCOMPARE(s.announcer->TempCall, QStringLiteral("N 0 C A L L - "));
-        s.announcer->TempCall = QStringLiteral("AB");
-        s.announcer->SplitCall();
-        QCOMPARE(s.announcer->TempCall, QStringLiteral("A B "));
     }
 
     void strangersText_shownLiterallyAndLookedUpSafely() {
@@ -215,16 +175,6 @@ private Q_SLOTS:
         QCOMPARE(history->document()->findBlockByNumber(newest).text(), QStringLiteral("9 05 AM - N199"));
         QVERIFY(history->viewport()->rect().contains(lineRect(newest)));
         QVERIFY(!history->viewport()->rect().intersects(lineRect(0)));
-    }
-
-    void clearHistory_emptiesOnlyTheHistory() {
-        Station s;
-        s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
-        s.w.clearHistory->click();
-        QCOMPARE(s.history(), QString());
-        QCOMPARE(s.label(), QStringLiteral("N0CALL Jo"));
-        s.announcer->Echolink_connected(QStringLiteral("W1AW"), QString(), {});
-        QCOMPARE(s.history(), QStringLiteral("9 05 AM - W1AW\n"));
     }
 
     void voiceFailure_writtenToStandardError() {

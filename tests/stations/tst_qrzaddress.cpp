@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "DataRow.h"
 #include "QrzAddress.h"
 
 #include <QTest>
@@ -6,39 +7,22 @@
 
 namespace {
 const QString root = QStringLiteral("https://lookup.example/db/");
-
-// Adds a data row of texts, one per column.
-template <typename... Texts> void row(const char* name, const Texts*... texts) {
-    (QTest::newRow(name) << ... << QString::fromUtf8(texts));
-}
 } // namespace
 
 class QrzAddressTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void ordinaryCallsigns_appendedUnchanged_data() {
-        QTest::addColumn<QString>("callsign");
-        row("station", "N0CALL");
-        row("link or repeater part", "N0CALL-");
-        row("lower case", "n0call");
-        row("dots and tilde", "A.B_C~D");
-        row("three dots", "...");
-    }
-    void ordinaryCallsigns_appendedUnchanged() {
-        QFETCH(QString, callsign);
-        QCOMPARE(qrzLookupAddress(root, callsign), root + callsign);
-    }
-
-    void emptyCallsign_givesRoot() { QCOMPARE(qrzLookupAddress(root, QString()), root); }
-
-    void dotSegments_giveRoot() {
-        QCOMPARE(qrzLookupAddress(root, QStringLiteral(".")), root);
-        QCOMPARE(qrzLookupAddress(root, QStringLiteral("..")), root);
-    }
-
-    void specialCharacters_escaped_data() {
+    void lookUpAddress_isRootPlusEscapedCallsign_data() {
         QTest::addColumn<QString>("callsign");
         QTest::addColumn<QString>("segment");
+        row("station", "N0CALL", "N0CALL");
+        row("link or repeater part", "N0CALL-", "N0CALL-");
+        row("lower case", "n0call", "n0call");
+        row("dots and tilde", "A.B_C~D", "A.B_C~D");
+        row("three dots", "...", "...");
+        row("empty gives root", "", "");
+        row("dot segment gives root", ".", "");
+        row("dot-dot segment gives root", "..", "");
         row("slash", "../../evil", "..%2F..%2Fevil");
         row("query and fragment", "A?b=1#c", "A%3Fb%3D1%23c");
         row("percent", "%2F", "%252F");
@@ -50,7 +34,7 @@ private Q_SLOTS:
         row("backslash", "\\host", "%5Chost");
         row("at sign", "user@host", "user%40host");
     }
-    void specialCharacters_escaped() {
+    void lookUpAddress_isRootPlusEscapedCallsign() {
         QFETCH(QString, callsign);
         QFETCH(QString, segment);
         QCOMPARE(qrzLookupAddress(root, callsign), root + segment);
