@@ -148,56 +148,39 @@ private Q_SLOTS:
         QCOMPARE(w.timer4().interval(), 30000);
     }
 
-    void firstStart_withoutFile_usesDefaultsAndCreatesNothing() {
-        Rig r;
+    // Expected values: "name=value", a check box as 0/1/2, a text box as its text.
+    void load_readsFileOrDefaults_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("no file: defaults")
+            << QByteArray() << QStringList{"Check1=1", "Check2=1", "Check3=1", "ConDisc=1", "OnHour=0", "QuarterHour=0",
+                                           "HalfHour=0", "Text4=", "Text8=", "FilterText1=", "FilterText8=", "Callsign="};
+        QTest::newRow("keys match without regard to case")
+            << QByteArray("[settings]\ntext4=N0CALL\nFilterText2=spam\nCHECK2=0\nTxHalfHour=1\ncallsign=W1AW-L\n")
+            << QStringList{"Text4=N0CALL", "FilterText2=spam", "Callsign=W1AW-L", "Check2=0", "HalfHour=1"};
+        QTest::newRow("bad values fall back to defaults, greyed is kept")
+            << QByteArray("[SETTINGS]\nLEFT=abc\nTOP=\nCHECK1=7\nCHECK2=-1\nCHECK3=x\nCONDISC=2\nTXTIMEHOUR=nan\n")
+            << QStringList{"Check1=1", "Check2=1", "Check3=1", "ConDisc=2", "OnHour=0"};
+        QTest::newRow("position off every screen is brought back")
+            << QByteArray("[SETTINGS]\nLEFT=9000000\nTOP=-450000\n") << QStringList{};
+        QTest::newRow("long value is cut to 264 characters")
+            << "[SETTINGS]\nFILTERTEXT1=" + QByteArray(300, 'K') + "\n"
+            << QStringList{"FilterText1=" + QString(264, QLatin1Char('K'))};
+    }
+    void load_readsFileOrDefaults() {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, expected);
+        Rig r(file);
         TextMessageTTS& w = r.load();
         QCOMPARE(w.pos(), QPoint(20, 20));
-        QCOMPARE(check(r, "Check1"), 1);
-        QCOMPARE(check(r, "Check2"), 1);
-        QCOMPARE(check(r, "Check3"), 1);
-        QCOMPARE(check(r, "ConDisc"), 1);
-        QCOMPARE(check(r, "OnHour"), 0);
-        QCOMPARE(check(r, "QuarterHour"), 0);
-        QCOMPARE(check(r, "HalfHour"), 0);
-        for (const char* box : {"Text4", "Text8", "FilterText1", "FilterText8", "Callsign"}) {
-            QCOMPARE(r.get<QLineEdit>(box)->text(), QString());
+        for (const QString& pair : expected) {
+            const QString name = pair.section(QLatin1Char('='), 0, 0);
+            auto* box = w.findChild<QCheckBox*>(name);
+            const QString value = box != nullptr ? QString::number(check(r, qPrintable(name)))
+                                                 : r.get<QLineEdit>(qPrintable(name))->text();
+            QCOMPARE(name + QLatin1Char('=') + value, pair);
         }
-        QVERIFY(!QFile::exists(r.store->filePath()));
-    }
-
-    void load_keysMatchWithoutRegardToCase() {
-        Rig r("[settings]\ntext4=N0CALL\nFilterText2=spam\nCHECK2=0\nTxHalfHour=1\ncallsign=W1AW-L\n");
-        r.load();
-        QCOMPARE(r.get<QLineEdit>("Text4")->text(), QStringLiteral("N0CALL"));
-        QCOMPARE(r.get<QLineEdit>("FilterText2")->text(), QStringLiteral("spam"));
-        QCOMPARE(r.get<QLineEdit>("Callsign")->text(), QStringLiteral("W1AW-L"));
-        QCOMPARE(check(r, "Check2"), 0);
-        QCOMPARE(check(r, "HalfHour"), 1);
-    }
-
-    void load_badValues_fallBackToDefaults() {
-        Rig r("[SETTINGS]\nLEFT=abc\nTOP=\nCHECK1=7\nCHECK2=-1\nCHECK3=x\nCONDISC=2\nTXTIMEHOUR=nan\n");
-        TextMessageTTS& w = r.load();
-        QCOMPARE(w.pos(), QPoint(20, 20));
-        QCOMPARE(check(r, "Check1"), 1);
-        QCOMPARE(check(r, "Check2"), 1);
-        QCOMPARE(check(r, "Check3"), 1);
-        QCOMPARE(check(r, "ConDisc"), 2); // greyed is a valid value
-        QCOMPARE(check(r, "OnHour"), 0);
-    }
-
-    void load_positionOffEveryScreen_isBroughtBack() {
-        Rig r("[SETTINGS]\nLEFT=9000000\nTOP=-450000\n");
-        TextMessageTTS& w = r.load();
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY(screen.contains(w.pos()));
-    }
-
-    void load_longValue_isCutTo264Characters() {
-        const QByteArray longText(300, 'K');
-        Rig r("[SETTINGS]\nFILTERTEXT1=" + longText + "\n");
-        r.load();
-        QCOMPARE(r.get<QLineEdit>("FilterText1")->text(), QString(264, QLatin1Char('K')));
+        QCOMPARE(QFile::exists(r.store->filePath()), !file.isNull());
     }
 
     void save_freshFile_holdsEveryKeyInOrder_andSecondSaveRewritesInPlace() {
@@ -231,54 +214,29 @@ private Q_SLOTS:
         QVERIFY(!second.contains("N0CALL-R"));
     }
 
-    void save_textWithLineBreak_cannotAddKeys() {
-        Rig r;
-        TextMessageTTS& w = r.load();
-        r.get<QLineEdit>("FilterText1")->setText(QStringLiteral("a\nCHECK1=0"));
-        QVERIFY(w.SaveData());
-        Rig again;
-        again.store = std::make_unique<SettingsStore>(r.store->filePath());
-        again.load();
-        QCOMPARE(check(again, "Check1"), 1);
-        QCOMPARE(again.get<QLineEdit>("FilterText1")->text(), QStringLiteral("a CHECK1=0"));
+    void saveAndExitButtons_saveBothFiles_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("Save goes on") << "SaveIt" << false;
+        QTest::newRow("Exit / Save ends") << "Exit" << true;
     }
-
-    void saveButton_savesBothFilesAndGoesOn() {
+    void saveAndExitButtons_saveBothFiles() {
+        QFETCH(QString, button);
+        QFETCH(bool, ends);
         Rig r;
         TextMessageTTS& w = r.load();
         QSignalSpy ended(&w, &TextMessageTTS::endRequested);
-        r.get<QPushButton>("SaveIt")->click();
+        r.get<QPushButton>(qPrintable(button))->click();
         QVERIFY(QFile::exists(r.store->filePath()));
         QCOMPARE(r.internet.saves, 1);
-        QCOMPARE(ended.count(), 0);
-        QVERIFY(w.timer1().isActive());
+        QCOMPARE(ended.count(), ends ? 1 : 0);
+        QCOMPARE(w.timer1().isActive(), !ends);
     }
 
-    void exitButton_savesBothFilesAndEnds() {
-        Rig r;
-        TextMessageTTS& w = r.load();
-        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
-        r.get<QPushButton>("Exit")->click();
-        QVERIFY(QFile::exists(r.store->filePath()));
-        QCOMPARE(r.internet.saves, 1);
-        QCOMPARE(ended.count(), 1);
-        QVERIFY(!w.timer1().isActive());
-    }
-
-    void exitButton_whenSaveFails_staysOpenAndLosesNothing() {
-        Rig r;
-        r.store = std::make_unique<SettingsStore>(r.dir.filePath(QStringLiteral("missing/dir/x/parlevox.ini")));
-        QFile blocker(r.dir.filePath(QStringLiteral("missing")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the directory should be
-        blocker.close();
-        TextMessageTTS& w = r.load();
-        QSignalSpy ended(&w, &TextMessageTTS::endRequested);
-        r.get<QPushButton>("Exit")->click();
-        QCOMPARE(ended.count(), 0);
-        QVERIFY(w.timer1().isActive());
-    }
-
-    void saveButton_whenSaveFails_namesFilesAndReasons_andGoesOn() {
+    void saveOrExit_whenSaveFails_staysOpenNamingFilesAndReasons_data() { saveAndExitButtons_saveBothFiles_data(); }
+    // Neither button ends the program then: it names files and reasons and loses nothing.
+    void saveOrExit_whenSaveFails_staysOpenNamingFilesAndReasons() {
+        QFETCH(QString, button);
         Rig r;
         const QString folder = r.dir.filePath(QStringLiteral("config"));
         r.store = std::make_unique<SettingsStore>(folder + QStringLiteral("/parlevox.ini"));
@@ -289,10 +247,9 @@ private Q_SLOTS:
         TextMessageTTS& w = r.load();
         QSignalSpy ended(&w, &TextMessageTTS::endRequested);
 
-        r.get<QPushButton>("SaveIt")->click();
+        r.get<QPushButton>(qPrintable(button))->click();
         auto* box = w.findChild<QMessageBox*>();
-        QVERIFY(box != nullptr);
-        QVERIFY(box->isVisible());
+        QVERIFY(box != nullptr && box->isVisible());
         QVERIFY2(box->text().contains(r.store->filePath()), qPrintable(box->text()));
         QVERIFY2(box->text().contains(QStringLiteral("Cannot create the folder")), qPrintable(box->text()));
         QVERIFY2(box->text().contains(r.internet.saveFailure), qPrintable(box->text()));

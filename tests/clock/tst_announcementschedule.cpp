@@ -5,13 +5,14 @@
 
 namespace {
 const QDate Day(2026, 12, 6);
-
-QDateTime at(int h, int m, int s = 0, int ms = 0) {
-    return {Day, QTime(h, m, s, ms)};
-}
-
 constexpr AnnouncementSchedule::Wanted All{true, true, true};
-constexpr AnnouncementSchedule::Wanted None{};
+
+// "H:mm:ss.zzz" on the test day; a leading '+' means the day after.
+QDateTime at(QString text) {
+    const bool nextDay = text.startsWith(QLatin1Char('+'));
+    const QTime time = QTime::fromString(text.remove(QLatin1Char('+')), QStringLiteral("H:mm:ss.zzz"));
+    return {nextDay ? Day.addDays(1) : Day, time};
+}
 } // namespace
 
 class AnnouncementScheduleTest : public QObject {
@@ -48,97 +49,67 @@ private Q_SLOTS:
         QCOMPARE(schedule.tick(boundary.addMSecs(300), {onHour, quarter, half}), expected);
     }
 
-    void twoTicksInOneSecond_announceOnce() {
-        AnnouncementSchedule schedule(at(9, 59, 59, 100));
-        QCOMPARE(schedule.tick(at(10, 0, 0, 100), All), QStringLiteral("The Time Is10 AM"));
-        QCOMPARE(schedule.tick(at(10, 0, 0, 900), All), QString());
-        QCOMPARE(schedule.tick(at(10, 0, 1, 900), All), QString());
+    // Runs of ticks, every box ticked unless a tick is marked "-" (no box ticked at that tick).
+    void sequence_data() {
+        QTest::addColumn<QString>("start"); // empty: no reading before the first tick
+        QTest::addColumn<QStringList>("ticks");
+        QTest::addColumn<QStringList>("spoken");
+        const QStringList tenAm{QStringLiteral("The Time Is10 AM")};
+        QTest::newRow("two ticks in one second announce once")
+            << "9:59:59.100" << QStringList{"10:00:00.100", "10:00:00.900", "10:00:01.900"} << tenAm;
+        QTest::newRow("late tick within grace still announces")
+            << "9:59:59.500" << QStringList{"10:00:04.900", "10:00:05.900"} << tenAm;
+        QTest::newRow("tick past grace stays silent")
+            << "9:59:59.000" << QStringList{"10:00:06.000", "10:00:07.000"} << QStringList{};
+        QTest::newRow("resumed from sleep: nothing stale, then carries on")
+            << "9:40:00.000" << QStringList{"11:00:30.000", "11:00:31.000", "11:14:59.600", "11:15:00.600"}
+            << QStringList{"The Time Is11 15 AM"};
+        QTest::newRow("waking just after a boundary announces it")
+            << "9:40:00.000" << QStringList{"11:00:02.000"} << QStringList{"The Time Is11 AM"};
+        QTest::newRow("started after the boundary does not owe it")
+            << "10:00:01.000" << QStringList{"10:00:02.000"} << QStringList{};
+        QTest::newRow("started just before the boundary announces it")
+            << "9:59:59.600" << QStringList{"10:00:00.600"} << tenAm;
+        QTest::newRow("no start reading: first tick only reads")
+            << "" << QStringList{"10:00:00.200", "10:00:01.200", "10:15:00.200"} << QStringList{"The Time Is10 15 AM"};
+        QTest::newRow("box ticked after the boundary is not spoken late")
+            << "9:59:59.500" << QStringList{"10:00:00.500-", "10:00:01.500"} << QStringList{};
+        QTest::newRow("clock stepped back over a spoken boundary does not repeat it")
+            << "9:59:59.500" << QStringList{"10:00:00.500", "10:00:01.500", "9:59:59.800", "10:00:00.800"} << tenAm;
+        // When summer time ends the wall clock shows 02:00 to 02:59 twice; each showing is announced.
+        QTest::newRow("clock back an hour announces the repeated hour again")
+            << "1:59:59.500" << QStringList{"2:00:00.500", "2:59:59.500", "2:00:00.500", "2:00:01.500"}
+            << QStringList{"The Time Is2 AM", "The Time Is2 AM"};
+        QTest::newRow("across midnight") << "23:59:59.500" << QStringList{"+0:00:00.500"}
+                                         << QStringList{"The Time Is12 AM"};
     }
-
-    void lateTick_withinGrace_stillAnnounces() {
-        AnnouncementSchedule schedule(at(9, 59, 59, 500));
-        QCOMPARE(schedule.tick(at(10, 0, 4, 900), All), QStringLiteral("The Time Is10 AM"));
-    }
-
-    void tickPastGrace_staysSilent() {
-        AnnouncementSchedule schedule(at(9, 59, 59));
-        QCOMPARE(schedule.tick(at(10, 0, 6), All), QString());
-        QCOMPARE(schedule.tick(at(10, 0, 7), All), QString());
-    }
-
-    // A machine that wakes up long after a boundary does not speak times that have gone by.
-    void resumedFromSleep_announcesNothingStale_thenCarriesOn() {
-        AnnouncementSchedule schedule(at(9, 40));
-        QCOMPARE(schedule.tick(at(11, 0, 30), All), QString());
-        QCOMPARE(schedule.tick(at(11, 0, 31), All), QString());
-        QCOMPARE(schedule.tick(at(11, 14, 59, 600), All), QString());
-        QCOMPARE(schedule.tick(at(11, 15, 0, 600), All), QStringLiteral("The Time Is11 15 AM"));
-    }
-
-    void wakingJustAfterBoundary_announcesTheCurrentTime() {
-        AnnouncementSchedule schedule(at(9, 40));
-        QCOMPARE(schedule.tick(at(11, 0, 2), All), QStringLiteral("The Time Is11 AM"));
-    }
-
-    void startedAfterBoundary_doesNotOweIt() {
-        AnnouncementSchedule schedule(at(10, 0, 1));
-        QCOMPARE(schedule.tick(at(10, 0, 2), All), QString());
-    }
-
-    void startedJustBeforeBoundary_announcesIt() {
-        AnnouncementSchedule schedule(at(9, 59, 59, 600));
-        QCOMPARE(schedule.tick(at(10, 0, 0, 600), All), QStringLiteral("The Time Is10 AM"));
-    }
-
-    void noStartReading_firstTickOnlyReads() {
-        AnnouncementSchedule schedule{QDateTime()};
-        QCOMPARE(schedule.tick(at(10, 0, 0, 200), All), QString());
-        QCOMPARE(schedule.tick(at(10, 0, 1, 200), All), QString());
-        QCOMPARE(schedule.tick(at(10, 15, 0, 200), All), QStringLiteral("The Time Is10 15 AM"));
-    }
-
-    void boxTickedAfterBoundaryPassed_isNotSpokenLate() {
-        AnnouncementSchedule schedule(at(9, 59, 59, 500));
-        QCOMPARE(schedule.tick(at(10, 0, 0, 500), None), QString());
-        QCOMPARE(schedule.tick(at(10, 0, 1, 500), All), QString());
-    }
-
-    void clockSteppedBackOverSpokenBoundary_doesNotRepeatIt() {
-        AnnouncementSchedule schedule(at(9, 59, 59, 500));
-        QCOMPARE(schedule.tick(at(10, 0, 0, 500), All), QStringLiteral("The Time Is10 AM"));
-        QCOMPARE(schedule.tick(at(10, 0, 1, 500), All), QString());
-        QCOMPARE(schedule.tick(at(9, 59, 59, 800), All), QString());
-        QCOMPARE(schedule.tick(at(10, 0, 0, 800), All), QString());
-    }
-
-    // When summer time ends the wall clock shows 02:00 to 02:59 twice; each showing is announced.
-    void clockBackAnHour_repeatedHourAnnouncedAgain() {
-        const AnnouncementSchedule::Wanted hourOnly{true, false, false};
-        AnnouncementSchedule schedule(at(1, 59, 59, 500));
-        QCOMPARE(schedule.tick(at(2, 0, 0, 500), hourOnly), QStringLiteral("The Time Is2 AM"));
-        QCOMPARE(schedule.tick(at(2, 59, 59, 500), hourOnly), QString());
-        QCOMPARE(schedule.tick(at(2, 0, 0, 500), hourOnly), QStringLiteral("The Time Is2 AM"));
-        QCOMPARE(schedule.tick(at(2, 0, 1, 500), hourOnly), QString());
-    }
-
-    void acrossMidnight_announcesTwelveAm() {
-        AnnouncementSchedule schedule(at(23, 59, 59, 500));
-        QCOMPARE(schedule.tick(QDateTime(Day.addDays(1), QTime(0, 0, 0, 500)), All),
-                 QStringLiteral("The Time Is12 AM"));
+    void sequence() {
+        QFETCH(QString, start);
+        QFETCH(QStringList, ticks);
+        QFETCH(QStringList, spoken);
+        AnnouncementSchedule schedule(start.isEmpty() ? QDateTime() : at(start));
+        QStringList said;
+        for (QString t : ticks) {
+            const bool noBox = t.endsWith(QLatin1Char('-'));
+            t.remove(QLatin1Char('-'));
+            const QString text = schedule.tick(at(t), noBox ? AnnouncementSchedule::Wanted{} : All);
+            if (!text.isEmpty()) {
+                said << text;
+            }
+        }
+        QCOMPARE(said, spoken);
     }
 
     void everySecondOfAnHour_announcesEachSlotOnce() {
-        AnnouncementSchedule schedule(at(8, 59, 59, 250));
+        AnnouncementSchedule schedule(at(QStringLiteral("8:59:59.250")));
         QStringList spoken;
-        for (QDateTime t = at(9, 0, 0, 250); t < at(10, 0); t = t.addMSecs(1000)) {
+        for (QDateTime t = at(QStringLiteral("9:00:00.250")); t.time().hour() == 9; t = t.addMSecs(1000)) {
             const QString text = schedule.tick(t, All);
             if (!text.isEmpty()) {
                 spoken << text;
             }
         }
-        const QStringList expected{QStringLiteral("The Time Is9 AM"), QStringLiteral("The Time Is9 15 AM"),
-                                   QStringLiteral("The Time Is9 30 AM"), QStringLiteral("The Time Is9 45 AM")};
-        QCOMPARE(spoken, expected);
+        QCOMPARE(spoken, (QStringList{"The Time Is9 AM", "The Time Is9 15 AM", "The Time Is9 30 AM", "The Time Is9 45 AM"}));
     }
 };
 

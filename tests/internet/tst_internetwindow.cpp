@@ -86,19 +86,41 @@ class TestInternetWindow : public QObject {
 private slots:
     // --- settings ---
 
-    void firstStartWithoutFile_at300TwipsWithShowQrzInfoTicked_noFileMade() {
-        Rig rig;
-        Form1* form = rig.host.window();
-        QCOMPARE(form->pos(), QPoint(20, 20));
-        QVERIFY(rig.host.showQrzInfo());
-        QCOMPARE(rig.child<QCheckBox>("Check9")->checkState(), Qt::Checked);
-        QVERIFY(!QFile::exists(rig.path));
+    // What the window reads from its file, and what the first save writes back.
+    void settings_readThenSaved_data() {
+        QTest::addColumn<QByteArray>("file"); // null: no file
+        QTest::addColumn<QPoint>("pos");
+        QTest::addColumn<Qt::CheckState>("check9");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("first start: 300 twips, ticked, defaults in order")
+            << QByteArray() << QPoint(20, 20) << Qt::Checked << Defaults;
+        QTest::newRow("unmoved window writes back the twips it read")
+            << QByteArray("[SETTINGS]\nLEFT=307\nTOP=452\nCHECK9=1\n") << QPoint(20, 30) << Qt::Checked
+            << "[SETTINGS]\nLEFT=307\nTOP=452\nCHECK9=1\n";
+        QTest::newRow("values that are not numbers give the defaults")
+            << QByteArray("[SETTINGS]\nLEFT=abc\nTOP=\nCHECK9=7\n") << QPoint(20, 20) << Qt::Checked << Defaults;
+        QTest::newRow("greyed option is kept but not ticked")
+            << QByteArray("[SETTINGS]\nCHECK9=2\n") << QPoint(20, 20) << Qt::PartiallyChecked
+            << "[SETTINGS]\nCHECK9=2\nLEFT=300\nTOP=300\n";
+        QTest::newRow("position off every screen is brought back")
+            << QByteArray("[SETTINGS]\nLEFT=-150000\nTOP=900000\n") << QPoint(20, 20) << Qt::Checked
+            << "[SETTINGS]\nLEFT=300\nTOP=300\nCHECK9=1\n";
     }
-
-    void firstSave_createsFileWithDefaultsInOrder() {
+    void settings_readThenSaved() {
+        QFETCH(QByteArray, file);
+        QFETCH(QPoint, pos);
+        QFETCH(Qt::CheckState, check9);
+        QFETCH(QString, saved);
         Rig rig;
+        if (!file.isNull()) {
+            rig.writeFile(file);
+        }
+        QCOMPARE(rig.host.window()->pos(), pos);
+        QCOMPARE(rig.child<QCheckBox>("Check9")->checkState(), check9);
+        QCOMPARE(rig.host.showQrzInfo(), check9 == Qt::Checked);
+        QCOMPARE(QFile::exists(rig.path), !file.isNull()); // reading makes no file
         QVERIFY(rig.host.SaveData2());
-        QCOMPARE(rig.fileText(), Defaults);
+        QCOMPARE(rig.fileText(), saved);
     }
 
     void savedPositionAndOption_comeBackInTheNextRun() {
@@ -112,42 +134,6 @@ private slots:
         InternetWindowHost nextRun(sameFile, nullptr, nullptr);
         QCOMPARE(nextRun.window()->pos(), QPoint(40, 60));
         QVERIFY(!nextRun.showQrzInfo());
-    }
-
-    void unmovedWindow_writesBackTheTwipsItRead() {
-        Rig rig;
-        rig.writeFile("[SETTINGS]\nLEFT=307\nTOP=452\nCHECK9=1\n");
-        QVERIFY(rig.host.SaveData2());
-        QCOMPARE(rig.fileText(), QStringLiteral("[SETTINGS]\nLEFT=307\nTOP=452\nCHECK9=1\n"));
-    }
-
-    void valuesThatAreNotNumbers_giveTheDefaults() {
-        Rig rig;
-        rig.writeFile("[SETTINGS]\nLEFT=abc\nTOP=\nCHECK9=7\n");
-        QCOMPARE(rig.host.window()->pos(), QPoint(20, 20));
-        QVERIFY(rig.host.showQrzInfo());
-        QVERIFY(rig.host.SaveData2());
-        QCOMPARE(rig.fileText(), Defaults);
-    }
-
-    void greyedOption_isKeptButDoesNotCountAsTicked() {
-        Rig rig;
-        rig.writeFile("[SETTINGS]\nCHECK9=2\n");
-        QCOMPARE(rig.child<QCheckBox>("Check9")->checkState(), Qt::PartiallyChecked);
-        QVERIFY(!rig.host.showQrzInfo());
-        QVERIFY(rig.host.SaveData2());
-        QVERIFY(rig.fileText().contains(QLatin1String("CHECK9=2\n")));
-    }
-
-    void positionOffEveryScreen_isBroughtBackOnScreen() {
-        Rig rig;
-        rig.writeFile("[SETTINGS]\nLEFT=-150000\nTOP=900000\n");
-        const QPoint at = rig.host.window()->pos();
-        bool onAScreen = false;
-        for (const QScreen* screen : QGuiApplication::screens()) {
-            onAScreen = onAScreen || screen->geometry().contains(at + QPoint(30, 10));
-        }
-        QVERIFY2(onAScreen, qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
     }
 
     void saveIntoUnwritablePlace_reportsFailureAndWindowGoesOn() {
@@ -164,9 +150,31 @@ private slots:
 
     // --- caption ---
 
-    void caption_namesTheLocalStationAndEndsWithInternetOption() {
+    void caption_namesTheStationAsFoundWhenTheWindowIsMade_data() {
+        QTest::addColumn<bool>("noStation");
+        QTest::addColumn<bool>("available");
+        QTest::addColumn<bool>("callsignFails");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("station with callsign") << false << true << false
+                                               << "Parlevox    N0CALL   v1.2   Internet Option";
+        QTest::newRow("station without callsign") << false << true << true << "Parlevox       v1.2   Internet Option";
+        QTest::newRow("no station running") << false << false << true
+                                            << "Parlevox       v1.2   Internet Option   (EchoLink not available)";
+        QTest::newRow("no station object") << true << false << true << "Parlevox       v1.2   Internet Option";
+    }
+    // The window works in every case: it opens pages all the same.
+    void caption_namesTheStationAsFoundWhenTheWindowIsMade() {
+        QFETCH(bool, noStation);
+        QFETCH(bool, available);
+        QFETCH(bool, callsignFails);
+        QFETCH(QString, caption);
         Rig rig;
-        QCOMPARE(rig.host.window()->windowTitle(), QStringLiteral("Parlevox    N0CALL   v1.2   Internet Option"));
+        rig.noStation = noStation;
+        rig.stationAvailable = available;
+        rig.callsignFails = callsignFails;
+        QCOMPARE(rig.host.window()->windowTitle(), caption);
+        rig.host.navigate(QStringLiteral("https://a.example/"));
+        QCOMPARE(rig.browser()->addresses, QStringList{QStringLiteral("https://a.example/")});
     }
 
     void caption_isTakenWhenTheWindowIsCreated() {
@@ -178,12 +186,6 @@ private slots:
         rig.ownCallsign = QStringLiteral("N1NEW");
         rig.closeByUser();
         QCOMPARE(rig.host.window()->windowTitle(), QStringLiteral("Parlevox    N1NEW   v1.2   Internet Option"));
-    }
-
-    void stationWithoutCallsign_captionWithoutCallsign() {
-        Rig rig;
-        rig.callsignFails = true;
-        QCOMPARE(rig.host.window()->windowTitle(), QStringLiteral("Parlevox       v1.2   Internet Option"));
     }
 
     void stationVanishesAndAnotherComes_captionSaysSoThenNamesTheNewOne() {
@@ -200,32 +202,12 @@ private slots:
         QCOMPARE(form->windowTitle(), QStringLiteral("Parlevox    N1NEW   v1.2   Internet Option"));
     }
 
-    void windowMadeWhileNoStationRuns_saysSo() {
-        Rig rig;
-        rig.stationAvailable = false;
-        rig.callsignFails = true;
-        QCOMPARE(rig.host.window()->windowTitle(),
-                 QStringLiteral("Parlevox       v1.2   Internet Option   (EchoLink not available)"));
-    }
-
-    void noStationObject_windowStillWorks() {
-        Rig rig;
-        rig.noStation = true;
-        QCOMPARE(rig.host.window()->windowTitle(), QStringLiteral("Parlevox       v1.2   Internet Option"));
-        rig.host.navigate(QStringLiteral("https://a.example/"));
-        QCOMPARE(rig.browser()->addresses, QStringList{QStringLiteral("https://a.example/")});
-    }
-
     // --- pages ---
 
-    void newWindow_opensNothingByItself() {
+    void newWindow_opensNothingByItself_pageButtonsOpenTheirPages() {
         Rig rig;
         rig.host.window();
         QVERIFY(rig.browser()->addresses.isEmpty());
-    }
-
-    void pageButtons_openTheirPages() {
-        Rig rig;
         for (const char* name : {"Command2", "Command10", "Command9", "Command11", "Command3"}) {
             QTest::mouseClick(rig.child<QPushButton>(name), Qt::LeftButton);
         }
@@ -236,19 +218,18 @@ private slots:
                          echoLink + QStringLiteral("/proxylist.jsp"), QString::fromUtf8(buildconfig::AddonsSite)}));
     }
 
-    void qrzButton_withEmptyBox_opensTheLookupRoot() {
-        Rig rig;
-        QTest::mouseClick(rig.child<QPushButton>("Command1"), Qt::LeftButton);
-        QCOMPARE(rig.browser()->addresses, QStringList{QString::fromUtf8(buildconfig::QrzRoot)});
-    }
-
-    void qrzButton_withTypedCallsign_opensItsLookupPage() {
+    // Text1 turns typed letters into capitals as they arrive, the first one included.
+    void qrzButton_opensTheLookupRootOrTheTypedCallsignsPage() {
         Rig rig;
         auto* text1 = rig.child<QLineEdit>("Text1");
-        QTest::keyClicks(text1, QStringLiteral("n0call-l"));
+        QTest::mouseClick(rig.child<QPushButton>("Command1"), Qt::LeftButton);
+        QTest::keyClick(text1, Qt::Key_N, Qt::NoModifier);
+        QCOMPARE(text1->text(), QStringLiteral("N"));
+        QTest::keyClicks(text1, QStringLiteral("0call-l"));
         QCOMPARE(text1->text(), QStringLiteral("N0CALL-L"));
         QTest::mouseClick(rig.child<QPushButton>("Command1"), Qt::LeftButton);
-        QCOMPARE(rig.browser()->addresses, QStringList{QString::fromUtf8(buildconfig::QrzRoot) + "N0CALL-L"});
+        const QString root = QString::fromUtf8(buildconfig::QrzRoot);
+        QCOMPARE(rig.browser()->addresses, (QStringList{root, root + QStringLiteral("N0CALL-L")}));
     }
 
     void qrzButton_withHostileText_staysOnTheLookupSite() {
@@ -261,17 +242,6 @@ private slots:
         QVERIFY(!opened.hasQuery());
         QVERIFY(!opened.hasFragment());
         QVERIFY(opened.adjusted(QUrl::NormalizePathSegments).path().startsWith(root.path()));
-    }
-
-    // --- upper-case entry ---
-
-    void text1_firstTypedLetterIsACapital() {
-        Rig rig;
-        auto* text1 = rig.child<QLineEdit>("Text1");
-        QTest::keyClick(text1, Qt::Key_K, Qt::NoModifier);
-        QCOMPARE(text1->text(), QStringLiteral("K"));
-        QTest::keyClicks(text1, QStringLiteral("a1b"));
-        QCOMPARE(text1->text(), QStringLiteral("KA1B"));
     }
 
     // --- lifecycle ---
@@ -315,62 +285,55 @@ private slots:
         QCOMPARE(rig.fileText(), QStringLiteral("[SETTINGS]\nLEFT=750\nTOP=1050\nCHECK9=1\n"));
     }
 
-    void touchAfterClose_recreatesHiddenWithNoneAndEmptyBrowser() {
+    void touchAfterClose_recreatesHiddenWindowFromTheFile_data() {
+        QTest::addColumn<QString>("touch");
+        QTest::addColumn<QString>("label2");
+        QTest::newRow("showQrzInfo") << "showQrzInfo" << "None";
+        QTest::newRow("a station connects") << "setLastConnectedNode" << "N0CALL-R Repeater";
+        QTest::newRow("SaveData2 writes what it read") << "SaveData2" << "None";
+    }
+    void touchAfterClose_recreatesHiddenWindowFromTheFile() {
+        QFETCH(QString, touch);
+        QFETCH(QString, label2);
         Rig rig;
         rig.host.navigate(internet::addonsHome());
         rig.host.setLastConnectedNode(QStringLiteral("N0CALL Joe"));
         rig.host.showWindow();
-        rig.child<QCheckBox>("Check9")->setChecked(false);
         rig.closeByUser();
+        const QString file = QStringLiteral("[SETTINGS]\nLEFT=750\nTOP=1200\nCHECK9=0\n");
+        rig.writeFile(file.toLatin1());
 
-        QVERIFY(!rig.host.showQrzInfo());
+        if (touch == QLatin1String("showQrzInfo")) {
+            QVERIFY(!rig.host.showQrzInfo());
+        } else if (touch == QLatin1String("SaveData2")) {
+            QVERIFY(rig.host.SaveData2());
+        } else {
+            rig.host.setLastConnectedNode(label2);
+        }
         Form1* again = rig.host.existingWindow();
         QVERIFY(again != nullptr);
         QVERIFY(!again->isVisible());
-        QCOMPARE(rig.child<QLabel>("Label2")->text(), QStringLiteral("None"));
+        QCOMPARE(again->pos(), QPoint(50, 80));
+        QCOMPARE(rig.child<QLabel>("Label2")->text(), label2);
         QCOMPARE(rig.browsers.size(), 2);
         QVERIFY(rig.browser()->addresses.isEmpty());
         QCOMPARE(rig.stations.size(), 2);
         QVERIFY(rig.stations.first().isNull());
+        QCOMPARE(rig.fileText(), file);
     }
 
-    void connectAfterClose_showsTheNewNodeInTheRecreatedWindow() {
-        Rig rig;
-        rig.host.showWindow();
-        rig.closeByUser();
-        rig.host.setLastConnectedNode(QStringLiteral("N0CALL-R Repeater"));
-        QCOMPARE(rig.child<QLabel>("Label2")->text(), QStringLiteral("N0CALL-R Repeater"));
-        QVERIFY(!rig.host.existingWindow()->isVisible());
-    }
-
-    void saveData2_onClosedWindow_recreatesItAndWritesWhatItRead() {
-        Rig rig;
-        rig.host.showWindow();
-        rig.closeByUser();
-        rig.writeFile("[SETTINGS]\nLEFT=750\nTOP=1200\nCHECK9=0\n");
-        QVERIFY(rig.host.SaveData2());
-        QVERIFY(rig.host.existingWindow() != nullptr);
-        QVERIFY(!rig.host.existingWindow()->isVisible());
-        QCOMPARE(rig.fileText(), QStringLiteral("[SETTINGS]\nLEFT=750\nTOP=1200\nCHECK9=0\n"));
-    }
-
-    void stationClosing_isReportedOnce_andLeavesTheSavingToTheMainWindow() {
+    // The main window does the saving; the internet window only passes the news on, also after re-creation.
+    void stationClosing_isReportedOnce_forTheCurrentWindow() {
         Rig rig;
         QSignalSpy closing(&rig.host, &InternetWindowHost::closingRequested);
-        rig.host.window();
+        rig.host.showWindow();
         Q_EMIT rig.stations.last()->Closing();
         QCOMPARE(closing.count(), 1);
         QVERIFY(!QFile::exists(rig.path));
-    }
-
-    void closedWindow_stationClosingOfNewWindowIsHeard() {
-        Rig rig;
-        QSignalSpy closing(&rig.host, &InternetWindowHost::closingRequested);
-        rig.host.showWindow();
         rig.closeByUser();
         rig.host.window();
         Q_EMIT rig.stations.last()->Closing();
-        QCOMPARE(closing.count(), 1);
+        QCOMPARE(closing.count(), 2);
     }
 };
 

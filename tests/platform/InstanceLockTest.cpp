@@ -28,109 +28,98 @@ int holdLock(const QString& path) {
 
 class InstanceLockTest : public QObject {
     Q_OBJECT
-private slots:
-    void init();
-    void lockHeldByRunningCopy_refused_thenTakenAfterItEnds();
-    void lockLeftByKilledCopy_doesNotStopNextStart();
-    void lockFileNamingDeadProcess_isTakenOver();
-    void lockInMissingFolder_folderMade();
-    void lockWhereNoFileCanBeMade_failsWithReason_notHeldElsewhere();
-
-private:
-    bool startHolder(QProcess& holder);
     std::unique_ptr<QTemporaryDir> dir_;
     QString path_;
-};
 
-void InstanceLockTest::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    path_ = dir_->filePath(QStringLiteral("parlevox.lock"));
-}
-
-bool InstanceLockTest::startHolder(QProcess& holder) {
-    holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path_});
-    if (!holder.waitForStarted()) {
-        return false;
-    }
-    while (!holder.canReadLine()) {
-        if (!holder.waitForReadyRead(10000)) {
+    bool startHolder(QProcess& holder) {
+        holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path_});
+        if (!holder.waitForStarted()) {
             return false;
         }
+        while (!holder.canReadLine()) {
+            if (!holder.waitForReadyRead(10000)) {
+                return false;
+            }
+        }
+        return holder.readLine().trimmed() == "locked";
     }
-    return holder.readLine().trimmed() == "locked";
-}
 
-void InstanceLockTest::lockHeldByRunningCopy_refused_thenTakenAfterItEnds() {
-    QProcess holder;
-    QVERIFY(startHolder(holder));
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        path_ = dir_->filePath(QStringLiteral("parlevox.lock"));
+    }
 
-    InstanceLock second(path_);
-    QVERIFY(!second.tryLock());
-    QVERIFY(second.heldElsewhere());
-    QVERIFY(!second.lastError().isEmpty());
+    void lockHeldByRunningCopy_refused_thenTakenAfterItEnds() {
+        QProcess holder;
+        QVERIFY(startHolder(holder));
 
-    holder.closeWriteChannel();
-    QVERIFY(holder.waitForFinished(10000));
-    QCOMPARE(holder.exitCode(), 0);
-    QVERIFY(second.tryLock());
-    QVERIFY(!second.heldElsewhere());
-}
+        InstanceLock second(path_);
+        QVERIFY(!second.tryLock());
+        QVERIFY(second.heldElsewhere());
+        QVERIFY(!second.lastError().isEmpty());
 
-void InstanceLockTest::lockLeftByKilledCopy_doesNotStopNextStart() {
-    QProcess holder;
-    QVERIFY(startHolder(holder));
-    holder.kill();
-    QVERIFY(holder.waitForFinished(10000));
-    QVERIFY(QFile::exists(path_)); // left behind, as after a crash
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+        QCOMPARE(holder.exitCode(), 0);
+        QVERIFY(second.tryLock());
+        QVERIFY(!second.heldElsewhere());
+    }
 
-    InstanceLock next(path_);
-    QVERIFY2(next.tryLock(), qPrintable(next.lastError()));
+    void lockLeftByKilledCopy_doesNotStopNextStart() {
+        QProcess holder;
+        QVERIFY(startHolder(holder));
+        holder.kill();
+        QVERIFY(holder.waitForFinished(10000));
+        QVERIFY(QFile::exists(path_)); // left behind, as after a crash
 
-    // And now this copy holds it against the next one.
-    QProcess third;
-    third.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path_});
-    QVERIFY(third.waitForFinished(10000));
-    QCOMPARE(third.exitCode(), 2);
-}
+        InstanceLock next(path_);
+        QVERIFY2(next.tryLock(), qPrintable(next.lastError()));
 
-void InstanceLockTest::lockFileNamingDeadProcess_isTakenOver() {
-    // A finished process gives a process number that is certainly not running.
-    QProcess gone;
-    gone.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit")});
-    QVERIFY(gone.waitForStarted());
-    const qint64 deadPid = gone.processId();
-    QVERIFY(gone.waitForFinished(10000));
+        // And now this copy holds it against the next one.
+        QProcess third;
+        third.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path_});
+        QVERIFY(third.waitForFinished(10000));
+        QCOMPARE(third.exitCode(), 2);
+    }
 
-    QFile file(path_);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray::number(deadPid) + '\n' + QCoreApplication::applicationName().toUtf8() + '\n' +
-               QSysInfo::machineHostName().toUtf8() + '\n');
-    file.close();
+    void lockFileNamingDeadProcess_isTakenOver() {
+        // A finished process gives a process number that is certainly not running.
+        QProcess gone;
+        gone.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit")});
+        QVERIFY(gone.waitForStarted());
+        const qint64 deadPid = gone.processId();
+        QVERIFY(gone.waitForFinished(10000));
 
-    InstanceLock lock(path_);
-    QVERIFY2(lock.tryLock(), qPrintable(lock.lastError()));
-}
+        QFile file(path_);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(deadPid) + '\n' + QCoreApplication::applicationName().toUtf8() + '\n' +
+                   QSysInfo::machineHostName().toUtf8() + '\n');
+        file.close();
 
-void InstanceLockTest::lockInMissingFolder_folderMade() {
-    path_ = dir_->filePath(QStringLiteral("runtime/parlevox.lock"));
-    InstanceLock lock(path_);
-    QVERIFY2(lock.tryLock(), qPrintable(lock.lastError()));
-    QVERIFY(QFile::exists(path_));
-    lock.unlock();
-    QVERIFY(!QFile::exists(path_));
-}
+        InstanceLock lock(path_);
+        QVERIFY2(lock.tryLock(), qPrintable(lock.lastError()));
+    }
 
-void InstanceLockTest::lockWhereNoFileCanBeMade_failsWithReason_notHeldElsewhere() {
-    const QString blocker = dir_->filePath(QStringLiteral("plainfile"));
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    InstanceLock lock(blocker + QStringLiteral("/parlevox.lock"));
-    QVERIFY(!lock.tryLock());
-    QVERIFY(!lock.heldElsewhere());
-    QVERIFY(lock.lastError().contains(blocker));
-}
+    void lockInMissingFolder_folderMade() {
+        path_ = dir_->filePath(QStringLiteral("runtime/parlevox.lock"));
+        InstanceLock lock(path_);
+        QVERIFY2(lock.tryLock(), qPrintable(lock.lastError()));
+        QVERIFY(QFile::exists(path_));
+        lock.unlock();
+        QVERIFY(!QFile::exists(path_));
+    }
+
+    void lockWhereNoFileCanBeMade_failsWithReason_notHeldElsewhere() {
+        const QString blocker = dir_->filePath(QStringLiteral("plainfile"));
+        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly)); // a file where the folder should be
+        InstanceLock lock(blocker + QStringLiteral("/parlevox.lock"));
+        QVERIFY(!lock.tryLock());
+        QVERIFY(!lock.heldElsewhere());
+        QVERIFY(lock.lastError().contains(blocker));
+    }
+};
 
 int main(int argc, char* argv[]) {
     if (argc == 2 && qstrcmp(argv[1], "--exit") == 0) {

@@ -5,113 +5,93 @@
 #include <QTest>
 
 using Kind = SimCommand::Kind;
+Q_DECLARE_METATYPE(Kind)
 
 class SimCommandTest : public QObject {
     Q_OBJECT
 
-private:
-    static SimCommand parsed(const QString& line) {
-        QString error;
-        const auto command = parseSimCommand(line, &error);
-        if (!command) {
-            qWarning("unexpected error for %s: %s", qPrintable(line), qPrintable(error));
-            return SimCommand{Kind::None, QStringLiteral("<error>"), {}, -1};
-        }
-        return *command;
-    }
-    static QString errorOf(const QString& line) {
-        QString error;
-        return parseSimCommand(line, &error) ? QStringLiteral("<accepted>") : error;
-    }
-
 private Q_SLOTS:
-    void chat_keepsTextExactlyWithItsSpaces() {
-        const SimCommand c = parsed(QStringLiteral("chat  QA1BRK>hello  there "));
-        QCOMPARE(c.kind, Kind::Chat);
-        QCOMPARE(c.text, QStringLiteral(" QA1BRK>hello  there "));
-        QCOMPARE(parsed(QStringLiteral("chat")).text, QString());
+    void accepted_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("callsign");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number"); // ms for pause, count for burst and storm
+        auto row = [](const char* name, const QString& line, Kind kind, const QString& callsign = {},
+                      const QString& text = {}, int number = 0) {
+            QTest::newRow(name) << line << kind << callsign << text << number;
+        };
+        row("chat keeps text and spaces exactly", "chat  QA1BRK>hello  there ", Kind::Chat, {}, " QA1BRK>hello  there ");
+        row("empty chat", "chat", Kind::Chat);
+        row("escaped carriage return", "chat A>one\\rtwo", Kind::Chat, {}, "A>one\rtwo");
+        row("escaped backslash", "chat A>c:\\\\dir", Kind::Chat, {}, "A>c:\\dir");
+        row("line feed, tab, hex", "chat \\n\\t\\x41\\x7f", Kind::Chat, {}, "\n\tA\x7f");
+        row("escaped backslash before r", "chat \\\\r", Kind::Chat, {}, "\\r");
+        row("CRLF line end dropped", "chat A>hi\r", Kind::Chat, {}, "A>hi");
+        row("CRLF after escaped CR", "chat A>hi\\r\r", Kind::Chat, {}, "A>hi\r");
+        row("CRLF after a word", "key\r", Kind::Key);
+        row("connect in capitals with name", "connect qa2fnv-l  Fernvale 2 m link ", Kind::Connect, "QA2FNV-L",
+            "Fernvale 2 m link");
+        row("connect without name", "connect *ECHOTEST*", Kind::Connect, "*ECHOTEST*");
+        row("drop", "drop QA1BRK", Kind::Drop, "QA1BRK");
+        row("refuse in capitals", "refuse qa1bad", Kind::Refuse, "QA1BAD");
+        row("accept", "accept QA1BAD", Kind::Accept, "QA1BAD");
+        row("pause", "pause 250", Kind::Pause, {}, {}, 250);
+        row("pause zero", "pause 0", Kind::Pause);
+        row("burst keeps text exactly", "burst 10000 QA1BRK>/ver/  x\\t", Kind::Burst, {}, "QA1BRK>/ver/  x\t", 10000);
+        row("burst without text", "burst 3", Kind::Burst, {}, {}, 3);
+        row("storm", "storm 2000", Kind::Storm, {}, {}, 2000);
+        row("word in capitals after spaces", "  CLOSE", Kind::Close);
+        row("quit", "quit", Kind::Quit);
+        row("drop-all", "drop-all", Kind::DropAll);
+        row("wait-client", "wait-client", Kind::WaitClient);
+        row("unkey", "unkey", Kind::Unkey);
+        row("comment", "   # connect QA1BRK", Kind::None);
+        row("empty line", "", Kind::None);
+        row("blank line", "  \t ", Kind::None);
+    }
+    void accepted() {
+        QFETCH(QString, line);
+        QFETCH(Kind, kind);
+        QFETCH(QString, callsign);
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        QString error;
+        const auto c = parseSimCommand(line, &error);
+        QVERIFY2(c.has_value(), qPrintable(error));
+        QCOMPARE(c->kind, kind);
+        QCOMPARE(c->callsign, callsign);
+        QCOMPARE(c->text, text);
+        QCOMPARE(kind == Kind::Pause ? c->ms : c->count, number);
     }
 
-    void chat_escapesGiveControlCharactersAndBackslash() {
-        QCOMPARE(parsed(QStringLiteral("chat A>one\\rtwo")).text, QStringLiteral("A>one\rtwo"));
-        QCOMPARE(parsed(QStringLiteral("chat A>c:\\\\dir")).text, QStringLiteral("A>c:\\dir"));
-        QCOMPARE(parsed(QStringLiteral("chat \\n\\t\\x41\\x7f")).text, QStringLiteral("\n\tA\x7f"));
-        // "\\r" is a backslash followed by r, not a carriage return.
-        QCOMPARE(parsed(QStringLiteral("chat \\\\r")).text, QStringLiteral("\\r"));
-    }
-
-    void chat_badEscapes_areErrorsNamingTheCure() {
-        QVERIFY(errorOf(QStringLiteral("chat a\\q")).contains(QStringLiteral("\\\\")));
-        QVERIFY(errorOf(QStringLiteral("chat ends in \\")).contains(QStringLiteral("backslash")));
-        QVERIFY(errorOf(QStringLiteral("chat \\x4")).contains(QStringLiteral("hex")));
-        QVERIFY(errorOf(QStringLiteral("chat \\xzz")).contains(QStringLiteral("hex")));
-    }
-
-    void crlfLineEnd_isNotPartOfTheText() {
-        QCOMPARE(parsed(QStringLiteral("chat A>hi\r")).text, QStringLiteral("A>hi"));
-        QCOMPARE(parsed(QStringLiteral("chat A>hi\\r\r")).text, QStringLiteral("A>hi\r"));
-        QCOMPARE(parsed(QStringLiteral("key\r")).kind, Kind::Key);
-    }
-
-    void connect_takesCallsignInCapitalsAndOptionalName() {
-        const SimCommand named = parsed(QStringLiteral("connect qa2fnv-l  Fernvale 2 m link "));
-        QCOMPARE(named.kind, Kind::Connect);
-        QCOMPARE(named.callsign, QStringLiteral("QA2FNV-L"));
-        QCOMPARE(named.text, QStringLiteral("Fernvale 2 m link"));
-        const SimCommand bare = parsed(QStringLiteral("connect *ECHOTEST*"));
-        QCOMPARE(bare.callsign, QStringLiteral("*ECHOTEST*"));
-        QCOMPARE(bare.text, QString());
-    }
-
-    void callsignCommands_needOneCallsign() {
-        QCOMPARE(parsed(QStringLiteral("drop QA1BRK")).kind, Kind::Drop);
-        QCOMPARE(parsed(QStringLiteral("refuse qa1bad")).callsign, QStringLiteral("QA1BAD"));
-        QCOMPARE(parsed(QStringLiteral("accept QA1BAD")).kind, Kind::Accept);
-        QVERIFY(errorOf(QStringLiteral("drop")).contains(QStringLiteral("missing")));
-        QVERIFY(errorOf(QStringLiteral("drop QA1 QA2")).contains(QStringLiteral("not a callsign")));
-        QVERIFY(errorOf(QStringLiteral("connect QA<1>")).contains(QStringLiteral("not a callsign")));
-    }
-
-    void pause_needsANonNegativeNumber() {
-        QCOMPARE(parsed(QStringLiteral("pause 250")).ms, 250);
-        QCOMPARE(parsed(QStringLiteral("pause 0")).kind, Kind::Pause);
-        QVERIFY(errorOf(QStringLiteral("pause")).contains(QStringLiteral("milliseconds")));
-        QVERIFY(errorOf(QStringLiteral("pause -5")).contains(QStringLiteral("milliseconds")));
-        QVERIFY(errorOf(QStringLiteral("pause 1s")).contains(QStringLiteral("milliseconds")));
-    }
-
-    void burst_takesCountAndTextKeptExactly() {
-        const SimCommand c = parsed(QStringLiteral("burst 10000 QA1BRK>/ver/  x\\t"));
-        QCOMPARE(c.kind, Kind::Burst);
-        QCOMPARE(c.count, 10000);
-        QCOMPARE(c.text, QStringLiteral("QA1BRK>/ver/  x\t"));
-        QCOMPARE(parsed(QStringLiteral("burst 3")).text, QString());
-    }
-
-    void burstAndStorm_needACountInRange() {
-        QCOMPARE(parsed(QStringLiteral("storm 2000")).kind, Kind::Storm);
-        QCOMPARE(parsed(QStringLiteral("storm 2000")).count, 2000);
+    // Each error names what is wrong, or the cure.
+    void refused_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("unknown escape") << "chat a\\q" << "\\\\";
+        QTest::newRow("trailing backslash") << "chat ends in \\" << "backslash";
+        QTest::newRow("short hex") << "chat \\x4" << "hex";
+        QTest::newRow("bad hex") << "chat \\xzz" << "hex";
+        QTest::newRow("drop without callsign") << "drop" << "missing";
+        QTest::newRow("two callsigns") << "drop QA1 QA2" << "not a callsign";
+        QTest::newRow("markup callsign") << "connect QA<1>" << "not a callsign";
+        QTest::newRow("pause without number") << "pause" << "milliseconds";
+        QTest::newRow("negative pause") << "pause -5" << "milliseconds";
+        QTest::newRow("pause with unit") << "pause 1s" << "milliseconds";
         for (const char* line :
-             {"storm", "storm 0", "storm -1", "storm many", "storm 1000001", "burst x A>hi", "burst  5 A>hi"}) {
-            QVERIFY2(errorOf(QString::fromLatin1(line)).contains(QStringLiteral("count")), line);
+             {"storm", "storm 0", "storm -1", "storm many", "storm 1000001", "storm 5 more", "burst x A>hi", "burst  5 A>hi"}) {
+            QTest::newRow(line) << line << "count";
         }
-        QVERIFY(errorOf(QStringLiteral("storm 5 more")).contains(QStringLiteral("count")));
+        QTest::newRow("argument to a bare word") << "close now" << "no argument";
+        QTest::newRow("unknown word") << "shout hello" << "unknown command \"shout\"";
     }
-
-    void wordsWithoutArgument_refuseOne() {
-        QCOMPARE(parsed(QStringLiteral("  CLOSE")).kind, Kind::Close);
-        QCOMPARE(parsed(QStringLiteral("quit")).kind, Kind::Quit);
-        QCOMPARE(parsed(QStringLiteral("drop-all")).kind, Kind::DropAll);
-        QCOMPARE(parsed(QStringLiteral("wait-client")).kind, Kind::WaitClient);
-        QCOMPARE(parsed(QStringLiteral("unkey")).kind, Kind::Unkey);
-        QVERIFY(errorOf(QStringLiteral("close now")).contains(QStringLiteral("no argument")));
-    }
-
-    void commentsAndBlankLines_doNothing_unknownWordsAreErrors() {
-        QCOMPARE(parsed(QStringLiteral("   # connect QA1BRK")).kind, Kind::None);
-        QCOMPARE(parsed(QStringLiteral("")).kind, Kind::None);
-        QCOMPARE(parsed(QStringLiteral("  \t ")).kind, Kind::None);
-        QVERIFY(errorOf(QStringLiteral("shout hello")).contains(QStringLiteral("unknown command \"shout\"")));
+    void refused() {
+        QFETCH(QString, line);
+        QFETCH(QString, reason);
+        QString error;
+        QVERIFY(!parseSimCommand(line, &error).has_value());
+        QVERIFY2(error.contains(reason), qPrintable(error));
     }
 
     void escapeText_keepsEveryTextOnOneLineAndUnescapesBack() {
@@ -121,8 +101,7 @@ private Q_SLOTS:
         }
         all += QStringLiteral("\\r é ✓");
         const QString escaped = escapeText(all);
-        QVERIFY(!escaped.contains(QLatin1Char('\n')));
-        QVERIFY(!escaped.contains(QLatin1Char('\r')));
+        QVERIFY(!escaped.contains(QLatin1Char('\n')) && !escaped.contains(QLatin1Char('\r')));
         QString error;
         QCOMPARE(unescapeText(escaped, &error).value_or(QStringLiteral("<error>")), all);
     }
