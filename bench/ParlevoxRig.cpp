@@ -9,29 +9,6 @@
 
 namespace bench {
 
-bool VirtualScreen::start(QString* error) {
-    e2e::dieWithParent(xvfb_);
-    // -displayfd: Xvfb picks a free display and writes its number once it accepts clients.
-    xvfb_.start(QStringLiteral("Xvfb"),
-                {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                 QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    if (!xvfb_.waitForStarted(10000)) {
-        *error = QStringLiteral("cannot start Xvfb: %1").arg(xvfb_.errorString());
-        return false;
-    }
-    const QDeadlineTimer deadline(15000);
-    while (!xvfb_.canReadLine() && !deadline.hasExpired() && xvfb_.state() == QProcess::Running) {
-        xvfb_.waitForReadyRead(100);
-    }
-    const QString number = QString::fromLatin1(xvfb_.readLine()).trimmed();
-    if (number.isEmpty()) {
-        *error = QStringLiteral("Xvfb gave no display: %1").arg(QString::fromLocal8Bit(xvfb_.readAllStandardError()));
-        return false;
-    }
-    display_ = QLatin1Char(':') + number;
-    return true;
-}
-
 ParlevoxRig::~ParlevoxRig() {
     stopParlevox();
     station_.reset();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ParlevoxHarness.h"
 #include "SpeechHarness.h"
 #include "StationHarness.h"
 
@@ -10,21 +11,7 @@
 
 namespace bench {
 
-// An Xvfb of our own on a free display, for benchmarks that watch real windows.
-class VirtualScreen {
-public:
-    VirtualScreen() = default;
-    VirtualScreen(const VirtualScreen&) = delete;
-    VirtualScreen& operator=(const VirtualScreen&) = delete;
-    ~VirtualScreen() { e2e::stopProcess(xvfb_); }
-
-    bool start(QString* error);
-    QString display() const { return display_; }
-
-private:
-    QProcess xvfb_;
-    QString display_;
-};
+using e2e::VirtualScreen;
 
 // Everything Parlevox needs around it, private to the benchmark: a session bus with the stand-in station
 // on it, a speech server, a configuration and runtime folder of its own and, when asked, a screen.
