@@ -49,8 +49,7 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
 
     connect(findChild<QPushButton*>(QStringLiteral("SaveIt")), &QPushButton::clicked, this,
             &TextMessageTTS::SaveIt_Click);
-    connect(findChild<QPushButton*>(QStringLiteral("Exit")), &QPushButton::clicked, this,
-            &TextMessageTTS::Exit_Click);
+    connect(findChild<QPushButton*>(QStringLiteral("Exit")), &QPushButton::clicked, this, &TextMessageTTS::Exit_Click);
     connect(findChild<QPushButton*>(QStringLiteral("Command13")), &QPushButton::clicked, this,
             [this] { internet_.showWindow(); });
     connect(&echoLink_, &EchoLinkClient::Closing, this, &TextMessageTTS::EchoLink_Closing);
@@ -118,8 +117,8 @@ bool TextMessageTTS::saveBoth(QString* failure) {
 }
 
 void TextMessageTTS::reportSaveFailure(const QString& failure) {
-    const QString text = QStringLiteral("The settings could not be saved (%1). Nothing was changed in the file.")
-                             .arg(failure);
+    const QString text =
+        QStringLiteral("The settings could not be saved (%1). Nothing was changed in the file.").arg(failure);
     std::fprintf(stderr, "parlevox: %s\n", qPrintable(text));
     auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(buildconfig::ProductName), text,
                                 QMessageBox::Ok, this);

@@ -4,8 +4,8 @@
 #include "Controls.h"
 #include "Form1Layout.h"
 #include "InternetRules.h"
-#include "WindowPlacement.h"
 #include "QrzAddress.h"
+#include "WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -41,8 +41,7 @@ struct Rig {
         store = std::make_unique<SettingsStore>(path);
     }
     TextMessageTTS& load() {
-        window = std::make_unique<TextMessageTTS>(
-            TextMessageTTS::Services{echoLink, voice, clock, *store, internet});
+        window = std::make_unique<TextMessageTTS>(TextMessageTTS::Services{echoLink, voice, clock, *store, internet});
         QString error;
         if (!window->Form_Load(&error)) {
             qFatal("Form_Load failed: %s", qPrintable(error));
@@ -153,8 +152,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("no file: defaults")
-            << QByteArray() << QStringList{"Check1=1", "Check2=1", "Check3=1", "ConDisc=1", "OnHour=0", "QuarterHour=0",
-                                           "HalfHour=0", "Text4=", "Text8=", "FilterText1=", "FilterText8=", "Callsign="};
+            << QByteArray()
+            << QStringList{"Check1=1",   "Check2=1", "Check3=1", "ConDisc=1",    "OnHour=0",     "QuarterHour=0",
+                           "HalfHour=0", "Text4=",   "Text8=",   "FilterText1=", "FilterText8=", "Callsign="};
         QTest::newRow("keys match without regard to case")
             << QByteArray("[settings]\ntext4=N0CALL\nFilterText2=spam\nCHECK2=0\nTxHalfHour=1\ncallsign=W1AW-L\n")
             << QStringList{"Text4=N0CALL", "FilterText2=spam", "Callsign=W1AW-L", "Check2=0", "HalfHour=1"};
@@ -197,10 +197,11 @@ private Q_SLOTS:
             keys << QString::fromUtf8(l.left(l.indexOf('=')));
         }
         QCOMPARE(QString::fromUtf8(lines.first().trimmed()), QStringLiteral("[SETTINGS]"));
-        QCOMPARE(keys, QStringList({"LEFT", "TOP", "CHECK1", "CHECK2", "CHECK3", "FILTERTEXT1", "FILTERTEXT2",
-                                    "FILTERTEXT3", "FILTERTEXT4", "FILTERTEXT5", "FILTERTEXT6", "FILTERTEXT7",
-                                    "FILTERTEXT8", "TEXT4", "TEXT5", "TEXT6", "TEXT7", "TEXT8", "TXTIMEHOUR",
-                                    "TXQUARTERHOUR", "TXHALFHOUR", "CONDISC", "CALLSIGN"}));
+        QCOMPARE(keys, QStringList({"LEFT",        "TOP",         "CHECK1",      "CHECK2",      "CHECK3",
+                                    "FILTERTEXT1", "FILTERTEXT2", "FILTERTEXT3", "FILTERTEXT4", "FILTERTEXT5",
+                                    "FILTERTEXT6", "FILTERTEXT7", "FILTERTEXT8", "TEXT4",       "TEXT5",
+                                    "TEXT6",       "TEXT7",       "TEXT8",       "TXTIMEHOUR",  "TXQUARTERHOUR",
+                                    "TXHALFHOUR",  "CONDISC",     "CALLSIGN"}));
         QVERIFY(first.contains("LEFT=600"));
         QVERIFY(first.contains("TOP=900"));
         QVERIFY(first.contains("TEXT5=N0CALL-R"));

@@ -109,7 +109,8 @@ private Q_SLOTS:
                 spoken << text;
             }
         }
-        QCOMPARE(spoken, (QStringList{"The Time Is9 AM", "The Time Is9 15 AM", "The Time Is9 30 AM", "The Time Is9 45 AM"}));
+        QCOMPARE(spoken,
+                 (QStringList{"The Time Is9 AM", "The Time Is9 15 AM", "The Time Is9 30 AM", "The Time Is9 45 AM"}));
     }
 };
 

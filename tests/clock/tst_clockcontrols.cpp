@@ -182,7 +182,8 @@ private Q_SLOTS:
         f.box("OnHour", 1);
         f.tickAt(QTime(21, 0, 0, 400));
         const QString shown = f.shown("ShowTime");
-        QVERIFY2(shown.startsWith(QStringLiteral("9:00:00")) && shown.endsWith(QStringLiteral("PM")), qPrintable(shown));
+        QVERIFY2(shown.startsWith(QStringLiteral("9:00:00")) && shown.endsWith(QStringLiteral("PM")),
+                 qPrintable(shown));
         QCOMPARE(f.voice.spoken, QStringList{QStringLiteral("The Time Is9 PM")});
     }
 

@@ -50,9 +50,12 @@ private Q_SLOTS:
     void clockText_data() {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("C") << "C" << "21:05:07";
-        QTest::newRow("Finnish dots") << "fi_FI" << "21.05.07";
-        QTest::newRow("zone first in Chinese") << "zh_CN" << "21:05:07";
+        QTest::newRow("C") << "C"
+                           << "21:05:07";
+        QTest::newRow("Finnish dots") << "fi_FI"
+                                      << "21.05.07";
+        QTest::newRow("zone first in Chinese") << "zh_CN"
+                                               << "21:05:07";
     }
     void clockText() {
         QFETCH(QString, locale);

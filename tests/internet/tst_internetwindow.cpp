@@ -155,11 +155,11 @@ private slots:
         QTest::addColumn<bool>("available");
         QTest::addColumn<bool>("callsignFails");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("station with callsign") << false << true << false
-                                               << "Parlevox    N0CALL   v1.2   Internet Option";
+        QTest::newRow("station with callsign")
+            << false << true << false << "Parlevox    N0CALL   v1.2   Internet Option";
         QTest::newRow("station without callsign") << false << true << true << "Parlevox       v1.2   Internet Option";
-        QTest::newRow("no station running") << false << false << true
-                                            << "Parlevox       v1.2   Internet Option   (EchoLink not available)";
+        QTest::newRow("no station running")
+            << false << false << true << "Parlevox       v1.2   Internet Option   (EchoLink not available)";
         QTest::newRow("no station object") << true << false << true << "Parlevox       v1.2   Internet Option";
     }
     // The window works in every case: it opens pages all the same.
@@ -288,9 +288,12 @@ private slots:
     void touchAfterClose_recreatesHiddenWindowFromTheFile_data() {
         QTest::addColumn<QString>("touch");
         QTest::addColumn<QString>("label2");
-        QTest::newRow("showQrzInfo") << "showQrzInfo" << "None";
-        QTest::newRow("a station connects") << "setLastConnectedNode" << "N0CALL-R Repeater";
-        QTest::newRow("SaveData2 writes what it read") << "SaveData2" << "None";
+        QTest::newRow("showQrzInfo") << "showQrzInfo"
+                                     << "None";
+        QTest::newRow("a station connects") << "setLastConnectedNode"
+                                            << "N0CALL-R Repeater";
+        QTest::newRow("SaveData2 writes what it read") << "SaveData2"
+                                                       << "None";
     }
     void touchAfterClose_recreatesHiddenWindowFromTheFile() {
         QFETCH(QString, touch);

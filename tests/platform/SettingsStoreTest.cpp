@@ -96,17 +96,18 @@ private slots:
             << QStringList{"SETTINGS|text4=new", "SETTINGS|TEXT5=changed"}
             << QByteArray("[SETTINGS]\nTEXT4=new\nTEXT4=second\n[SETTINGS]\nTEXT5=changed\n")
             << QStringList{"SETTINGS|TEXT4=new"};
-        QTest::newRow("CRLF file with BOM stays so") << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=300\r\n")
-                                                   << QStringList{"SETTINGS|LEFT=10", "SETTINGS|TOP=20"}
-                                                   << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=10\r\nTOP=20\r\n")
-                                                   << QStringList{"SETTINGS|LEFT=10"};
+        QTest::newRow("CRLF file with BOM stays so")
+            << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=300\r\n")
+            << QStringList{"SETTINGS|LEFT=10", "SETTINGS|TOP=20"}
+            << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=10\r\nTOP=20\r\n") << QStringList{"SETTINGS|LEFT=10"};
         QTest::newRow("names with surrounding spaces read back")
             << QByteArray("[ other ]\nk=1\n") << QStringList{" other | k =v", "\tNEW\u00A0|\u00A0KEY =w"}
             << QByteArray("[ other ]\nk=v\n\n[NEW]\nKEY=w\n")
             << QStringList{" other | k =v", "other|K=v", "\tNEW\u00A0|\u00A0KEY =w"};
         QTest::newRow("values kept unchanged")
-            << QByteArray() << QStringList{"S|A=a=b=c", "S|B=; not a comment", "S|C=   leading and trailing   ",
-                                           "S|D=\"quoted\"", "S|E=[SETTINGS]", "S|F=back\\slash", "S|G=Grüße 73 ✓"}
+            << QByteArray() << QStringList{"S|A=a=b=c",      "S|B=; not a comment", "S|C=   leading and trailing   ",
+                                           "S|D=\"quoted\"", "S|E=[SETTINGS]",      "S|F=back\\slash",
+                                           "S|G=Grüße 73 ✓"}
             << QByteArray("[S]\nA=a=b=c\nB=; not a comment\nC=   leading and trailing   \nD=\"quoted\"\nE=[SETTINGS]\n"
                           "F=back\\slash\nG=Grüße 73 ✓\n")
             << QStringList{"S|A=a=b=c", "S|C=   leading and trailing   ", "S|D=\"quoted\"", "S|F=back\\slash",
@@ -153,14 +154,16 @@ private slots:
         QCOMPARE(store.read(kSection, QStringLiteral("FILTERTEXT1"), QString()), value.left(264));
         QCOMPARE(store.read(kSection, QStringLiteral("MISSING"), value), value.left(264));
         // A character outside the basic plane is not split at the limit.
-        const QString wide = QString(263, QLatin1Char('x')) + QString::fromUtf8("\xF0\x9F\x93\xBB") + QStringLiteral("y");
+        const QString wide =
+            QString(263, QLatin1Char('x')) + QString::fromUtf8("\xF0\x9F\x93\xBB") + QStringLiteral("y");
         QVERIFY(store.write(kSection, QStringLiteral("FILTERTEXT2"), wide));
         QCOMPARE(store.read(kSection, QStringLiteral("FILTERTEXT2"), QString()), QString(263, QLatin1Char('x')));
     }
 
     void lineBreakInValue_writtenAsSpace_andAddsNoKey() {
         SettingsStore store(path_);
-        QVERIFY(store.write(kSection, QStringLiteral("FILTERTEXT1"), QStringLiteral("one\r\nCALLSIGN=EVIL\ntwo\rthree")));
+        QVERIFY(
+            store.write(kSection, QStringLiteral("FILTERTEXT1"), QStringLiteral("one\r\nCALLSIGN=EVIL\ntwo\rthree")));
         QCOMPARE(store.read(kSection, QStringLiteral("FILTERTEXT1"), QString()),
                  QStringLiteral("one CALLSIGN=EVIL two three"));
         QCOMPARE(store.read(kSection, QStringLiteral("CALLSIGN"), QStringLiteral("none")), QStringLiteral("none"));
@@ -188,7 +191,8 @@ private slots:
         QVERIFY(store.lastError().contains(QStringLiteral("A=B")));
         QVERIFY(!store.write(kSection, QStringLiteral(" "), QStringLiteral("x")));
         QVERIFY(!store.write(QStringLiteral("A]B"), QStringLiteral("K"), QStringLiteral("x")));
-        QVERIFY(!store.writeAll(kSection, {{QStringLiteral("GOOD"), QStringLiteral("1")}, {QStringLiteral("BAD\nKEY"), {}}}));
+        QVERIFY(!store.writeAll(kSection,
+                                {{QStringLiteral("GOOD"), QStringLiteral("1")}, {QStringLiteral("BAD\nKEY"), {}}}));
         QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=1\n"));
     }
 

@@ -18,10 +18,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("number"); // ms for pause, count for burst and storm
         auto row = [](const char* name, const QString& line, Kind kind, const QString& callsign = {},
-                      const QString& text = {}, int number = 0) {
-            QTest::newRow(name) << line << kind << callsign << text << number;
-        };
-        row("chat keeps text and spaces exactly", "chat  QA1BRK>hello  there ", Kind::Chat, {}, " QA1BRK>hello  there ");
+                      const QString& text = {},
+                      int number = 0) { QTest::newRow(name) << line << kind << callsign << text << number; };
+        row("chat keeps text and spaces exactly", "chat  QA1BRK>hello  there ", Kind::Chat, {},
+            " QA1BRK>hello  there ");
         row("empty chat", "chat", Kind::Chat);
         row("escaped carriage return", "chat A>one\\rtwo", Kind::Chat, {}, "A>one\rtwo");
         row("escaped backslash", "chat A>c:\\\\dir", Kind::Chat, {}, "A>c:\\dir");
@@ -69,22 +69,34 @@ private Q_SLOTS:
     void refused_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("unknown escape") << "chat a\\q" << "\\\\";
-        QTest::newRow("trailing backslash") << "chat ends in \\" << "backslash";
-        QTest::newRow("short hex") << "chat \\x4" << "hex";
-        QTest::newRow("bad hex") << "chat \\xzz" << "hex";
-        QTest::newRow("drop without callsign") << "drop" << "missing";
-        QTest::newRow("two callsigns") << "drop QA1 QA2" << "not a callsign";
-        QTest::newRow("markup callsign") << "connect QA<1>" << "not a callsign";
-        QTest::newRow("pause without number") << "pause" << "milliseconds";
-        QTest::newRow("negative pause") << "pause -5" << "milliseconds";
-        QTest::newRow("pause with unit") << "pause 1s" << "milliseconds";
-        for (const char* line :
-             {"storm", "storm 0", "storm -1", "storm many", "storm 1000001", "storm 5 more", "burst x A>hi", "burst  5 A>hi"}) {
+        QTest::newRow("unknown escape") << "chat a\\q"
+                                        << "\\\\";
+        QTest::newRow("trailing backslash") << "chat ends in \\"
+                                            << "backslash";
+        QTest::newRow("short hex") << "chat \\x4"
+                                   << "hex";
+        QTest::newRow("bad hex") << "chat \\xzz"
+                                 << "hex";
+        QTest::newRow("drop without callsign") << "drop"
+                                               << "missing";
+        QTest::newRow("two callsigns") << "drop QA1 QA2"
+                                       << "not a callsign";
+        QTest::newRow("markup callsign") << "connect QA<1>"
+                                         << "not a callsign";
+        QTest::newRow("pause without number") << "pause"
+                                              << "milliseconds";
+        QTest::newRow("negative pause") << "pause -5"
+                                        << "milliseconds";
+        QTest::newRow("pause with unit") << "pause 1s"
+                                         << "milliseconds";
+        for (const char* line : {"storm", "storm 0", "storm -1", "storm many", "storm 1000001", "storm 5 more",
+                                 "burst x A>hi", "burst  5 A>hi"}) {
             QTest::newRow(line) << line << "count";
         }
-        QTest::newRow("argument to a bare word") << "close now" << "no argument";
-        QTest::newRow("unknown word") << "shout hello" << "unknown command \"shout\"";
+        QTest::newRow("argument to a bare word") << "close now"
+                                                 << "no argument";
+        QTest::newRow("unknown word") << "shout hello"
+                                      << "unknown command \"shout\"";
     }
     void refused() {
         QFETCH(QString, line);

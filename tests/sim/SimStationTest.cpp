@@ -40,7 +40,8 @@ private Q_SLOTS:
     }
 
     void connectRequest_isAcceptedAtOnceAndConnectsAMomentLater_once() {
-        station_->addKnown({{QStringLiteral("QC3LNB-R"), QStringLiteral("Lantern Bay repeater"), QStringLiteral("192.0.2.9")}});
+        station_->addKnown(
+            {{QStringLiteral("QC3LNB-R"), QStringLiteral("Lantern Bay repeater"), QStringLiteral("192.0.2.9")}});
         QSignalSpy connected(station_.get(), &Station::Connected);
         QVERIFY(station_->connectTo(QStringLiteral("qa2fnv-l"), -1).ok);
         QVERIFY(station_->connectTo(QStringLiteral("QA2FNV-L"), -1).ok); // asked twice: connects once
@@ -69,10 +70,12 @@ private Q_SLOTS:
     }
 
     void badRequests_getTheirErrorNames() {
-        QCOMPARE(station_->connectTo(QStringLiteral("  "), -1).errorName, QLatin1String(EchoLinkBus::ErrorInvalidArgument));
+        QCOMPARE(station_->connectTo(QStringLiteral("  "), -1).errorName,
+                 QLatin1String(EchoLinkBus::ErrorInvalidArgument));
         QCOMPARE(station_->connectTo(QStringLiteral("QA1 QA2"), -1).errorName,
                  QLatin1String(EchoLinkBus::ErrorInvalidArgument));
-        QCOMPARE(station_->disconnect(QStringLiteral("QA9NON")).errorName, QLatin1String(EchoLinkBus::ErrorNotConnected));
+        QCOMPARE(station_->disconnect(QStringLiteral("QA9NON")).errorName,
+                 QLatin1String(EchoLinkBus::ErrorNotConnected));
 
         station_->apply(command(SimCommand::Kind::Refuse, QStringLiteral("QA1BAD")));
         const StationReply refused = station_->connectTo(QStringLiteral("qa1bad"), -1);
@@ -116,8 +119,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<QString>("summaryEnd");
         QTest::newRow("in order") << QStringList{"re: #1", "re: #2", "re: #3"} << " lost=0 numbered=3 out_of_order=0";
-        QTest::newRow("out of order and one unnumbered") << QStringList{"x #2", "x #1", "Parlevox  v1.2", "x #3"}
-                                                         << " lost=0 numbered=3 out_of_order=1";
+        QTest::newRow("out of order and one unnumbered")
+            << QStringList{"x #2", "x #1", "Parlevox  v1.2", "x #3"} << " lost=0 numbered=3 out_of_order=1";
     }
     void burst_sendsNumberedTexts_andSumsUpWhenAllRepliesCame() {
         QFETCH(QStringList, replies);
@@ -144,7 +147,8 @@ private Q_SLOTS:
         station_->apply(command(SimCommand::Kind::Burst, {}, QStringLiteral("A>/ver/"), 5));
         station_->sendChatText(QStringLiteral("x #1"));
         QTRY_VERIFY(!station_->countingReplies());
-        QVERIFY2(log_.last().contains(QStringLiteral(" replies=1 ")) && log_.last().contains(QStringLiteral(" lost=4 ")),
+        QVERIFY2(log_.last().contains(QStringLiteral(" replies=1 ")) &&
+                     log_.last().contains(QStringLiteral(" lost=4 ")),
                  qPrintable(log_.last()));
         // Later replies are ordinary requests again.
         const qsizetype lines = log_.size();
