@@ -80,7 +80,13 @@ void ConnectionAnnouncements::announce(const QString& callsign, ConnectionChange
 
 void ConnectionAnnouncements::speak(const QString& text) {
     speaker_.TextToSpeak = text;
-    if (!speaker_.SpeakTheText()) {
-        qWarning() << "Could not hand the announcement to the voice:" << text;
+    if (speaker_.SpeakTheText()) {
+        voiceRefusing_ = false;
+        return;
+    }
+    if (!voiceRefusing_) {
+        qWarning() << "Could not hand the announcement to the voice:" << text
+                   << "(further refusals are not reported until the voice takes one again)";
+        voiceRefusing_ = true;
     }
 }

@@ -51,4 +51,6 @@ private:
     Speaker& speaker_;
     const Clock& clock_;
     QString qrzRoot_;
+    // A full or failed voice refuses every announcement of a storm; one report per run of refusals is enough.
+    bool voiceRefusing_ = false;
 };

@@ -177,12 +177,18 @@ private Q_SLOTS:
         QVERIFY(!history->viewport()->rect().intersects(lineRect(0)));
     }
 
-    void voiceFailure_writtenToStandardError() {
+    void voiceFailure_writtenToStandardErrorOncePerRunOfRefusals() {
         Station s;
         s.voice.failing = true;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("announcement.*N 0  , Connected")));
         s.announcer->Echolink_connected(QStringLiteral("N0"), QString(), {});
-        QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0\n"));
+        s.announcer->Echolink_connected(QStringLiteral("N1"), QString(), {}); // same run: not reported again
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0\n9 05 AM - N1\n"));
+        s.voice.failing = false;
+        s.announcer->Echolink_connected(QStringLiteral("N2"), QString(), {});
+        s.voice.failing = true;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("announcement.*N 3  , Connected")));
+        s.announcer->Echolink_connected(QStringLiteral("N3"), QString(), {});
     }
 };
 
