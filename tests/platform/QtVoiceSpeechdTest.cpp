@@ -11,6 +11,17 @@ constexpr int kSpeechTimeoutMs = 30000;
 
 using e2e::PrivateSpeechServer;
 
+// Short limits, so that a stalled text or an engine that does not start is given up within the test.
+VoiceLimits quickLimits(int giveUpMs) {
+    VoiceLimits limits;
+    limits.stallBaseMs = giveUpMs;
+    limits.stallPerCharMs = 0;
+    limits.openTimeoutMs = giveUpMs;
+    limits.retryFirstMs = 100;
+    limits.retryMaxMs = 400;
+    return limits;
+}
+
 } // namespace
 
 class QtVoiceSpeechdTest : public QObject {
@@ -66,13 +77,8 @@ void QtVoiceSpeechdTest::textsInQuickSuccession_allSpokenWholeAndInOrder() {
 }
 
 void QtVoiceSpeechdTest::serverKilledMidSentence_laterTextsSpokenOnceItIsBack() {
-    VoiceLimits limits;
-    limits.stallBaseMs = 2000;
-    limits.stallPerCharMs = 0;
     // An engine made while the server starts up again may be left without an answer; the next one is not.
-    limits.openTimeoutMs = 2000;
-    limits.retryFirstMs = 100;
-    limits.retryMaxMs = 400;
+    const VoiceLimits limits = quickLimits(2000);
     QString error;
     auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
     QVERIFY2(voice, qPrintable(error));
@@ -95,12 +101,7 @@ void QtVoiceSpeechdTest::serverKilledMidSentence_laterTextsSpokenOnceItIsBack() 
 }
 
 void QtVoiceSpeechdTest::serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwards() {
-    VoiceLimits limits;
-    limits.stallBaseMs = 1500;
-    limits.stallPerCharMs = 0;
-    limits.openTimeoutMs = 1500;
-    limits.retryFirstMs = 100;
-    limits.retryMaxMs = 400;
+    const VoiceLimits limits = quickLimits(1500);
     QString error;
     auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
     QVERIFY2(voice, qPrintable(error));
@@ -131,11 +132,7 @@ void QtVoiceSpeechdTest::serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwar
 // As when the program ends while the server is frozen: the threads stuck in it are left behind, and neither
 // the destructor nor the event loop afterwards waits for them.
 void QtVoiceSpeechdTest::serverFrozen_voiceCanBeDestroyedWithoutWaitingForIt() {
-    VoiceLimits limits;
-    limits.stallBaseMs = 1000;
-    limits.stallPerCharMs = 0;
-    limits.openTimeoutMs = 1000;
-    limits.retryFirstMs = 100;
+    const VoiceLimits limits = quickLimits(1000);
     QString error;
     auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
     QVERIFY2(voice, qPrintable(error));
