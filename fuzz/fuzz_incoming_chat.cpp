@@ -153,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString logBefore = h.w.IncomingText->toPlainText();
 
     h.echoLink.ChatTextReceived(text);
+    controls::flushLog(h.w.IncomingText); // the event loop comes round
 
     bool filtered = false;
     for (const QString& word : words) {

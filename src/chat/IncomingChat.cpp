@@ -57,8 +57,7 @@ void IncomingChat::handle(const QString& sText) {
     if (!chat::isFiltered(sText, filterWords())) {
         logAndAnnounce(sText);
     }
-    w_.IncomingText->moveCursor(QTextCursor::End);
-    w_.IncomingText->ensureCursorVisible();
+    controls::keepLogEndInView(w_.IncomingText);
     w_.TextTX->setFocus(Qt::OtherFocusReason);
 }
 

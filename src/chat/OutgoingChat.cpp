@@ -72,12 +72,12 @@ void OutgoingChat::TextTX_KeyPress(int KeyAscii) {
 }
 
 void OutgoingChat::Clear_Click() {
-    w_.ReceivedText->clear();
+    controls::clearLog(w_.ReceivedText);
     w_.TextTX->setFocus(Qt::OtherFocusReason);
 }
 
 void OutgoingChat::ClearRX_Click() {
-    w_.IncomingText->clear();
+    controls::clearLog(w_.IncomingText);
     w_.TextTX->setFocus(Qt::OtherFocusReason);
 }
 
@@ -113,6 +113,8 @@ void OutgoingChat::TXText2(const QString& sentText) {
 }
 
 void OutgoingChat::TXText3() {
+    // The credits replace the log, lines not yet shown included.
+    controls::clearLog(w_.ReceivedText);
     w_.ReceivedText->setPlainText(chat::credits());
 }
 
@@ -132,6 +134,5 @@ void OutgoingChat::reportSendFailure(const QString& reason) {
 }
 
 void OutgoingChat::keepSentLogInView() {
-    w_.ReceivedText->moveCursor(QTextCursor::End);
-    w_.ReceivedText->ensureCursorVisible();
+    controls::keepLogEndInView(w_.ReceivedText);
 }

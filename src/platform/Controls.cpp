@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTimer>
+#include <utility>
 
 namespace controls {
 
@@ -75,16 +77,79 @@ void makeUpperCaseEntry(QLineEdit* edit) {
     edit->installEventFilter(new UpperCaseFilter(edit));
 }
 
-void appendToLog(QPlainTextEdit* log, const QString& text, bool keepInView) {
-    QString normalized = text;
-    normalized.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QTextCursor end(log->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(normalized);
-    if (keepInView) {
-        log->moveCursor(QTextCursor::End);
-        log->ensureCursorVisible();
+namespace {
+
+// Gathers what is appended to one log and puts it in once the event loop comes round.
+class LogWriter : public QObject {
+    Q_OBJECT
+public:
+    explicit LogWriter(QPlainTextEdit* log) : QObject(log), log_(log) {
+        turnEnd_.setSingleShot(true);
+        turnEnd_.setInterval(0);
+        connect(&turnEnd_, &QTimer::timeout, this, &LogWriter::flush);
     }
+
+    static LogWriter* of(QPlainTextEdit* log) {
+        auto* writer = log->findChild<LogWriter*>(QString(), Qt::FindDirectChildrenOnly);
+        return writer != nullptr ? writer : new LogWriter(log);
+    }
+
+    void append(const QString& text, bool keepInView) {
+        QString normalized = text;
+        normalized.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        pending_ += normalized;
+        keepInView_ = keepInView_ || keepInView;
+        turnEnd_.start();
+    }
+
+    void keepEndInView() {
+        keepInView_ = true;
+        turnEnd_.start();
+    }
+
+    void discard() {
+        pending_.clear();
+        keepInView_ = false;
+        turnEnd_.stop();
+    }
+
+    void flush() {
+        turnEnd_.stop();
+        if (!pending_.isEmpty()) {
+            QTextCursor end(log_->document());
+            end.movePosition(QTextCursor::End);
+            end.insertText(std::exchange(pending_, QString()));
+        }
+        if (std::exchange(keepInView_, false)) {
+            log_->moveCursor(QTextCursor::End);
+            log_->ensureCursorVisible();
+        }
+    }
+
+private:
+    QPlainTextEdit* log_;
+    QString pending_;
+    bool keepInView_ = false;
+    QTimer turnEnd_;
+};
+
+} // namespace
+
+void appendToLog(QPlainTextEdit* log, const QString& text, bool keepInView) {
+    LogWriter::of(log)->append(text, keepInView);
+}
+
+void keepLogEndInView(QPlainTextEdit* log) {
+    LogWriter::of(log)->keepEndInView();
+}
+
+void flushLog(QPlainTextEdit* log) {
+    LogWriter::of(log)->flush();
+}
+
+void clearLog(QPlainTextEdit* log) {
+    LogWriter::of(log)->discard();
+    log->clear();
 }
 
 void makeValueLabel(QLabel* label, const QString& caption) {
@@ -103,3 +168,5 @@ void setLabelValue(QLabel* label, const QString& value) {
 }
 
 } // namespace controls
+
+#include "Controls.moc"

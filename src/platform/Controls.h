@@ -23,7 +23,17 @@ void makeUpperCaseEntry(QLineEdit* edit);
 // Appends text at the end of a log without rewriting what is there, so the cost does not grow with
 // the log. Text is shown literally. When keepInView is set, the caret goes to the end and the view
 // follows it.
+//
+// What is appended during one turn of the event loop is put in at the end of that turn, in one piece: a
+// burst of lines costs one layout and one scroll, not one per line. Until then the text is pending;
+// flushLog() puts it in at once.
 void appendToLog(QPlainTextEdit* log, const QString& text, bool keepInView = true);
+// Puts the caret at the end of the log and the view on it, after whatever text is pending.
+void keepLogEndInView(QPlainTextEdit* log);
+// Puts pending text in now.
+void flushLog(QPlainTextEdit* log);
+// Empties the log, pending text included.
+void clearLog(QPlainTextEdit* log);
 
 // Shows a value in a label and lets screen readers read it: the accessible name becomes
 // "<caption>: <value>", where caption is the label's "valueCaption" property.

@@ -54,7 +54,7 @@ void ConnectionAnnouncements::Echolink_Disconnected(const QString& sCall) {
 }
 
 void ConnectionAnnouncements::Command1_Click() {
-    widgets_.callHistory->clear();
+    controls::clearLog(widgets_.callHistory);
 }
 
 void ConnectionAnnouncements::announce(const QString& callsign, ConnectionChange change) {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "Controls.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeInternetOptions.h"
@@ -59,6 +60,12 @@ struct Rig {
         }
         return w;
     }
+    // A log's text once the event loop has come round.
+    QString logText(const char* name) const {
+        auto* log = get<QPlainTextEdit>(name);
+        controls::flushLog(log);
+        return log->toPlainText();
+    }
 };
 
 int check(const Rig& r, const char* name) {
@@ -90,8 +97,8 @@ private Q_SLOTS:
         QCOMPARE(r.get<QLabel>("Label1")->palette().color(QPalette::Window), QColor(0, 255, 0));
         QCOMPARE(r.get<QLabel>("Label2")->text(), QStringLiteral("None"));
         QCOMPARE(r.get<QLabel>("NumStations")->text(), QStringLiteral("0"));
-        QCOMPARE(r.get<QPlainTextEdit>("IncomingText")->toPlainText(), QStringLiteral("Incoming Text\n"));
-        QCOMPARE(r.get<QPlainTextEdit>("ReceivedText")->toPlainText(), QStringLiteral("Text Sent\n"));
+        QCOMPARE(r.logText("IncomingText"), QStringLiteral("Incoming Text\n"));
+        QCOMPARE(r.logText("ReceivedText"), QStringLiteral("Text Sent\n"));
         QCOMPARE(r.get<QGroupBox>("Frame3")->title(),
                  QStringLiteral("Text Filter              Filter Text Messages Containing The Words  "));
         QCOMPARE(r.get<QLineEdit>("FilterText6")->geometry(), QRect(120, 40, 97, 19));
@@ -294,7 +301,7 @@ private Q_SLOTS:
         Rig r;
         TextMessageTTS& w = r.load();
         Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>kept"));
-        const QString log = r.get<QPlainTextEdit>("IncomingText")->toPlainText();
+        const QString log = r.logText("IncomingText");
         r.voice.spoken.clear();
 
         r.echoLink.available = false;
@@ -309,7 +316,7 @@ private Q_SLOTS:
         tick(w.timer4());
         QVERIFY(r.echoLink.callsTo(QStringLiteral("ConnectedCount")).isEmpty());
         QCOMPARE(r.get<QLabel>("NumStations")->text(), QStringLiteral("?"));
-        QCOMPARE(r.get<QPlainTextEdit>("IncomingText")->toPlainText(), log);
+        QCOMPARE(r.logText("IncomingText"), log);
         QVERIFY(w.timer1().isActive());
 
         r.echoLink.ownCallsign = QStringLiteral("N2NEW");
@@ -322,7 +329,7 @@ private Q_SLOTS:
         tick(w.timer1());
         QCOMPARE(r.get<QLabel>("NumStations")->accessibleName(), QStringLiteral("Number of stations connected: 3"));
         Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N3ABC>after"));
-        QVERIFY(r.get<QPlainTextEdit>("IncomingText")->toPlainText().startsWith(log));
+        QVERIFY(r.logText("IncomingText").startsWith(log));
     }
 
     void stationBackWithoutCallsign_keepsTheOldOne_andEndingSilencesTheNews() {
@@ -343,15 +350,13 @@ private Q_SLOTS:
         Rig r;
         TextMessageTTS& w = r.load();
         Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>hello"));
-        QCOMPARE(r.get<QPlainTextEdit>("IncomingText")->toPlainText(),
-                 QStringLiteral("Incoming Text\nN1XYZ (09:05)>hello\n"));
+        QCOMPARE(r.logText("IncomingText"), QStringLiteral("Incoming Text\nN1XYZ (09:05)>hello\n"));
         QCOMPARE(r.voice.spoken, QStringList{QStringLiteral("Message from  N1XYZ: hello")});
 
         r.get<QLineEdit>("TextTX")->setText(QStringLiteral("hi"));
         r.get<QPushButton>("Send")->click();
         QCOMPARE(r.echoLink.sentChat, QStringList{QStringLiteral("(09:05) >hi")});
-        QCOMPARE(r.get<QPlainTextEdit>("ReceivedText")->toPlainText(),
-                 QStringLiteral("Text Sent\nN0CALL> (09:05) >hi\n"));
+        QCOMPARE(r.logText("ReceivedText"), QStringLiteral("Text Sent\nN0CALL> (09:05) >hi\n"));
 
         w.close();
         Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>too late"));

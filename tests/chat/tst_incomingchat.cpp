@@ -17,7 +17,11 @@ class IncomingChatTest : public QObject {
 
     std::unique_ptr<ChatWindow<IncomingChat>> t;
 
-    void receive(const QString& text) { t->echoLink.ChatTextReceived(text); }
+    // One text, then the event loop comes round and the log shows it.
+    void receive(const QString& text) {
+        t->echoLink.ChatTextReceived(text);
+        controls::flushLog(t->w.IncomingText);
+    }
     QString log() const { return t->w.IncomingText->toPlainText(); }
     // The log after its heading.
     QString logged() const { return log().mid(Heading.size()); }
@@ -137,6 +141,22 @@ private Q_SLOTS:
             QTRY_VERIFY(newestLineInView(t->w.IncomingText));
         }
         QVERIFY(log().endsWith(QStringLiteral("N0CALL (09:05)>newest\n")));
+    }
+
+    void burstInOneTurn_isShownWholeAndInOrderWhenTheLoopComesRound() {
+        QVERIFY(t->show());
+        QString expected;
+        for (int i = 0; i < 300; ++i) {
+            const QString line = QStringLiteral("burst %1\r\n%2").arg(i).arg(QString(60, QLatin1Char('z')));
+            t->echoLink.ChatTextReceived(QStringLiteral("N0CALL>") + line);
+            expected += QStringLiteral("N0CALL (09:05)>") + line + QLatin1Char('\n');
+        }
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        t->w.IncomingText->moveCursor(QTextCursor::Start);
+        QCOMPARE(t->voice.spoken.size(), 300);
+        QTRY_COMPARE(logged(), expected);
+        QVERIFY(t->w.IncomingText->textCursor().atEnd());
+        QTRY_VERIFY(newestLineInView(t->w.IncomingText));
     }
 
     void hostileTexts_areLoggedAndSpoken_data() {

@@ -19,10 +19,14 @@ class OutgoingChatTest : public QObject {
 
     std::unique_ptr<ChatWindow<OutgoingChat>> t;
 
-    QString sentLog() const { return t->w.ReceivedText->toPlainText(); }
+    QString sentLog() const {
+        controls::flushLog(t->w.ReceivedText);
+        return t->w.ReceivedText->toPlainText();
+    }
     void send(const QString& typed) {
         t->w.TextTX->setText(typed);
         t->chat->Send_Click();
+        controls::flushLog(t->w.ReceivedText);
     }
 
 private Q_SLOTS:
@@ -124,9 +128,11 @@ private Q_SLOTS:
     void anyKeyAndSend_putSentLogCaretAtEndWithNewestLineInView() {
         QVERIFY(t->show());
         controls::appendToLog(t->w.ReceivedText, QString(12000, QLatin1Char('s')) + QLatin1Char('\n'));
+        controls::flushLog(t->w.ReceivedText);
         t->w.ReceivedText->moveCursor(QTextCursor::Start);
         t->w.TextTX->setFocus();
         QTest::keyClick(t->w.TextTX, Qt::Key_A);
+        controls::flushLog(t->w.ReceivedText);
         QVERIFY(t->w.ReceivedText->textCursor().atEnd());
         QTRY_VERIFY(newestLineInView(t->w.ReceivedText));
         QCOMPARE(t->w.TextTX->text(), QStringLiteral("a"));
@@ -156,6 +162,12 @@ private Q_SLOTS:
         // Lines sent afterwards start the log afresh.
         send(QStringLiteral("next"));
         QCOMPARE(sentLog(), QStringLiteral("N0CALL> (09:05) >next\n"));
+
+        // A line that came in just before the click, and is not shown yet, goes with the rest.
+        controls::appendToLog(t->w.IncomingText, QStringLiteral("N1XYZ (09:05)>just before\n"));
+        QTest::mouseClick(t->w.ClearRX, Qt::LeftButton);
+        QTest::qWait(20);
+        QCOMPARE(t->w.IncomingText->toPlainText(), QString());
     }
     void about_replacesWholeSentLogWithOneCreditsBlock() {
         send(QStringLiteral("hello"));

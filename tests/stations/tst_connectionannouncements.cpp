@@ -39,7 +39,10 @@ struct Station {
         announcer = std::make_unique<ConnectionAnnouncements>(w, internet, speaker, clock, root);
     }
     QString label() const { return w.lastConnectedNode->text(); }
-    QString history() const { return w.callHistory->toPlainText(); }
+    QString history() const {
+        controls::flushLog(w.callHistory);
+        return w.callHistory->toPlainText();
+    }
 };
 
 } // namespace
@@ -153,6 +156,7 @@ private Q_SLOTS:
         const QString forged = QStringLiteral("N0\r\n9 00 AM - W1AW");
         s.announcer->Echolink_connected(forged, QStringLiteral("a\tb"), {});
         QCOMPARE(s.label(), QStringLiteral("N0\uFFFD\uFFFD9 00 AM - W1AW a\uFFFDb"));
+        controls::flushLog(s.w.callHistory);
         QCOMPARE(s.w.callHistory->document()->blockCount(), 3); // two lines and the empty one after them
 
         const QString longCall = QString(5000, QLatin1Char('W'));
@@ -168,6 +172,7 @@ private Q_SLOTS:
             s.announcer->Echolink_connected(QStringLiteral("N%1").arg(i), QString(), {});
         }
         QPlainTextEdit* history = s.w.callHistory;
+        controls::flushLog(history);
         const auto lineRect = [history](int line) {
             return history->cursorRect(QTextCursor(history->document()->findBlockByNumber(line)));
         };
