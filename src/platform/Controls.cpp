@@ -99,12 +99,12 @@ public:
         normalized.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         pending_ += normalized;
         keepInView_ = keepInView_ || keepInView;
-        turnEnd_.start();
+        comeRound();
     }
 
     void keepEndInView() {
         keepInView_ = true;
-        turnEnd_.start();
+        comeRound();
     }
 
     void discard() {
@@ -127,6 +127,12 @@ public:
     }
 
 private:
+    void comeRound() {
+        if (!turnEnd_.isActive()) {
+            turnEnd_.start();
+        }
+    }
+
     QPlainTextEdit* log_;
     QString pending_;
     bool keepInView_ = false;
