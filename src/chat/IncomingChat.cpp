@@ -71,7 +71,8 @@ void IncomingChat::logAndAnnounce(const QString& sText) {
         w_.IncomingText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }
     const QString logged = stamped ? chat::stampedLine(line, timepatterns::stamp24(clock_.now().time())) : sText;
-    controls::appendToLog(w_.IncomingText, chat::logDisplayText(logged) + QLatin1Char('\n'));
+    // handle() keeps the end in view for every text, logged or not.
+    controls::appendToLog(w_.IncomingText, chat::logDisplayText(logged) + QLatin1Char('\n'), false);
 
     if (controls::checkValue(w_.Check3) == 1) {
         // A voice without engine loses only the speech; the text is in the log.
