@@ -96,6 +96,12 @@ private:
     void onData(const QHostAddress& from, const QByteArray& datagram);
     void startCall(const QString& callsign, const QHostAddress& address, ReplyFn reply);
     void incoming(const QHostAddress& from, const QString& callsign, const QString& name);
+    NodeReply recallBlocked(const QString& callsign) const;
+    void callListed(const QString& callsign, ReplyFn reply);
+    void pendingTimer();
+    void expirePending();
+    void resolvePending(bool listOk);
+    void receiveVoice(PeerLink* link, const QByteArray& datagram);
     void linkUp(PeerLink* link);
     void linkEnded(PeerLink* link, bool wasConnected, bool unanswered);
     void sendConferenceInfo();
@@ -115,6 +121,16 @@ private:
     bool transmitting_ = false;
     bool shuttingDown_ = false;
     Counters counters_;
-    QString talker_; // address of the peer being heard, empty when none
-    quint16 txSequence_ = 0;
+    QByteArray sdes_; // ours, the same for every call and keep-alive
+    // Calls waiting for the station list: the first one, or a refresh for a callsign not listed.
+    struct Pending {
+        QString callsign;
+        ReplyFn reply; // empty once answered
+        bool waitsForFirstList = false;
+    };
+    QList<Pending> pending_;
+    QTimer* pendingWait_ = nullptr;
+    QElapsedTimer strangerRefresh_; // when an unknown caller last made us fetch the list
+    QHostAddress talker_;           // the peer being heard, null when none
+    QElapsedTimer talkerHeard_;
 };
