@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Node.h"
+#include "StationBusIntrospection.h"
 
 #include <QDBusContext>
 #include <QObject>
@@ -12,6 +13,8 @@
 class StationBus : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.parlevox.EchoLink")
+    // Generated from src/platform/org.parlevox.EchoLink.xml, so introspection names the signals' arguments.
+    Q_CLASSINFO("D-Bus Introspection", PARLEVOX_STATION_BUS_INTROSPECTION)
 public:
     explicit StationBus(Node& node, QObject* parent = nullptr);
 
