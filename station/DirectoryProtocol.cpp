@@ -204,17 +204,21 @@ std::optional<StationList> parseStationList(QByteArrayView reply, bool streamEnd
     QStringList messages;
     qint64 entries = 0; // every entry read, "." ones too
     qint64 counted = 0; // entries other than "."
-    while (counted < count) {
+    for (;;) {
         const QByteArrayView rest = reader.rest();
-        // Some servers count the "." entries, some may not: an end marker once either count is reached ends it.
+        // Whether the count takes in the "." entries is not settled; the list may end once either says so.
+        const bool allThere = counted >= count || entries >= count;
         if (rest.startsWith(EndMarker)) {
-            if (entries >= count) {
+            if (allThere) {
                 break;
             }
             return fail(why, "fewer entries than counted");
         }
-        if (rest.isEmpty() && entries >= count && streamEnded) {
+        if (rest.isEmpty() && allThere && streamEnded) {
             break;
+        }
+        if (counted >= count && !rest.startsWith('.')) {
+            return EndMarker.startsWith(rest) ? cutShort("no end marker") : fail(why, "no end marker");
         }
         if (entries >= MaxListEntries) {
             return fail(why, "too many entries");
@@ -234,7 +238,9 @@ std::optional<StationList> parseStationList(QByteArrayView reply, bool streamEnd
         if (fields[0] == QByteArrayView(".")) {
             continue;
         }
-        ++counted;
+        if (++counted > count) {
+            return fail(why, "more entries than counted");
+        }
         if (fields[0] == QByteArrayView(" ")) {
             messages.append(withoutTrailingBlanks(decodeReceivedText(fields[1])));
             continue;
@@ -246,15 +252,6 @@ std::optional<StationList> parseStationList(QByteArrayView reply, bool streamEnd
         entry.id = id >= 0 && id <= 0xFFFFFFFFLL ? static_cast<quint32>(id) : 0;
         entry.address = dottedIpv4(fields[3]);
         list.stations.append(std::move(entry));
-    }
-    const QByteArrayView rest = reader.rest();
-    if (!rest.startsWith(EndMarker)) {
-        if (!rest.isEmpty() && !EndMarker.startsWith(rest)) {
-            return fail(why, "no end marker");
-        }
-        if (!rest.isEmpty() || !streamEnded) {
-            return cutShort("no end marker");
-        }
     }
     list.message = messages.join(u'\n');
     return list;

@@ -23,8 +23,8 @@ enum class DirectoryStatus { Online, Busy, Off };
 // "l" CALL 0xAC 0xAC PASSWORD CR STATUS CR DESCRIPTION CR, where STATUS is "ONLINE3.38(HH:MM)",
 // "BUSY3.40(HH:MM)" or "OFF-V3.40" with the local time. Callsign in capitals, description cut to 27
 // characters; CR and LF in any field are replaced by spaces so a field cannot end early.
-QByteArray buildLogin(const QString& callsign, const QString& password, DirectoryStatus status,
-                      const QTime& localTime, const QString& description);
+QByteArray buildLogin(const QString& callsign, const QString& password, DirectoryStatus status, const QTime& localTime,
+                      const QString& description);
 
 // The only thing that matters in a login reply: does it start with "OK".
 bool loginAccepted(QByteArrayView reply);
@@ -33,11 +33,11 @@ bool loginAccepted(QByteArrayView reply);
 QByteArray listRequest();
 
 struct StationEntry {
-    QString callsign;    // as listed (capitals on the real directory)
-    QString description; // text before the last '[', trailing spaces removed
+    QString callsign;                                 // as listed (capitals on the real directory)
+    QString description;                              // text before the last '[', trailing spaces removed
     DirectoryStatus status = DirectoryStatus::Online; // ON -> Online, BUSY -> Busy, anything else -> Off
-    QString time;        // HH:MM as listed, may be empty
-    quint32 id = 0;      // node number (0 when not a number)
+    QString time;                                     // HH:MM as listed, may be empty
+    quint32 id = 0;                                   // node number (0 when not a number)
     QHostAddress address;
 };
 

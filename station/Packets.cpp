@@ -231,7 +231,9 @@ QString decodeReceivedText(QByteArrayView bytes) {
 QByteArray buildSdes(const QString& callsign, const QString& name) {
     const QString call = QString(callsign).remove(QChar(0)).toUpper();
     const QString cleanName = QString(name).remove(QChar(0));
-    const QString field = call.leftJustified(CallsignColumns, u' ');
+    // A callsign that fills the field would run into the name: keep one blank between them.
+    const QString field = call.leftJustified(
+        call.size() >= CallsignColumns && !cleanName.isEmpty() ? call.size() + 1 : CallsignColumns, u' ');
     const bool utf8 = !fitsLatin1(field + cleanName);
     // The callsign field first; the name gets what is left of the item's 255 bytes.
     const QByteArray fieldBytes = cutBytes(encode(field, utf8), MaxItemBytes, utf8);

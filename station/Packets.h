@@ -31,7 +31,8 @@ inline constexpr qsizetype MaxPrivChars = 256;
 // ---- control (port 5199) ----------------------------------------------------------------------------------
 
 // Our SDES in the common layout: empty receiver report, then one SDES chunk with CNAME "CALLSIGN", NAME
-// (callsign in a 15-column field, then the operator name), EMAIL "CALLSIGN", PHONE "08:30", END plus one
+// (callsign in a 15-column field, then the operator name; a callsign of 15 or more characters gets one blank
+// after it), EMAIL "CALLSIGN", PHONE "08:30", END plus one
 // zero, padded with zeros to a multiple of 4. The callsign goes out in capitals. Never advertises Speex.
 QByteArray buildSdes(const QString& callsign, const QString& name);
 // Our BYE: empty receiver report, then a BYE with the reason "jan2002" (24 bytes).
