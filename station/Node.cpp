@@ -106,10 +106,10 @@ private:
     }
     void expire() {
         const bool wasConnected = state_ == State::Connected;
-        emit node_.notice(wasConnected ? QStringLiteral("%1 (%2) has not been heard from for %3 s; dropped")
-                                             .arg(callsign_, addressText(), seconds(node_.timing_.peerTimeoutMs))
-                                       : QStringLiteral("%1 (%2) did not answer; call ended")
-                                             .arg(callsign_, addressText()));
+        emit node_.notice(wasConnected
+                              ? QStringLiteral("%1 (%2) has not been heard from for %3 s; dropped")
+                                    .arg(callsign_, addressText(), seconds(node_.timing_.peerTimeoutMs))
+                              : QStringLiteral("%1 (%2) did not answer; call ended").arg(callsign_, addressText()));
         node_.linkEnded(this, wasConnected, !wasConnected);
     }
 
@@ -197,11 +197,11 @@ NodeReply Node::recallBlocked(const QString& callsign) const {
     if (it == unanswered_.cend() || it->elapsed() >= timing_.recallBlockMs) {
         return NodeReply::success();
     }
-    return NodeReply::failure(EchoLinkBus::ErrorRefused,
-                              QStringLiteral("%1 did not answer a call %2 s ago; calling again so soon would "
-                                             "look like hammering the node (try again in %3 s)")
-                                  .arg(callsign, seconds(it->elapsed()),
-                                       seconds(timing_.recallBlockMs - it->elapsed())));
+    return NodeReply::failure(
+        EchoLinkBus::ErrorRefused,
+        QStringLiteral("%1 did not answer a call %2 s ago; calling again so soon would "
+                       "look like hammering the node (try again in %3 s)")
+            .arg(callsign, seconds(it->elapsed()), seconds(timing_.recallBlockMs - it->elapsed())));
 }
 
 void Node::callListed(const QString& callsign, ReplyFn reply) {

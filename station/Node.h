@@ -37,13 +37,13 @@ struct NodeConfig {
 
 // Timings of the protocol; tests shorten them.
 struct NodeTiming {
-    int keepAliveMs = 10000;      // our SDES to every connected peer
-    int peerTimeoutMs = 60000;    // a peer with no SDES for this long is dropped
-    int retryMs = 10000;          // SDES again while calling
-    int giveUpMs = 50000;         // an unanswered call ends quietly
-    int recallBlockMs = 120000;   // after an unanswered call, new calls to that station are refused this long
-    int listWaitMs = 2000;        // how long Connect waits for a list refresh before it answers
-    int byeGraceMs = 5000;        // SDES from a peer that just left is answered with BYE this long
+    int keepAliveMs = 10000;    // our SDES to every connected peer
+    int peerTimeoutMs = 60000;  // a peer with no SDES for this long is dropped
+    int retryMs = 10000;        // SDES again while calling
+    int giveUpMs = 50000;       // an unanswered call ends quietly
+    int recallBlockMs = 120000; // after an unanswered call, new calls to that station are refused this long
+    int listWaitMs = 2000;      // how long Connect waits for a list refresh before it answers
+    int byeGraceMs = 5000;      // SDES from a peer that just left is answered with BYE this long
 };
 
 class PeerLink;
@@ -114,9 +114,9 @@ private:
     AudioSource& source_;
     AudioSink& sink_;
     NodeTiming timing_;
-    QHash<QHostAddress, PeerLink*> links_;        // by address, connected or calling
-    QList<PeerLink*> order_;                      // connected ones, in the order they came up
-    QHash<QString, QElapsedTimer> unanswered_;    // callsign -> when its last call gave up
+    QHash<QHostAddress, PeerLink*> links_;            // by address, connected or calling
+    QList<PeerLink*> order_;                          // connected ones, in the order they came up
+    QHash<QString, QElapsedTimer> unanswered_;        // callsign -> when its last call gave up
     QHash<QHostAddress, QElapsedTimer> recentlyGone_; // address -> when its connection ended
     bool transmitting_ = false;
     bool shuttingDown_ = false;

@@ -21,9 +21,7 @@ public:
     };
     QList<Sent> sent;
 
-    void sendControl(const QHostAddress& to, const QByteArray& datagram) override {
-        sent.append({to, true, datagram});
-    }
+    void sendControl(const QHostAddress& to, const QByteArray& datagram) override { sent.append({to, true, datagram}); }
     void sendData(const QHostAddress& to, const QByteArray& datagram) override { sent.append({to, false, datagram}); }
 
     void receiveControl(const QString& from, const QByteArray& datagram) {
@@ -48,14 +46,15 @@ class FakeDirectory final : public Directory {
     Q_OBJECT
 public:
     QHash<QString, el::StationEntry> stations; // key: callsign in capitals
-    bool listed = true;          // hasList()
-    bool isReachable = true;     // reachable()
-    bool autoAnswer = true;      // refreshList() answers at once (listUpdated) when reachable
-    bool busyRefreshing = false; // refreshing()
+    bool listed = true;                        // hasList()
+    bool isReachable = true;                   // reachable()
+    bool autoAnswer = true;                    // refreshList() answers at once (listUpdated) when reachable
+    bool busyRefreshing = false;               // refreshing()
     int refreshes = 0;
     QList<el::DirectoryStatus> statuses;
 
-    void add(const QString& callsign, const QString& address, el::DirectoryStatus status = el::DirectoryStatus::Online) {
+    void add(const QString& callsign, const QString& address,
+             el::DirectoryStatus status = el::DirectoryStatus::Online) {
         el::StationEntry entry;
         entry.callsign = callsign;
         entry.address = QHostAddress(address);
@@ -82,7 +81,8 @@ public:
         busyRefreshing = true;
         if (autoAnswer) {
             // From the event loop, as a real download would answer.
-            QMetaObject::invokeMethod(this, [this] { answerRefresh(isReachable); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { answerRefresh(isReachable); }, Qt::QueuedConnection);
         }
     }
     std::optional<el::StationEntry> find(const QString& callsign) const override {

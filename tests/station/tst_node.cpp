@@ -267,7 +267,8 @@ private Q_SLOTS:
             net_.receiveControl(B, el::buildBye());
         } else if (how == QLatin1String("disconnect")) {
             QVERIFY(node_->disconnect(QStringLiteral("q1bbb")).ok);
-            QCOMPARE(node_->disconnect(QStringLiteral("Q1BBB")).errorName, QString::fromLatin1(EchoLinkBus::ErrorNotConnected));
+            QCOMPARE(node_->disconnect(QStringLiteral("Q1BBB")).errorName,
+                     QString::fromLatin1(EchoLinkBus::ErrorNotConnected));
         } else {
             QVERIFY(node_->disconnectAll().ok);
         }
