@@ -10,7 +10,7 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_settings fuzz_incoming_chat fuzz_callsign)
+    targets=(fuzz_settings fuzz_incoming_chat fuzz_callsign fuzz_el_control fuzz_el_text fuzz_el_directory)
 fi
 
 bash scripts/install-deps.sh
