@@ -38,12 +38,12 @@ struct StationEntry {
     DirectoryStatus status = DirectoryStatus::Online; // ON -> Online, BUSY -> Busy, anything else -> Off
     QString time;                                     // HH:MM as listed, may be empty
     quint32 id = 0;                                   // node number (0 when not a number)
-    QHostAddress address;
+    QHostAddress address; // null when the listed address is not plain dotted IPv4 (the entry is kept)
 };
 
 struct StationList {
     QList<StationEntry> stations; // entries whose callsign is "." are skipped
-    QString message;              // text of entries whose callsign is a single space (server messages)
+    QString message;              // data lines of entries whose callsign is a single space, joined by \n
 };
 
 // Limits on a list reply; a reply past them is rejected rather than read further.
@@ -53,8 +53,13 @@ inline constexpr qsizetype MaxListLine = 512;
 
 // Reads a list reply: "@@@\n", a count line, count entries of four lines (callsign, data, id, IPv4),
 // "+++". streamEnded says the server closed the connection: then a reply without "+++" is accepted as
-// long as every counted entry is there. Returns nullopt with *incomplete = true when more bytes may still
-// complete it; nullopt with a reason in *why when it can never be read.
+// long as every counted entry is there. The count may take in the "." entries or not: the list ends at
+// "+++" (or the end of the stream) once either count is reached. Lines end in LF (CR LF too); a line
+// must end before the stream does. A count that is not a number or over MaxListEntries, fewer or more
+// entries than counted, anything but "+++" after the last entry (what follows "+++" is ignored), or a line
+// over MaxListLine is a reject.
+// Returns nullopt with *incomplete = true when more bytes may still complete it; nullopt with a reason
+// in *why when it can never be read. One pass over the reply.
 std::optional<StationList> parseStationList(QByteArrayView reply, bool streamEnded, bool* incomplete = nullptr,
                                             QString* why = nullptr);
 
