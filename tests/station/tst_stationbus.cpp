@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The bus object over real D-Bus (a private bus), with the real Node on a fake network; then the program
+// itself: how it refuses to start and how it ends. Runs in a private network namespace (netns.sh).
+#include "DataRow.h"
+#include "EchoLinkBus.h"
+#include "FakeNetwork.h"
+#include "Packets.h"
+#include "StationBus.h"
+#include "StationHarness.h"
+
+#include <QDBusPendingCallWatcher>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+namespace {
+
+const QString Service = QString::fromLatin1(EchoLinkBus::Service);
+const QString Path = QString::fromLatin1(EchoLinkBus::ObjectPath);
+const QString Interface = QString::fromLatin1(EchoLinkBus::Interface);
+
+// The elements and attributes of our interface in an introspection document, in order; whitespace aside.
+QStringList interfaceElements(const QString& xml) {
+    QStringList out;
+    QXmlStreamReader reader(xml);
+    bool inside = false;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            if (reader.name() == QLatin1String("interface")) {
+                inside = reader.attributes().value(QLatin1String("name")) == Interface;
+            }
+            QStringList attributes;
+            for (const QXmlStreamAttribute& a : reader.attributes()) {
+                attributes << a.name().toString() + u'=' + a.value().toString();
+            }
+            attributes.sort();
+            if (inside) {
+                out << (QStringList{reader.name().toString()} + attributes).join(u' ');
+            }
+        } else if (reader.isEndElement() && inside) {
+            out << u'/' + reader.name().toString();
+            inside = reader.name() != QLatin1String("interface");
+        }
+    }
+    return out;
+}
+
+// Records the station's bus signals as they arrive.
+class BusSignals : public QObject {
+    Q_OBJECT
+public:
+    QList<QDBusMessage> received;
+    explicit BusSignals(QDBusConnection connection) {
+        for (const char* name : {"Connected", "Disconnected", "ChatTextReceived", "Closing"}) {
+            connection.connect(Service, Path, Interface, QLatin1String(name), this, SLOT(take(QDBusMessage)));
+        }
+    }
+    QList<QVariantList> of(const char* member) const {
+        QList<QVariantList> out;
+        for (const QDBusMessage& m : received) {
+            if (m.member() == QLatin1String(member)) {
+                out << m.arguments();
+            }
+        }
+        return out;
+    }
+public Q_SLOTS:
+    void take(const QDBusMessage& message) { received << message; }
+};
+
+} // namespace
+
+class TestStationBus : public QObject {
+    Q_OBJECT
+    e2e::PrivateBus bus_;
+    QDBusConnection server_{QString()};
+    QDBusConnection client_{QString()};
+    FakeTransport transport_;
+    FakeDirectory directory_;
+    FakeAudioSource source_;
+    FakeAudioSink sink_;
+    std::unique_ptr<Node> node_;
+    std::unique_ptr<StationBus> object_;
+    QTemporaryDir dir_;
+
+    QDBusMessage request(const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, Interface, method);
+        message.setArguments(arguments);
+        return message;
+    }
+    // Parlevox's client gives a station 3 s to answer; so do these calls.
+    QDBusMessage call(const QString& method, const QVariantList& arguments = {}) {
+        return client_.call(request(method, arguments), QDBus::BlockWithGui, 3000);
+    }
+
+private slots:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(bus_.start(&error), qPrintable(error));
+        server_ = bus_.connect();
+        client_ = bus_.connect();
+        QVERIFY(server_.isConnected() && client_.isConnected());
+        QVERIFY(server_.registerService(Service));
+    }
+    void init() {
+        directory_.stations.clear();
+        directory_.listed = true;
+        directory_.autoAnswer = true;
+        node_ = std::make_unique<Node>(
+            NodeConfig{QStringLiteral("QA1OWN"), QStringLiteral("Own"), QString(), 4, AcceptPolicy::Any}, transport_,
+            directory_, source_, sink_);
+        object_ = std::make_unique<StationBus>(*node_);
+        QVERIFY(server_.registerObject(Path, object_.get(),
+                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    }
+    void cleanup() {
+        server_.unregisterObject(Path);
+        object_.reset();
+        node_.reset();
+    }
+
+    void introspection_equalsTheInterfaceXml() {
+        QFile file(QFINDTESTDATA("../../src/platform/org.parlevox.EchoLink.xml"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList expected = interfaceElements(QString::fromUtf8(file.readAll()));
+        QVERIFY(expected.contains(QStringLiteral("arg name=sCallConnected type=s")));
+        const QDBusMessage reply = client_.call(
+            QDBusMessage::createMethodCall(Service, Path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                           QStringLiteral("Introspect")),
+            QDBus::BlockWithGui, 3000);
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(interfaceElements(reply.arguments().value(0).toString()), expected);
+    }
+
+    void refusal_isErrorWithNodesNameAndMessage_data() {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("arguments");
+        QTest::addColumn<QString>("errorName");
+        QTest::addColumn<QString>("message");
+        const QString refused = QString::fromLatin1(EchoLinkBus::ErrorRefused);
+        const QString notConnected = QString::fromLatin1(EchoLinkBus::ErrorNotConnected);
+        row("connectOwnCall", "Connect", QVariantList{QStringLiteral(" qa1own "), -1}, refused,
+            "QA1OWN is this station's own callsign");
+        row("connectBlank", "Connect", QVariantList{QStringLiteral(" \t"), 0},
+            QString::fromLatin1(EchoLinkBus::ErrorInvalidArgument), "no callsign given");
+        // Answered only after the node asked the directory again.
+        row("connectUnlisted", "Connect", QVariantList{QStringLiteral("QA9NOT"), 0}, refused,
+            "QA9NOT is not in the EchoLink station list");
+        row("chatWithNobody", "SendChatText", QVariantList{QStringLiteral("hi")}, notConnected,
+            "no station is connected");
+        row("disconnectStranger", "Disconnect", QVariantList{QStringLiteral("qa9not")}, notConnected,
+            "QA9NOT is not connected");
+    }
+    void refusal_isErrorWithNodesNameAndMessage() {
+        QFETCH(QString, method);
+        QFETCH(QVariantList, arguments);
+        QFETCH(QString, errorName);
+        QFETCH(QString, message);
+        const QDBusMessage reply = call(method, arguments);
+        QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(reply.errorName(), errorName);
+        QCOMPARE(reply.errorMessage(), message);
+    }
+
+    void connect_repliesWhenTheStationListHasCome() {
+        directory_.listed = false;
+        directory_.autoAnswer = false;
+        directory_.add(QStringLiteral("QA2ABC"), QStringLiteral("127.0.0.5"));
+        QDBusPendingCallWatcher watcher(
+            client_.asyncCall(request(QStringLiteral("Connect"), {QStringLiteral("QA2ABC"), 0})));
+        QTest::qWait(300);
+        QVERIFY(!watcher.isFinished());
+        directory_.answerRefresh(true);
+        QTRY_VERIFY(watcher.isFinished());
+        QVERIFY2(!watcher.isError(), qPrintable(watcher.error().message()));
+        QVERIFY(!transport_.sentTo(QStringLiteral("127.0.0.5"), true).isEmpty()); // the call went out
+    }
+
+    void nodeEvents_areSignalsWithArguments() {
+        BusSignals bus(client_);
+        transport_.receiveControl(QStringLiteral("127.0.0.5"),
+                                  el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin")));
+        QTRY_COMPARE(bus.of("Connected").size(), 1);
+        QCOMPARE(bus.of("Connected").at(0),
+                 (QVariantList{QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin"), QStringLiteral("127.0.0.5")}));
+        QCOMPARE(call(QStringLiteral("ConnectedCount")).arguments(), QVariantList{1});
+        QCOMPARE(call(QStringLiteral("OwnCallsign")).arguments(), QVariantList{QStringLiteral("QA1OWN")});
+
+        transport_.receiveData(QStringLiteral("127.0.0.5"),
+                               el::buildChat(QStringLiteral("QA2ABC"), QStringLiteral("73 all")));
+        QTRY_COMPARE(bus.of("ChatTextReceived"), QList<QVariantList>{{QStringLiteral("QA2ABC>73 all")}});
+
+        transport_.receiveControl(QStringLiteral("127.0.0.5"), el::buildBye());
+        QTRY_COMPARE(bus.of("Disconnected"), QList<QVariantList>{{QStringLiteral("QA2ABC")}});
+
+        object_->close();
+        QTRY_COMPARE(bus.of("Closing").size(), 1);
+    }
+
+    // --- the program -------------------------------------------------------------------------------------
+
+    void program_refusesToStartWithReason_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("busReachable");
+        QTest::addColumn<bool>("anotherRunning");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QStringList config{QStringLiteral("--config"), QStringLiteral("%1/station.ini")};
+        row("noSettings", QStringList{"--config", "%1/missing.ini"}, true, false, 2,
+            "parlevox-station: no settings file %1/missing.ini");
+        row("badBindOption", config + QStringList{"--bind", "nowhere"}, true, false, 2, "--bind nowhere");
+        row("noSessionBus", config, false, false, 1, "no D-Bus session bus");
+        row("secondCopy", config, true, true, 1,
+            "parlevox-station: the name org.parlevox.EchoLink is already taken: another station program is "
+            "running on this bus");
+    }
+    void program_refusesToStartWithReason() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, busReachable);
+        QFETCH(bool, anotherRunning);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        e2e::PrivateBus bus;
+        QString error;
+        QVERIFY2(bus.start(&error), qPrintable(error));
+        QProcessEnvironment env = environment(bus);
+        if (!busReachable) {
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=%1/nobus").arg(dir_.path()));
+        }
+        QProcess first;
+        if (anotherRunning) {
+            QVERIFY(startReady(first, env));
+        }
+        QProcess program;
+        e2e::dieWithParent(program);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(PARLEVOX_STATION_PATH), arguments.replaceInStrings(u"%1", dir_.path()));
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(10000));
+        const QString errors = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(program.exitCode(), exitCode);
+        QVERIFY2(errors.contains(message.replace(QStringLiteral("%1"), dir_.path())), qPrintable(errors));
+        QVERIFY(program.readAllStandardOutput().isEmpty());
+        e2e::stopProcess(first);
+    }
+
+    void program_endsCleanly_data() {
+        QTest::addColumn<int>("signal"); // 0: the session bus goes away
+        row("sigterm", SIGTERM);
+        row("sigint", SIGINT);
+        row("sighup", SIGHUP);
+        row("busGone", 0);
+    }
+    void program_endsCleanly() {
+        QFETCH(int, signal);
+        e2e::PrivateBus bus;
+        QString error;
+        QVERIFY2(bus.start(&error), qPrintable(error));
+        QProcess program;
+        QVERIFY(startReady(program, environment(bus)));
+        BusSignals seen(bus.connect());
+        if (signal != 0) {
+            ::kill(static_cast<pid_t>(program.processId()), signal);
+            QTRY_COMPARE(seen.of("Closing").size(), 1);
+        } else {
+            bus.stop();
+        }
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(program.readAllStandardError().contains("signing off"));
+    }
+
+    void program_secondSignalWhileSigningOff_endsAtOnce() {
+        // A directory that takes the connection and never answers keeps the log-off waiting its 3 s.
+        QTcpServer silentDirectory;
+        QVERIFY(silentDirectory.listen(QHostAddress(QStringLiteral("127.0.0.10")), el::DirectoryPort));
+        e2e::PrivateBus bus;
+        QString error;
+        QVERIFY2(bus.start(&error), qPrintable(error));
+        QProcess program;
+        QVERIFY(startReady(program, environment(bus)));
+        BusSignals seen(bus.connect());
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QTRY_COMPARE(seen.of("Closing").size(), 1);
+        QElapsedTimer timer;
+        timer.start();
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(10000));
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(program.exitCode(), 1);
+    }
+
+private:
+    QProcessEnvironment environment(const e2e::PrivateBus& bus) {
+        const QString ini = dir_.filePath(QStringLiteral("station.ini"));
+        e2e::writeFile(ini, "[STATION]\nCALLSIGN=QA1OWN\nPASSWORD=pw\nBIND=127.0.0.2\nDIRECTORY=127.0.0.10\n");
+        QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QProcessEnvironment env = bus.environment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+        return env;
+    }
+    // Starts the program with the test settings and waits for its ready line.
+    bool startReady(QProcess& program, const QProcessEnvironment& env) {
+        e2e::dieWithParent(program);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(PARLEVOX_STATION_PATH),
+                      {QStringLiteral("--config"), dir_.filePath(QStringLiteral("station.ini"))});
+        const bool ready =
+            program.waitForStarted(10000) &&
+            QTest::qWaitFor([&] { return program.canReadLine() || program.state() != QProcess::Running; }, 10000) &&
+            program.readLine().startsWith("parlevox-station ready: QA1OWN on 127.0.0.2");
+        if (!ready) {
+            qWarning("%s", program.readAllStandardError().constData());
+        }
+        return ready;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStationBus)
+#include "tst_stationbus.moc"
