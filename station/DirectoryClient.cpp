@@ -18,9 +18,9 @@ constexpr qsizetype MaxLoginReply = 1024;
 // Qt reads ahead into its own buffer; bounding it keeps an endless sender from filling memory behind the
 // back of our own limit.
 constexpr qint64 SocketReadBuffer = 64 * 1024;
-// Small list replies are parsed on every read so garbage is noticed at once; larger ones when "+++" may
-// have arrived or the buffer doubled, so a list that trickles in is not parsed over and over.
-constexpr qsizetype ParseEveryReadBelow = 4096;
+// The start of a list reply is parsed on every read so that garbage is noticed at once; after that only when
+// "+++" may have arrived (or the server closed), so a long list that trickles in is not parsed over and over.
+constexpr qsizetype ParseEveryReadBelow = 64 * 1024;
 constexpr qsizetype MaxReplyShown = 80;
 constexpr qsizetype MaxServerMessage = 200;
 
@@ -94,7 +94,6 @@ struct DirectoryClient::Impl {
     std::optional<Exchange> current;
     QTcpSocket* socket = nullptr;
     QByteArray reply;
-    qsizetype nextParseAt = 0;
     int preferred = 0; // index of the server that answered last
     int loginBackoff;
     int listBackoff;
@@ -157,7 +156,6 @@ struct DirectoryClient::Impl {
 
     void tryServer() {
         reply = QByteArray();
-        nextParseAt = 0;
         socket = new QTcpSocket(&q);
         socket->setReadBufferSize(SocketReadBuffer);
         QObject::connect(socket, &QTcpSocket::connected, &q, [this] { socket->write(current->request); });
@@ -274,7 +272,7 @@ struct DirectoryClient::Impl {
         if (!ended) {
             const bool terminatorNear =
                 QByteArrayView(reply).last(std::min<qsizetype>(reply.size(), 8)).contains("+++");
-            if (!terminatorNear && reply.size() < nextParseAt) {
+            if (!terminatorNear && reply.size() > ParseEveryReadBelow) {
                 return;
             }
         }
@@ -287,8 +285,6 @@ struct DirectoryClient::Impl {
             failServer(QStringLiteral("%1 closed the connection without a usable station list (%2)").arg(host(), why));
         } else if (!incomplete) {
             failServer(QStringLiteral("%1 sent a garbled station list (%2)").arg(host(), why));
-        } else {
-            nextParseAt = std::max(ParseEveryReadBelow, reply.size() * 2);
         }
     }
 

@@ -385,7 +385,7 @@ private Q_SLOTS:
         QFETCH(int, logOffMs);
         QFETCH(bool, destroy);
         FakeDirectory server(First);
-        auto c = client({First}, timing(600));
+        auto c = client({First}, timing(300));
         QSignalSpy finished(c.get(), &Directory::loginFinished);
         c->setStatus(el::DirectoryStatus::Online);
         QTRY_VERIFY(finished.count() == 1 && c->hasList());
@@ -400,7 +400,7 @@ private Q_SLOTS:
             c.reset();
         }
         QTRY_COMPARE(done, 1);
-        QTest::qWait(800); // past the exchange's own time-out
+        QTest::qWait(400); // past the exchange's own time-out
         QCOMPARE(done, 1);
         QCOMPARE(server.countOf("OFF-V3.40"), mode == NoServer ? 0 : 1);
     }
