@@ -39,7 +39,7 @@ struct NodeConfig {
 struct NodeTiming {
     int keepAliveMs = 10000;    // our SDES to every connected peer
     int peerTimeoutMs = 60000;  // a peer with no SDES for this long is dropped
-    int retryMs = 10000;        // SDES again while calling
+    int retryMs = 5000;         // SDES again while calling
     int giveUpMs = 50000;       // an unanswered call ends quietly
     int recallBlockMs = 120000; // after an unanswered call, new calls to that station are refused this long
     int listWaitMs = 2000;      // how long Connect waits for a list refresh before it answers
