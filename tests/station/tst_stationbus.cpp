@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 namespace {
 
@@ -257,18 +258,58 @@ private slots:
         QVERIFY(program.readAllStandardError().contains("signing off"));
     }
 
+    void program_busyWhileFull_printsEachConnection() {
+        // A directory that accepts every login and notes its status line.
+        QTcpServer directory;
+        QStringList statuses;
+        QVERIFY(directory.listen(QHostAddress(QStringLiteral("127.0.0.10")), el::DirectoryPort));
+        connect(&directory, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = directory.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&statuses, socket] {
+                const QByteArray got = socket->peek(4096);
+                if (got.startsWith('s')) {
+                    socket->write("@@@\n0\n+++\n");
+                } else if (got.count('\r') < 3) {
+                    return;
+                } else {
+                    statuses << QString::fromLatin1(got.split('\r').at(1)).section(QLatin1Char('3'), 0, 0);
+                    socket->write("OK\n");
+                }
+                socket->disconnectFromHost();
+            });
+        });
+        QProcess program;
+        QVERIFY(startProgram(program, programEnvironment("MAXCONNECTIONS=1\nACCEPT=any\n"),
+                             {QStringLiteral("--config"), dir_.filePath(QStringLiteral("station.ini"))}));
+        QTRY_COMPARE(statuses, QStringList{QStringLiteral("ONLINE")});
+        QUdpSocket peer;
+        QVERIFY(peer.bind(QHostAddress(QStringLiteral("127.0.0.5")), el::ControlPort));
+        const QHostAddress station(QStringLiteral("127.0.0.2"));
+        peer.writeDatagram(el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea")), station, el::ControlPort);
+        QTRY_VERIFY(program.canReadLine());
+        QCOMPARE(program.readLine(), QByteArray("connected: QA2ABC (Bea) at 127.0.0.5\n"));
+        QTRY_COMPARE(statuses.size(), 2);
+        peer.writeDatagram(el::buildBye(), station, el::ControlPort);
+        QTRY_VERIFY(program.canReadLine());
+        QCOMPARE(program.readLine(), QByteArray("disconnected: QA2ABC\n"));
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 10000); // the directory answers meanwhile
+        QCOMPARE(statuses, (QStringList{"ONLINE", "BUSY", "ONLINE", "OFF-V"}));
+    }
+
 private:
     std::unique_ptr<e2e::PrivateBus> programBus_;
 
     // A bus of its own for each run of the program, and settings that keep it on 127.0.0.x.
-    QProcessEnvironment programEnvironment() {
+    QProcessEnvironment programEnvironment(const QByteArray& moreSettings = {}) {
         programBus_ = std::make_unique<e2e::PrivateBus>();
         QString error;
         if (!programBus_->start(&error)) {
             qWarning("%s", qPrintable(error));
         }
         const QString ini = dir_.filePath(QStringLiteral("station.ini"));
-        e2e::writeFile(ini, "[STATION]\nCALLSIGN=QA1OWN\nPASSWORD=pw\nBIND=127.0.0.2\nDIRECTORY=127.0.0.10\n");
+        e2e::writeFile(ini, "[STATION]\nCALLSIGN=QA1OWN\nPASSWORD=pw\nBIND=127.0.0.2\nDIRECTORY=127.0.0.10\n" +
+                                moreSettings);
         QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QProcessEnvironment env = programBus_->environment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
