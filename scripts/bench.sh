@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds (RelWithDebInfo) and runs every benchmark, then prints one table: figure, median, min, max, target,
-# pass/fail. The full output of each benchmark is kept in build/bench/. Takes about ten minutes; the idle
+# pass/fail. The full output of each benchmark is kept in build/bench/. Takes about a quarter of an hour; the idle
 # benchmark alone watches for three minutes. Extra arguments go to every benchmark (e.g. --runs 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +10,7 @@ bash scripts/build.sh
 out=build/bench
 mkdir -p "$out"
 status=0
-for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm; do
+for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm bench_station; do
     echo "== $b"
     if ! "build/bin/$b" "$@" 2>&1 | tee "$out/$b.txt"; then
         echo "$b failed" >&2
