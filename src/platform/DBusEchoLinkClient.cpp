@@ -27,6 +27,13 @@ bool isStationGone(const QDBusError& error) {
            error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
 }
 
+// How a station that predates a method answers it; some bindings only say so in the message.
+bool isNoSuchMethod(const QDBusError& error) {
+    const QDBusError::ErrorType type = error.type();
+    return type == QDBusError::UnknownMethod || type == QDBusError::UnknownInterface ||
+           error.message().contains(QLatin1String("No such method"), Qt::CaseInsensitive);
+}
+
 bool isTimeout(QDBusError::ErrorType type) {
     return type == QDBusError::NoReply || type == QDBusError::Timeout || type == QDBusError::TimedOut;
 }
@@ -98,6 +105,8 @@ void DBusEchoLinkClient::bindSignals() {
     connection_.connect(service, path, iface, QStringLiteral("Connected"), this,
                         SLOT(onBusConnected(QString, QString, QString)));
     connection_.connect(service, path, iface, QStringLiteral("Disconnected"), this, SLOT(onBusDisconnected(QString)));
+    connection_.connect(service, path, iface, QStringLiteral("ReceivingChanged"), this,
+                        SLOT(onBusReceivingChanged(bool, QString)));
 }
 
 // Each event is queued so that it reaches the program's handlers from the event loop, one at a time,
@@ -116,6 +125,11 @@ void DBusEchoLinkClient::onBusConnected(const QString& sCallConnected, const QSt
 
 void DBusEchoLinkClient::onBusDisconnected(const QString& sCall) {
     post([this, sCall] { emit Disconnected(sCall); });
+}
+
+void DBusEchoLinkClient::onBusReceivingChanged(bool receiving, const QString& callsign) {
+    receivingSupported_ = true;
+    post([this, receiving, callsign] { emit ReceivingChanged(receiving, callsign); });
 }
 
 void DBusEchoLinkClient::post(std::function<void()> event) {
@@ -149,6 +163,7 @@ void DBusEchoLinkClient::deliverEvents() {
 
 void DBusEchoLinkClient::onOwnerChanged(const QString& newOwner) {
     ++ownerEpoch_;
+    receivingSupported_.reset();
     // A new owner is a new program: whatever hung before is gone.
     setState(!newOwner.isEmpty(), false);
 }
@@ -202,7 +217,7 @@ QDBusMessage DBusEchoLinkClient::methodCall(const char* method, const QVariantLi
 }
 
 std::optional<QDBusMessage> DBusEchoLinkClient::callStation(const char* method, const QVariantList& args,
-                                                            QString* error) {
+                                                            QString* error, bool* noSuchMethod) {
     if (!present_) {
         *error = notRunningMessage();
         return std::nullopt;
@@ -224,6 +239,10 @@ std::optional<QDBusMessage> DBusEchoLinkClient::callStation(const char* method, 
     } else if (isStationGone(dbusError)) {
         setState(false, false);
         *error = notRunningMessage();
+    } else if (noSuchMethod != nullptr && isNoSuchMethod(dbusError)) {
+        // An answer all the same: the station is there and well, it only predates the method.
+        *noSuchMethod = true;
+        *error = QStringLiteral("The EchoLink station program does not know %1.").arg(QString::fromLatin1(method));
     } else if (dbusError.name().startsWith(QLatin1String(EchoLinkBus::Interface) + QLatin1Char('.'))) {
         // The station's own refusal: its message is meant for the user.
         *error = dbusError.message().isEmpty() ? dbusError.name() : dbusError.message();
@@ -243,9 +262,10 @@ CallStatus DBusEchoLinkClient::callForStatus(const char* method, const QVariantL
     return CallStatus::success();
 }
 
-template <typename T> CallResult<T> DBusEchoLinkClient::callForValue(const char* method, const QVariantList& args) {
+template <typename T>
+CallResult<T> DBusEchoLinkClient::callForValue(const char* method, const QVariantList& args, bool* noSuchMethod) {
     QString error;
-    const std::optional<QDBusMessage> reply = callStation(method, args, &error);
+    const std::optional<QDBusMessage> reply = callStation(method, args, &error, noSuchMethod);
     if (!reply) {
         return CallResult<T>::failure(error);
     }
@@ -300,4 +320,23 @@ void DBusEchoLinkClient::SendChatTextNoWait(const QString& text) {
     if (present_ && !hung_) {
         connection_.send(methodCall("SendChatText", {text}));
     }
+}
+
+CallResult<bool> DBusEchoLinkClient::IsReceiving() {
+    bool noSuchMethod = false;
+    CallResult<bool> result = callForValue<bool>("IsReceiving", {}, &noSuchMethod);
+    if (result.ok) {
+        receivingSupported_ = true;
+    } else if (noSuchMethod) {
+        receivingSupported_ = false;
+        result.error = receivingNotReportedMessage();
+    }
+    return result;
+}
+
+bool DBusEchoLinkClient::supportsReceiving() {
+    if (!receivingSupported_.has_value()) {
+        (void)IsReceiving();
+    }
+    return receivingSupported_.value_or(false);
 }

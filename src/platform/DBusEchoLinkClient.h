@@ -50,6 +50,10 @@ public:
     CallResult<QString> OwnCallsign() override;
     CallStatus SendChatText(const QString& text) override;
     void SendChatTextNoWait(const QString& text) override;
+    // A station without the method answers with receivingNotReportedMessage() and stays available.
+    CallResult<bool> IsReceiving() override;
+    // Asks the station once; the answer holds until another program owns the service.
+    bool supportsReceiving() override;
 
     bool isAvailable() const override { return present_ && !hung_; }
     int callTimeoutMs() const { return callTimeoutMs_; }
@@ -59,12 +63,16 @@ private Q_SLOTS:
     void onBusChatTextReceived(const QString& sText);
     void onBusConnected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
     void onBusDisconnected(const QString& sCall);
+    void onBusReceivingChanged(bool receiving, const QString& callsign);
 
 private:
-    // The reply of a successful call, or nullopt with *error set.
-    std::optional<QDBusMessage> callStation(const char* method, const QVariantList& args, QString* error);
+    // The reply of a successful call, or nullopt with *error set; *noSuchMethod tells a station that lacks
+    // the method from one that failed at it.
+    std::optional<QDBusMessage> callStation(const char* method, const QVariantList& args, QString* error,
+                                            bool* noSuchMethod = nullptr);
     CallStatus callForStatus(const char* method, const QVariantList& args);
-    template <typename T> CallResult<T> callForValue(const char* method, const QVariantList& args);
+    template <typename T>
+    CallResult<T> callForValue(const char* method, const QVariantList& args, bool* noSuchMethod = nullptr);
 
     void bindSignals();
     void onOwnerChanged(const QString& newOwner);
@@ -83,8 +91,9 @@ private:
     std::deque<std::function<void()>> events_;
     QTimer delivery_;
     int callTimeoutMs_;
-    bool present_ = false;   // some program owns the service name
-    bool hung_ = false;      // the owner let a call time out and has not answered since
-    bool probing_ = false;   // a background probe is pending
-    quint64 ownerEpoch_ = 0; // counts owner changes, so a late probe answer of an old owner is ignored
+    bool present_ = false;                   // some program owns the service name
+    bool hung_ = false;                      // the owner let a call time out and has not answered since
+    bool probing_ = false;                   // a background probe is pending
+    quint64 ownerEpoch_ = 0;                 // counts owner changes, so a late probe answer of an old owner is ignored
+    std::optional<bool> receivingSupported_; // unknown until the present owner answered IsReceiving or signalled
 };

@@ -25,8 +25,8 @@ struct CallStatus {
 };
 
 // The station program's automation interface as the rest of Parlevox sees it: nine operations and
-// four events. Every call is synchronous and returns within a few seconds, failed or not. Events are
-// delivered through the event loop, one at a time.
+// four events, and whether a transmission is being heard where the station reports it. Every call is synchronous and
+// returns within a few seconds, failed or not. Events are delivered through the event loop, one at a time.
 class EchoLinkClient : public QObject {
     Q_OBJECT
 public:
@@ -49,6 +49,15 @@ public:
     // it and before every call made after it.
     virtual void SendChatTextNoWait(const QString& text) { (void)SendChatText(text); }
 
+    // Whether a transmission from another station is being heard. Older stations do not say: they, and
+    // clients that cannot ask, answer with a failure.
+    virtual CallResult<bool> IsReceiving() { return CallResult<bool>::failure(receivingNotReportedMessage()); }
+    // Whether IsReceiving and ReceivingChanged can be relied on with the present station; may ask it.
+    virtual bool supportsReceiving() { return false; }
+    static QString receivingNotReportedMessage() {
+        return QStringLiteral("The EchoLink station program does not report receiving.");
+    }
+
     // Whether a station program is reachable right now.
     virtual bool isAvailable() const = 0;
 
@@ -57,6 +66,8 @@ Q_SIGNALS:
     void ChatTextReceived(const QString& sText);
     void Connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
     void Disconnected(const QString& sCall);
+    // A transmission began to be heard (callsign: its station) or ended (callsign: the one that ended).
+    void ReceivingChanged(bool receiving, const QString& callsign);
     // The station program went away (crashed or ended without Closing) or came back.
     void availabilityChanged(bool available);
 };

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 // Records every call, keeps a small connection state, can refuse callsigns or fail any operation, and
 // emits events on demand.
@@ -104,6 +105,20 @@ public:
         ++noWaitSends;
         (void)SendChatText(text);
     }
+    // IsReceiving answers this; nullopt plays a station that does not report receiving. Tests emit
+    // ReceivingChanged themselves.
+    std::optional<bool> receiving;
+    CallResult<bool> IsReceiving() override {
+        calls << QStringLiteral("IsReceiving()");
+        if (!receiving.has_value()) {
+            return EchoLinkClient::IsReceiving();
+        }
+        if (fails(QStringLiteral("IsReceiving"))) {
+            return CallResult<bool>::failure(QStringLiteral("no answer"));
+        }
+        return CallResult<bool>::success(*receiving);
+    }
+    bool supportsReceiving() override { return receiving.has_value(); }
     bool isAvailable() const override { return available; }
 
     // Calls whose text starts with prefix, e.g. callsTo("Connect(").

@@ -2,10 +2,12 @@
 // The D-Bus client against the real echolink-sim on a private bus.
 #include "DBusEchoLinkClient.h"
 
+#include "DataRow.h"
 #include "EchoLinkBus.h"
 #include "StationHarness.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QXmlStreamReader>
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -58,6 +61,56 @@ QStringList interfaceMembers(const QString& xml) {
     return members;
 }
 
+// A station from before IsReceiving, owning the service on a connection of its own. Without an error name it
+// lacks the method and the bus library answers; otherwise the method answers with that error. It lives in a
+// thread of its own: the client's calls block this one.
+class OldStation : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.parlevox.EchoLink")
+public:
+    OldStation(QString errorName, QString errorMessage)
+        : errorName_(std::move(errorName)), errorMessage_(std::move(errorMessage)) {}
+    std::atomic<int> asks{0};
+
+public Q_SLOTS:
+    Q_SCRIPTABLE QString OwnCallsign() { return QStringLiteral("QA1OLD"); }
+    bool IsReceiving() {
+        ++asks;
+        sendErrorReply(errorName_, errorMessage_);
+        return false;
+    }
+
+private:
+    QString errorName_;
+    QString errorMessage_;
+};
+
+struct OldStationOnBus {
+    OldStationOnBus(e2e::PrivateBus& bus, const QString& errorName, const QString& errorMessage)
+        : station(errorName, errorMessage), connection(bus.connect()) {
+        thread.start();
+        station.moveToThread(&thread);
+        registered = connection.registerObject(QString::fromLatin1(EchoLinkBus::ObjectPath), &station,
+                                               errorName.isEmpty() ? QDBusConnection::ExportScriptableSlots
+                                                                   : QDBusConnection::ExportAllSlots) &&
+                     connection.registerService(QString::fromLatin1(EchoLinkBus::Service));
+    }
+    ~OldStationOnBus() {
+        leave();
+        thread.quit();
+        thread.wait();
+    }
+    void leave() {
+        connection.unregisterService(QString::fromLatin1(EchoLinkBus::Service));
+        connection.unregisterObject(QString::fromLatin1(EchoLinkBus::ObjectPath));
+    }
+
+    OldStation station;
+    QThread thread;
+    QDBusConnection connection;
+    bool registered = false;
+};
+
 } // namespace
 
 class DBusEchoLinkClientTest : public QObject {
@@ -102,7 +155,7 @@ private Q_SLOTS:
         QFile file(QStringLiteral(ECHOLINK_INTERFACE_XML));
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
         const QStringList expected = interfaceMembers(QString::fromUtf8(file.readAll()));
-        QCOMPARE(expected.size(), 13);
+        QCOMPARE(expected.size(), 15);
 
         QDBusMessage introspect = QDBusMessage::createMethodCall(
             QString::fromLatin1(EchoLinkBus::Service), QString::fromLatin1(EchoLinkBus::ObjectPath),
@@ -310,6 +363,7 @@ private Q_SLOTS:
 
     void eventsOfDifferentKinds_arriveInTheOrderSent() {
         startStation();
+        QVERIFY(client_->supportsReceiving());
         QStringList seen;
         connect(client_.get(), &EchoLinkClient::Connected, this,
                 [&](const QString& call, const QString&, const QString&) { seen << QStringLiteral("C ") + call; });
@@ -317,12 +371,78 @@ private Q_SLOTS:
                 [&](const QString& text) { seen << QStringLiteral("T ") + text; });
         connect(client_.get(), &EchoLinkClient::Disconnected, this,
                 [&](const QString& call) { seen << QStringLiteral("D ") + call; });
+        connect(client_.get(), &EchoLinkClient::ReceivingChanged, this, [&](bool on, const QString& call) {
+            seen << (on ? QStringLiteral("R+ ") : QStringLiteral("R- ")) + call;
+        });
+        QCOMPARE(client_->IsReceiving().value, false);
         sim_->send(QStringLiteral("connect QA8ORD-R"));
+        sim_->send(QStringLiteral("receive QA8ORD-R"));
+        QVERIFY(sim_->sync());
+        const CallResult<bool> receiving = client_->IsReceiving();
+        QVERIFY2(receiving.ok, qPrintable(receiving.error));
+        QVERIFY(receiving.value);
         sim_->send(QStringLiteral("chat QA8ORD-R>hi"));
+        sim_->send(QStringLiteral("receive QA8TWO"));
+        sim_->send(QStringLiteral("unreceive"));
+        sim_->send(QStringLiteral("receive QA8ORD-R"));
         sim_->send(QStringLiteral("drop QA8ORD-R"));
-        QTRY_COMPARE(seen.size(), 3);
-        QCOMPARE(seen, (QStringList{QStringLiteral("C QA8ORD-R"), QStringLiteral("T QA8ORD-R>hi"),
-                                    QStringLiteral("D QA8ORD-R")}));
+        QTRY_COMPARE(seen.size(), 9);
+        QCOMPARE(seen, (QStringList{"C QA8ORD-R", "R+ QA8ORD-R", "T QA8ORD-R>hi", "R- QA8ORD-R", "R+ QA8TWO",
+                                    "R- QA8TWO", "R+ QA8ORD-R", "R- QA8ORD-R", "D QA8ORD-R"}));
+        QCOMPARE(client_->IsReceiving().value, false);
+    }
+
+    // Asked of a station that predates it, IsReceiving fails saying so, and the station stays as good as it was.
+    void isReceiving_ofStationWithoutIt_failsSayingSoAndStationStaysAvailable_data() {
+        QTest::addColumn<QString>("errorName");
+        QTest::addColumn<QString>("errorMessage");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("notReported");
+        const QString notReported = EchoLinkClient::receivingNotReportedMessage();
+        row("no such method at all", "", "", notReported, true);
+        row("UnknownMethod", "org.freedesktop.DBus.Error.UnknownMethod", "", notReported, true);
+        row("UnknownInterface", "org.freedesktop.DBus.Error.UnknownInterface", "gone", notReported, true);
+        row("only the message says so", "org.freedesktop.DBus.Error.Failed", "No such method 'IsReceiving'",
+            notReported, true);
+        // A refusal is not an answer about the method: asked again next time.
+        row("the station's own refusal", "org.parlevox.EchoLink.Error.Refused", "radio off", "radio off", false);
+    }
+    void isReceiving_ofStationWithoutIt_failsSayingSoAndStationStaysAvailable() {
+        QFETCH(QString, errorName);
+        QFETCH(QString, errorMessage);
+        QFETCH(QString, error);
+        QFETCH(bool, notReported);
+        OldStationOnBus old(bus_, errorName, errorMessage);
+        QVERIFY(old.registered);
+        client_ = std::make_unique<DBusEchoLinkClient>(connection_);
+        QSignalSpy availability(client_.get(), &EchoLinkClient::availabilityChanged);
+
+        const CallResult<bool> receiving = client_->IsReceiving();
+        QVERIFY(!receiving.ok);
+        QCOMPARE(receiving.error, error);
+        QVERIFY(!client_->supportsReceiving());
+        QVERIFY(!client_->supportsReceiving());
+        // A station that lacks the method is asked once; errorName empty: the bus library answered for it.
+        QCOMPARE(old.station.asks.load(), errorName.isEmpty() ? 0 : notReported ? 1 : 3);
+        QVERIFY(client_->isAvailable());
+        QCOMPARE(client_->OwnCallsign().value, QStringLiteral("QA1OLD"));
+        QCoreApplication::processEvents();
+        QCOMPARE(availability.size(), 0);
+    }
+
+    void supportsReceiving_isAskedAgainOfTheNextStation() {
+        auto old = std::make_unique<OldStationOnBus>(bus_, QString(), QString());
+        QVERIFY(old->registered);
+        client_ = std::make_unique<DBusEchoLinkClient>(connection_);
+        QVERIFY(!client_->supportsReceiving());
+        old.reset();
+        QTRY_VERIFY(!client_->isAvailable());
+
+        sim_ = std::make_unique<e2e::StationProcess>(bus_);
+        QString error;
+        QVERIFY2(sim_->start({}, &error), qPrintable(error));
+        QTRY_VERIFY(client_->isAvailable());
+        QVERIFY(client_->supportsReceiving());
     }
 
     void eventSentDuringACall_isDeliveredAfterItByTheEventLoop() {

@@ -9,10 +9,12 @@ namespace {
 struct Session {
     QStringList connected;
     bool transmitting = false;
+    QString talker;
     QStringList chat;
     QStringList joined;
     int drops = 0;
     int keys = 0;
+    int receives = 0;
     int maxConnected = 0;
     QList<int> delays;
     QStringList faults; // events that do not fit the state they were made for
@@ -31,7 +33,8 @@ bool isPlainStation(const QString& c) {
 }
 
 // Plays steps on a model of the station and checks each against the state it was made for. A chat line
-// comes from a connected station, or from a plain station heard through a connected conference.
+// comes from a connected station, or from a plain station heard through a connected conference. One voice at
+// a time: a connected station is heard only while nobody else is and the transmitter is off.
 Session play(DemoPlan& plan, int steps) {
     Session s;
     QStringList plainStations;
@@ -41,7 +44,7 @@ Session play(DemoPlan& plan, int steps) {
         }
     }
     for (int i = 0; i < steps; ++i) {
-        const DemoPlan::Step step = plan.next(s.connected, s.transmitting);
+        const DemoPlan::Step step = plan.next(s.connected, s.transmitting, s.talker);
         const SimCommand& c = step.command;
         s.delays << step.delayMs;
         switch (c.kind) {
@@ -56,6 +59,9 @@ Session play(DemoPlan& plan, int steps) {
             if (s.connected.removeAll(c.callsign) != 1) {
                 s.faults << QStringLiteral("drop of %1, not connected").arg(c.callsign);
             }
+            if (c.callsign == s.talker) {
+                s.talker.clear(); // the station ends the transmission
+            }
             ++s.drops;
             break;
         case SimCommand::Kind::Chat: {
@@ -69,14 +75,28 @@ Session play(DemoPlan& plan, int steps) {
             break;
         }
         case SimCommand::Kind::Key:
-            if (s.transmitting) {
-                s.faults << QStringLiteral("key while keyed");
+            if (s.transmitting || !s.talker.isEmpty()) {
+                s.faults << QStringLiteral("key while keyed or receiving");
             }
             s.transmitting = true;
             ++s.keys;
             break;
         case SimCommand::Kind::Unkey:
             s.transmitting = false;
+            break;
+        case SimCommand::Kind::Receive:
+            if (s.transmitting || !s.talker.isEmpty() || !s.connected.contains(c.callsign) ||
+                c.callsign == QLatin1String("*ECHOTEST*")) {
+                s.faults << QStringLiteral("receive of %1").arg(c.callsign);
+            }
+            s.talker = c.callsign;
+            ++s.receives;
+            break;
+        case SimCommand::Kind::Unreceive:
+            if (s.talker.isEmpty()) {
+                s.faults << QStringLiteral("unreceive of nobody");
+            }
+            s.talker.clear();
             break;
         default:
             s.faults << QStringLiteral("command of kind %1").arg(static_cast<int>(c.kind));
@@ -98,6 +118,7 @@ private Q_SLOTS:
         QVERIFY2(s.faults.isEmpty(), qPrintable(s.faults.join(QLatin1Char('\n'))));
         QVERIFY(s.drops > 0);
         QVERIFY(s.keys > 0);
+        QVERIFY(s.receives > 0);
         QVERIFY(anyOf(s.joined, [](const QString& c) { return c.endsWith(QLatin1String("-L")); }));
         QVERIFY(anyOf(s.joined, [](const QString& c) { return c.endsWith(QLatin1String("-R")); }));
         QVERIFY(s.joined.contains(QStringLiteral("*ECHOTEST*")));

@@ -34,6 +34,8 @@ private Q_SLOTS:
             "Fernvale 2 m link");
         row("connect without name", "connect *ECHOTEST*", Kind::Connect, "*ECHOTEST*");
         row("drop", "drop QA1BRK", Kind::Drop, "QA1BRK");
+        row("receive in capitals", "receive qa1brk ", Kind::Receive, "QA1BRK");
+        row("unreceive", "unreceive", Kind::Unreceive);
         row("refuse in capitals", "refuse qa1bad", Kind::Refuse, "QA1BAD");
         row("accept", "accept QA1BAD", Kind::Accept, "QA1BAD");
         row("pause", "pause 250", Kind::Pause, {}, {}, 250);
@@ -81,6 +83,12 @@ private Q_SLOTS:
                                                << "missing";
         QTest::newRow("two callsigns") << "drop QA1 QA2"
                                        << "not a callsign";
+        QTest::newRow("receive without callsign") << "receive"
+                                                  << "missing";
+        QTest::newRow("receive of two") << "receive QA1 QA2"
+                                        << "not a callsign";
+        QTest::newRow("unreceive with callsign") << "unreceive QA1"
+                                                 << "no argument";
         QTest::newRow("markup callsign") << "connect QA<1>"
                                          << "not a callsign";
         QTest::newRow("pause without number") << "pause"

@@ -115,6 +115,73 @@ private Q_SLOTS:
         QCOMPARE(station_->connectedCount(), 0);
     }
 
+    // Events as "Signal args", from the signals and from the "< " lines of the log alike.
+    void receiving_startsEndsAndEndsBeforeItsStationGoes_data() {
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("talker");
+        auto row = [](const char* name, const QStringList& commands, const QStringList& events, const char* talker) {
+            QTest::newRow(name) << commands << events << QString::fromLatin1(talker);
+        };
+        row("receive then unreceive", {"receive qa1brk", "unreceive"},
+            {"ReceivingChanged true QA1BRK", "ReceivingChanged false QA1BRK"}, "");
+        row("another call ends the first", {"receive QA1", "receive QA2"},
+            {"ReceivingChanged true QA1", "ReceivingChanged false QA1", "ReceivingChanged true QA2"}, "QA2");
+        row("the same call again sends nothing", {"receive QA1", "receive qa1"}, {"ReceivingChanged true QA1"}, "QA1");
+        row("unreceive of nobody sends nothing", {"unreceive"}, {}, "");
+        row("drop of the talker ends it first, of another not",
+            {"connect QA1", "connect QA2", "receive QA1", "drop QA2", "drop QA1"},
+            {"ReceivingChanged true QA1", "Disconnected QA2", "ReceivingChanged false QA1", "Disconnected QA1"}, "");
+        row("drop-all ends it before any drop", {"connect QA1", "connect QA2", "receive QA2", "drop-all"},
+            {"ReceivingChanged true QA2", "ReceivingChanged false QA2", "Disconnected QA1", "Disconnected QA2"}, "");
+        row("drop-all ends a talker who is no peer", {"receive QA9", "drop-all"},
+            {"ReceivingChanged true QA9", "ReceivingChanged false QA9"}, "");
+        row("close ends it before Closing", {"receive QA1", "close"},
+            {"ReceivingChanged true QA1", "ReceivingChanged false QA1", "Closing"}, "");
+    }
+    void receiving_startsEndsAndEndsBeforeItsStationGoes() {
+        QFETCH(QStringList, commands);
+        QFETCH(QStringList, events);
+        QFETCH(QString, talker);
+        QStringList sent;
+        connect(station_.get(), &Station::ReceivingChanged, this, [&](bool on, const QString& call) {
+            sent << QStringLiteral("ReceivingChanged %1 %2").arg(QLatin1String(on ? "true" : "false"), call);
+        });
+        connect(station_.get(), &Station::Disconnected, this,
+                [&](const QString& call) { sent << QStringLiteral("Disconnected ") + call; });
+        connect(station_.get(), &Station::Closing, this, [&] { sent << QStringLiteral("Closing"); });
+        for (const QString& line : commands) {
+            QString error;
+            const auto c = parseSimCommand(line, &error);
+            QVERIFY2(c, qPrintable(error));
+            if (c->kind == SimCommand::Kind::Close) {
+                station_->close();
+            } else {
+                QVERIFY(station_->apply(*c));
+            }
+        }
+        QCOMPARE(sent, events);
+        QStringList logged;
+        for (const QString& line : std::as_const(log_)) {
+            if (line.startsWith(QLatin1String("< ")) && !line.startsWith(QLatin1String("< Connected"))) {
+                logged << line.mid(2);
+            }
+        }
+        QCOMPARE(logged, events);
+        QCOMPARE(station_->talker(), talker);
+        QCOMPARE(station_->isReceiving(), !talker.isEmpty());
+    }
+
+    void disconnectRequest_ofTheTalker_endsTheTransmissionFirst() {
+        station_->apply(command(SimCommand::Kind::Connect, QStringLiteral("QA1BRK")));
+        station_->apply(command(SimCommand::Kind::Receive, QStringLiteral("QA1BRK")));
+        QSignalSpy receiving(station_.get(), &Station::ReceivingChanged);
+        QVERIFY(station_->disconnect(QStringLiteral("qa1brk")).ok);
+        QCOMPARE(receiving.size(), 1);
+        QCOMPARE(receiving.at(0), (QVariantList{false, "QA1BRK"}));
+        QCOMPARE(log_.mid(log_.size() - 2), (QStringList{"< ReceivingChanged false QA1BRK", "< Disconnected QA1BRK"}));
+    }
+
     void burst_sendsNumberedTexts_andSumsUpWhenAllRepliesCame_data() {
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<QString>("summaryEnd");

@@ -54,18 +54,24 @@ QString DemoPlan::pick(const QStringList& from) {
     return from.at(static_cast<qsizetype>(rng_.bounded(static_cast<quint32>(from.size()))));
 }
 
-// A chat line comes from a connected station; through a conference, from one of its members.
-QString DemoPlan::chatSender(const QStringList& connected) {
-    QStringList talkers;
+// Every connected station but the echo test, which only plays back what it heard.
+QStringList DemoPlan::talkers(const QStringList& connected) {
+    QStringList out;
     for (const QString& call : connected) {
         if (call != QLatin1String("*ECHOTEST*")) {
-            talkers << call;
+            out << call;
         }
     }
-    if (talkers.isEmpty()) {
+    return out;
+}
+
+// A chat line comes from a connected station; through a conference, from one of its members.
+QString DemoPlan::chatSender(const QStringList& connected) {
+    const QStringList from = talkers(connected);
+    if (from.isEmpty()) {
         return {};
     }
-    const QString via = pick(talkers);
+    const QString via = pick(from);
     if (!isConference(via)) {
         return via;
     }
@@ -78,10 +84,15 @@ QString DemoPlan::chatSender(const QStringList& connected) {
     return pick(members);
 }
 
-DemoPlan::Step DemoPlan::next(const QStringList& connected, bool transmitting) {
+DemoPlan::Step DemoPlan::next(const QStringList& connected, bool transmitting, const QString& talker) {
     Step step;
     if (transmitting && rng_.bounded(10u) < 7) {
         step.command.kind = SimCommand::Kind::Unkey;
+        step.delayMs = delay(1.0);
+        return step;
+    }
+    if (!talker.isEmpty() && rng_.bounded(10u) < 7) {
+        step.command.kind = SimCommand::Kind::Unreceive;
         step.delayMs = delay(1.0);
         return step;
     }
@@ -95,20 +106,23 @@ DemoPlan::Step DemoPlan::next(const QStringList& connected, bool transmitting) {
     const QString sender = chatSender(connected);
 
     // Keep a handful of stations on: fill up when few are connected, thin out when many are.
-    enum { Chat, Join, Leave, Key, Version } what;
+    enum { Chat, Join, Leave, Key, Version, Talk } what;
     const quint32 roll = rng_.bounded(100u);
     if (connected.size() < 2 || sender.isEmpty()) {
         what = Join;
     } else if (connected.size() >= 7) {
         what = roll < 45 ? Leave : Chat;
-    } else if (roll < 50) {
+    } else if (roll < 42) {
         what = Chat;
+    } else if (roll < 50) {
+        // One voice at a time: nobody else is heard over a talker, and nothing while we transmit.
+        what = transmitting || !talker.isEmpty() ? Chat : Talk;
     } else if (roll < 68) {
         what = Join;
     } else if (roll < 82) {
         what = Leave;
     } else if (roll < 92) {
-        what = transmitting ? Chat : Key;
+        what = transmitting || !talker.isEmpty() ? Chat : Key;
     } else {
         what = Version;
     }
@@ -136,6 +150,11 @@ DemoPlan::Step DemoPlan::next(const QStringList& connected, bool transmitting) {
         break;
     case Key:
         step.command.kind = SimCommand::Kind::Key;
+        step.delayMs = delay(0.8);
+        break;
+    case Talk:
+        step.command.kind = SimCommand::Kind::Receive;
+        step.command.callsign = pick(talkers(connected));
         step.delayMs = delay(0.8);
         break;
     case Version:
@@ -170,7 +189,7 @@ void DemoDirector::step() {
     for (const Peer& p : station_.peers()) {
         connected << p.callsign;
     }
-    const DemoPlan::Step next = plan_.next(connected, station_.isTransmitting());
+    const DemoPlan::Step next = plan_.next(connected, station_.isTransmitting(), station_.talker());
     station_.apply(next.command);
     timer_.start(next.delayMs);
 }

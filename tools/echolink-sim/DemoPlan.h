@@ -12,7 +12,8 @@
 class Station;
 
 // Decides the demo's next event from what is connected now: stations of every kind connect and drop,
-// connected stations chat ("CALL>text", now and then a "/ver/" query), the transmitter keys and unkeys.
+// connected stations chat ("CALL>text", now and then a "/ver/" query) and talk for a few seconds, the
+// transmitter keys and unkeys.
 // Pure: the same seed and the same state give the same events.
 class DemoPlan {
 public:
@@ -23,12 +24,14 @@ public:
 
     DemoPlan(quint32 seed, int paceMs);
 
-    Step next(const QStringList& connected, bool transmitting);
+    // talker: the station being heard, empty when none is.
+    Step next(const QStringList& connected, bool transmitting, const QString& talker);
     const QList<Peer>& directory() const { return directory_; }
 
 private:
     int delay(double factor);
     QString pick(const QStringList& from);
+    static QStringList talkers(const QStringList& connected);
     QString chatSender(const QStringList& connected);
 
     QRandomGenerator rng_;

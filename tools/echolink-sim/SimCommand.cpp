@@ -12,13 +12,15 @@ struct Word {
     enum Argument { NoArgument, Text, Callsign, CallsignAndText, Milliseconds, Count, CountAndText } argument;
 };
 
-constexpr std::array<Word, 15> Words{{
+constexpr std::array<Word, 17> Words{{
     {"chat", SimCommand::Kind::Chat, Word::Text},
     {"connect", SimCommand::Kind::Connect, Word::CallsignAndText},
     {"drop", SimCommand::Kind::Drop, Word::Callsign},
     {"drop-all", SimCommand::Kind::DropAll, Word::NoArgument},
     {"key", SimCommand::Kind::Key, Word::NoArgument},
     {"unkey", SimCommand::Kind::Unkey, Word::NoArgument},
+    {"receive", SimCommand::Kind::Receive, Word::Callsign},
+    {"unreceive", SimCommand::Kind::Unreceive, Word::NoArgument},
     {"refuse", SimCommand::Kind::Refuse, Word::Callsign},
     {"accept", SimCommand::Kind::Accept, Word::Callsign},
     {"pause", SimCommand::Kind::Pause, Word::Milliseconds},
@@ -258,6 +260,9 @@ QString simCommandHelp() {
         "  drop CALL            station CALL drops\n"
         "  drop-all             every connected station drops\n"
         "  key | unkey          the transmitter keys / unkeys\n"
+        "  receive CALL         a transmission of CALL is heard (ReceivingChanged true); one heard before\n"
+        "                       ends first. Dropping CALL, drop-all and close end it too\n"
+        "  unreceive            the transmission being heard ends (ReceivingChanged false)\n"
         "  refuse CALL          a Connect request for CALL is refused from now on\n"
         "  accept CALL          a Connect request for CALL works again\n"
         "  pause MS             wait MS milliseconds before the next command\n"

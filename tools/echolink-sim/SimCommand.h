@@ -15,6 +15,8 @@ struct SimCommand {
         DropAll,    // every station drops
         Key,        // the transmitter keys
         Unkey,      // the transmitter unkeys
+        Receive,    // callsign: a transmission of that station is heard (ending one heard before)
+        Unreceive,  // the transmission being heard ends
         Refuse,     // callsign: Connect of it is refused from now on
         Accept,     // callsign: Connect of it works again
         Pause,      // ms: wait before the next command

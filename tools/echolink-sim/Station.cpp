@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -98,6 +99,8 @@ StationReply Station::disconnect(const QString& callsign) {
 
 StationReply Station::disconnectAll() {
     pending_.clear();
+    // Whoever is heard goes with the rest, even a conference member who is not a peer of ours.
+    endReceiving();
     while (!peers_.isEmpty()) {
         stationDrops(0);
     }
@@ -127,6 +130,10 @@ void Station::stationConnects(const Peer& peer, bool logIt) {
 }
 
 void Station::stationDrops(qsizetype index, bool logIt) {
+    // A client hears the transmission end before its station goes, never a talker that is not connected.
+    if (peers_.at(index).callsign == talker_) {
+        endReceiving();
+    }
     const QString call = peers_.takeAt(index).callsign;
     if (logIt) {
         log(QStringLiteral("< Disconnected %1").arg(escapeText(call)));
@@ -216,7 +223,28 @@ void Station::storm(int count) {
             .arg(double(clock.nsecsElapsed()) / 1e6, 0, 'f', 1));
 }
 
+void Station::startReceiving(const QString& callsign) {
+    if (talker_ == callsign) {
+        log(QStringLiteral("# %1 is being heard already").arg(callsign));
+        return;
+    }
+    endReceiving();
+    talker_ = callsign;
+    log(QStringLiteral("< ReceivingChanged true %1").arg(escapeText(callsign)));
+    emit ReceivingChanged(true, callsign);
+}
+
+void Station::endReceiving() {
+    if (talker_.isEmpty()) {
+        return;
+    }
+    const QString call = std::exchange(talker_, QString());
+    log(QStringLiteral("< ReceivingChanged false %1").arg(escapeText(call)));
+    emit ReceivingChanged(false, call);
+}
+
 void Station::close() {
+    endReceiving();
     log(QStringLiteral("< Closing"));
     emit Closing();
 }
@@ -252,6 +280,15 @@ bool Station::apply(const SimCommand& command) {
     case SimCommand::Kind::Unkey:
         transmitting_ = command.kind == SimCommand::Kind::Key;
         log(transmitting_ ? QStringLiteral("# transmitter keyed") : QStringLiteral("# transmitter unkeyed"));
+        return true;
+    case SimCommand::Kind::Receive:
+        startReceiving(command.callsign);
+        return true;
+    case SimCommand::Kind::Unreceive:
+        if (talker_.isEmpty()) {
+            log(QStringLiteral("# nothing is being received"));
+        }
+        endReceiving();
         return true;
     case SimCommand::Kind::Refuse:
         refused_.insert(command.callsign);

@@ -27,8 +27,8 @@ struct StationReply {
     }
 };
 
-// The stand-in station's state and behaviour: who is connected, whether the transmitter is keyed, which
-// callsigns it refuses. Requests come from clients, commands from the other stations' side (the script,
+// The stand-in station's state and behaviour: who is connected, whether the transmitter is keyed, whom it
+// hears, which callsigns it refuses. Requests come from clients, commands from the other stations' side (the script,
 // stdin, the demo); every event goes out as a signal and is logged as "< ...".
 class Station : public QObject {
     Q_OBJECT
@@ -47,15 +47,19 @@ public:
     bool isConnected(const QString& callsign) const;
     QString ownCallsign() const { return ownCallsign_; }
     StationReply sendChatText(const QString& text);
+    bool isReceiving() const { return !talker_.isEmpty(); }
+    // The station being heard, empty when none is.
+    QString talker() const { return talker_; }
 
     // Counts client requests; the first one lets "wait-client" go on.
     void noteRequest();
     int requestCount() const { return requestCount_; }
 
-    // Carries out a station command (chat, connect, drop, drop-all, key, unkey, refuse, accept).
+    // Carries out a station command (chat, connect, drop, drop-all, key, unkey, receive, unreceive, refuse,
+    // accept).
     // Returns false for commands that are not about the station (pause, echo, close ...).
     bool apply(const SimCommand& command);
-    // Sends Closing.
+    // Sends Closing, after the end of a transmission being heard.
     void close();
 
     // Load tests. A burst sends count chat texts "text #1" ... "text #count" at once and then counts the
@@ -80,6 +84,7 @@ Q_SIGNALS:
     void ChatTextReceived(const QString& sText);
     void Connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
     void Disconnected(const QString& sCall);
+    void ReceivingChanged(bool receiving, const QString& callsign);
     void requestNoted();
 
 private:
@@ -87,6 +92,8 @@ private:
     Peer peerFor(const QString& callsign, const QString& name) const;
     void stationConnects(const Peer& peer, bool logIt = true);
     void stationDrops(qsizetype index, bool logIt = true);
+    void startReceiving(const QString& callsign);
+    void endReceiving();
     void countReply(const QString& text);
     void finishBurst();
     void log(const QString& line) const { log_(line); }
@@ -99,6 +106,7 @@ private:
     QHash<QString, quint64> pending_; // callsign -> ticket of the Connect on its way
     quint64 nextTicket_ = 1;
     bool transmitting_ = false;
+    QString talker_;
     int requestCount_ = 0;
     int connectDelayMs_ = DefaultConnectDelayMs;
 

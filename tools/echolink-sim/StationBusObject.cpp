@@ -9,6 +9,7 @@ StationBusObject::StationBusObject(Station& station, LineSink log, bool printQue
     connect(&station_, &Station::ChatTextReceived, this, &StationBusObject::ChatTextReceived);
     connect(&station_, &Station::Connected, this, &StationBusObject::Connected);
     connect(&station_, &Station::Disconnected, this, &StationBusObject::Disconnected);
+    connect(&station_, &Station::ReceivingChanged, this, &StationBusObject::ReceivingChanged);
 }
 
 void StationBusObject::request(const QString& line, bool query) {
@@ -76,4 +77,9 @@ void StationBusObject::SendChatText(const QString& text) {
         request(QStringLiteral("SendChatText %1").arg(escapeText(text)), false);
     }
     answer(station_.sendChatText(text));
+}
+
+bool StationBusObject::IsReceiving() {
+    request(QStringLiteral("IsReceiving"), true);
+    return station_.isReceiving();
 }

@@ -43,6 +43,9 @@ class StationBusObject : public QObject, protected QDBusContext {
                                        "  <method name=\"SendChatText\">\n"
                                        "    <arg name=\"text\" type=\"s\" direction=\"in\"/>\n"
                                        "  </method>\n"
+                                       "  <method name=\"IsReceiving\">\n"
+                                       "    <arg type=\"b\" direction=\"out\"/>\n"
+                                       "  </method>\n"
                                        "  <signal name=\"Closing\"/>\n"
                                        "  <signal name=\"ChatTextReceived\">\n"
                                        "    <arg name=\"sText\" type=\"s\"/>\n"
@@ -55,11 +58,15 @@ class StationBusObject : public QObject, protected QDBusContext {
                                        "  <signal name=\"Disconnected\">\n"
                                        "    <arg name=\"sCall\" type=\"s\"/>\n"
                                        "  </signal>\n"
+                                       "  <signal name=\"ReceivingChanged\">\n"
+                                       "    <arg name=\"receiving\" type=\"b\"/>\n"
+                                       "    <arg name=\"callsign\" type=\"s\"/>\n"
+                                       "  </signal>\n"
                                        "</interface>\n"
                                        "")
 public:
     // printQueries false leaves the read-only requests (IsTransmitting, ConnectedCount, IsConnected,
-    // OwnCallsign) out of the log; a client polling every second otherwise floods it.
+    // OwnCallsign, IsReceiving) out of the log; a client polling every second otherwise floods it.
     StationBusObject(Station& station, LineSink log, bool printQueries, QObject* parent = nullptr);
 
 public Q_SLOTS:
@@ -72,12 +79,14 @@ public Q_SLOTS:
     bool IsConnected(const QString& callsign);
     QString OwnCallsign();
     void SendChatText(const QString& text);
+    bool IsReceiving();
 
 Q_SIGNALS:
     void Closing();
     void ChatTextReceived(const QString& sText);
     void Connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
     void Disconnected(const QString& sCall);
+    void ReceivingChanged(bool receiving, const QString& callsign);
 
 private:
     void request(const QString& line, bool query);
