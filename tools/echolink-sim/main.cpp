@@ -60,8 +60,8 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("Demo: seed for a repeatable session (default random)."),
                                         QStringLiteral("N"));
     const QCommandLineOption quietOption(QStringLiteral("quiet-queries"),
-                                         QStringLiteral("Do not log IsTransmitting, ConnectedCount, IsConnected "
-                                                        "and OwnCallsign requests."));
+                                         QStringLiteral("Do not log IsTransmitting, ConnectedCount, IsConnected, "
+                                                        "OwnCallsign and IsReceiving requests."));
     parser.addOptions({callsignOption, scriptOption, demoOption, stayOption, paceOption, seedOption, quietOption});
     parser.process(app);
 
