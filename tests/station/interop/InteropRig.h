@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The interop test's helpers: a child program whose output is kept line by line (and in a log file) and
+// waited on with deadlines, and a recorder of the station's signals on the bus.
+
+#include "ProcessTools.h"
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTest>
+
+namespace interop {
+
+// A program of the rig: stdout and stderr together, one line each, also appended to logPath.
+class Child {
+public:
+    Child(QString name, QString logPath) : name_(std::move(name)), log_(std::move(logPath)) {
+        e2e::dieWithParent(process_);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { collect(); });
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { e2e::stopProcess(process_); }
+
+    bool start(const QString& program, const QStringList& arguments, QString* error) {
+        if (!log_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            *error = QStringLiteral("cannot write %1").arg(log_.fileName());
+            return false;
+        }
+        process_.start(program, arguments);
+        if (!process_.waitForStarted(5000)) {
+            *error = QStringLiteral("cannot start %1 (%2): %3").arg(name_, program, process_.errorString());
+            return false;
+        }
+        return true;
+    }
+    QProcess& process() { return process_; }
+    const QString& name() const { return name_; }
+    void send(const QString& line) {
+        process_.write(line.toUtf8() + '\n');
+        process_.waitForBytesWritten(1000);
+    }
+    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+
+    qsizetype size() const { return lines_.size(); }
+    // The first line at or after `from` matching the pattern, or -1.
+    qsizetype find(const QString& pattern, qsizetype from = 0) const {
+        const QRegularExpression re(pattern);
+        for (qsizetype i = from; i < lines_.size(); ++i) {
+            if (re.match(lines_.at(i)).hasMatch()) {
+                return i;
+            }
+        }
+        return -1;
+    }
+    qsizetype count(const QString& pattern, qsizetype from = 0) const {
+        qsizetype n = 0;
+        for (qsizetype i = find(pattern, from); i >= 0; i = find(pattern, i + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    // Runs the event loop until a matching line appears (index) or the deadline passes (-1).
+    qsizetype waitFor(const QString& pattern, int timeoutMs, qsizetype from = 0) {
+        qsizetype found = -1;
+        (void)QTest::qWaitFor([&] { return (found = find(pattern, from)) >= 0; }, timeoutMs);
+        return found;
+    }
+    QString line(qsizetype index) const { return lines_.value(index); }
+    QString tail(int n = 12) const {
+        return QStringLiteral("--- %1 (last %2 of %3 lines):\n%4\n")
+            .arg(name_)
+            .arg(qMin<qsizetype>(n, lines_.size()))
+            .arg(lines_.size())
+            .arg(lines_.mid(qMax<qsizetype>(0, lines_.size() - n)).join(QLatin1Char('\n')));
+    }
+
+private:
+    void collect() {
+        const QByteArray data = process_.readAllStandardOutput();
+        log_.write(data);
+        log_.flush();
+        partial_ += data;
+        qsizetype newline;
+        while ((newline = partial_.indexOf('\n')) >= 0) {
+            lines_ << QString::fromUtf8(partial_.left(newline)).remove(QLatin1Char('\r'));
+            partial_.remove(0, newline + 1);
+        }
+    }
+
+    QString name_;
+    QFile log_;
+    QProcess process_;
+    QByteArray partial_;
+    QStringList lines_;
+};
+
+// What the station said on the bus, in order: "Connected Q1BBB|Bob|127.0.0.3", "Disconnected Q1BBB", ...
+class BusRecorder : public QObject {
+    Q_OBJECT
+public:
+    bool listen(QDBusConnection& bus, const QString& path, const QString& interface) {
+        const QString any; // the station's unique name is not known in advance
+        return bus.connect(any, path, interface, QStringLiteral("Closing"), this, SLOT(onClosing())) &&
+               bus.connect(any, path, interface, QStringLiteral("ChatTextReceived"), this, SLOT(onChat(QString))) &&
+               bus.connect(any, path, interface, QStringLiteral("Connected"), this,
+                           SLOT(onConnected(QString, QString, QString))) &&
+               bus.connect(any, path, interface, QStringLiteral("Disconnected"), this, SLOT(onDisconnected(QString)));
+    }
+    const QStringList& events() const { return events_; }
+    qsizetype count(const QString& event) const { return events_.count(event); }
+    // Index of the first event at or after `from` starting with prefix, waiting up to timeoutMs; -1 if none.
+    qsizetype waitFor(const QString& prefix, int timeoutMs, qsizetype from = 0) {
+        qsizetype found = -1;
+        auto scan = [&] {
+            for (qsizetype i = from; i < events_.size(); ++i) {
+                if (events_.at(i).startsWith(prefix)) {
+                    found = i;
+                    return true;
+                }
+            }
+            return false;
+        };
+        (void)QTest::qWaitFor(scan, timeoutMs);
+        return found;
+    }
+    QString dump() const { return QStringLiteral("--- bus signals:\n%1\n").arg(events_.join(QLatin1Char('\n'))); }
+
+private Q_SLOTS:
+    void onClosing() { events_ << QStringLiteral("Closing"); }
+    void onChat(const QString& text) { events_ << QStringLiteral("ChatTextReceived ") + text; }
+    void onConnected(const QString& call, const QString& name, const QString& address) {
+        events_ << QStringLiteral("Connected %1|%2|%3").arg(call, name, address);
+    }
+    void onDisconnected(const QString& call) { events_ << QStringLiteral("Disconnected ") + call; }
+
+private:
+    QStringList events_;
+};
+
+} // namespace interop

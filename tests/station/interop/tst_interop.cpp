@@ -1,0 +1,495 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// parlevox-station among existing EchoLink programs, all on loopback in this test's private network namespace:
+//   fake directory 127.0.0.10:5200 (fakedir.py)          svxlink node Q1AAA-L 127.0.0.2
+//   elpeers (libecholib) Q1BBB .3, Q1CCC .4, Q1DDD .5 (a member of the node), Q1EEE .6 (never logged in),
+//   Q1FFF .7 (frozen to time out), Q1GGG .9           our station Q1OUR 127.0.0.8, driven over a private bus
+// udpwatch.py shows every datagram, for what no peer can see: that nothing at all was sent to someone.
+// The cases run in order and build on each other; the frozen peer's minute passes while the others run.
+#include "DataRow.h"
+#include "InteropRig.h"
+#include "StationHarness.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <map>
+#include <memory>
+
+using interop::Child;
+
+// QtTest cuts failure messages at 1 KiB: the details (log tails) go to the output in full, the message names
+// the check.
+#define EXPECT(condition, details)                                                                                     \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            qInfo().noquote() << (details);                                                                            \
+            QFAIL("expected: " #condition);                                                                            \
+        }                                                                                                              \
+    } while (false)
+
+namespace {
+const QString Service = QStringLiteral("org.parlevox.EchoLink");
+const QString ObjectPath = QStringLiteral("/org/parlevox/EchoLink");
+const QString Interface = QStringLiteral("org.parlevox.EchoLink");
+const QString OurIp = QStringLiteral("127.0.0.8");
+const QString NodeIp = QStringLiteral("127.0.0.2");
+const QString Info = QStringLiteral("Parlevox interop station");
+
+struct PeerSpec {
+    const char *key, *call, *ip, *name;
+    bool logsIn;
+};
+constexpr PeerSpec Peers[] = {{"b", "Q1BBB", "127.0.0.3", "Bob", true},   {"c", "Q1CCC", "127.0.0.4", "Cleo", true},
+                              {"d", "Q1DDD", "127.0.0.5", "Dora", true},  {"e", "Q1EEE", "127.0.0.6", "Emil", false},
+                              {"f", "Q1FFF", "127.0.0.7", "Fritz", true}, {"g", "Q1GGG", "127.0.0.9", "Gus", true}};
+
+QString re(const QString& text) {
+    return QRegularExpression::escape(text);
+}
+} // namespace
+
+class InteropTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    e2e::PrivateBus bus_;
+    QDBusConnection connection_{QString()};
+    interop::BusRecorder signals_;
+    std::unique_ptr<Child> watch_, directory_, node_, station_;
+    std::map<QString, std::unique_ptr<Child>> peers_;
+    QElapsedTimer frozenSince_;
+    int chats_ = 0;
+    bool failed_ = false;
+
+    Child& peer(const QString& key) { return *peers_.at(key); }
+    static const PeerSpec& spec(const QString& key) {
+        for (const PeerSpec& p : Peers) {
+            if (key == QLatin1String(p.key)) {
+                return p;
+            }
+        }
+        Q_UNREACHABLE();
+    }
+
+    std::unique_ptr<Child> child(const QString& name) {
+        return std::make_unique<Child>(name, dir_.filePath(name + QStringLiteral(".log")));
+    }
+
+    // Everything a failure message needs: the station, the directory, the node, the peers and the bus.
+    QString evidence(const QStringList& peerKeys = {}) const {
+        QString text = QStringLiteral("\n");
+        for (const auto* c : {station_.get(), directory_.get(), node_.get()}) {
+            if (c) {
+                text += c->tail();
+            }
+        }
+        for (const QString& key : peerKeys) {
+            text += peers_.at(key)->tail();
+        }
+        return text + signals_.dump().replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    }
+
+    QDBusMessage call(const QString& method, const QVariantList& args = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(Service, ObjectPath, Interface, method);
+        message.setArguments(args);
+        return connection_.call(message, QDBus::Block, 8000);
+    }
+    static QString describe(const QDBusMessage& reply) {
+        return reply.type() == QDBusMessage::ErrorMessage
+                   ? reply.errorName() + QStringLiteral(": ") + reply.errorMessage()
+                   : QStringLiteral("reply %1").arg(reply.arguments().size());
+    }
+    int connectedCount() { return call(QStringLiteral("ConnectedCount")).arguments().value(0, -1).toInt(); }
+    bool isConnected(const QString& callsign) {
+        return call(QStringLiteral("IsConnected"), {callsign}).arguments().value(0).toBool();
+    }
+
+    bool writeConfigs(QString* error) {
+        const QString tmp = dir_.path();
+        const QByteArray svxlink = "[GLOBAL]\nLOGICS=SimplexLogic\nCFG_DIR=svxlink.d\nTIMESTAMP_FORMAT=\"%H:%M:%S\"\n"
+                                   "CARD_SAMPLE_RATE=16000\nCARD_CHANNELS=1\n\n"
+                                   "[SimplexLogic]\nTYPE=Simplex\nRX=Rx1\nTX=Tx1\nMODULES=ModuleEchoLink\n"
+                                   "CALLSIGN=Q1AAA\nSHORT_IDENT_INTERVAL=0\nLONG_IDENT_INTERVAL=0\n"
+                                   "EVENT_HANDLER=/usr/share/svxlink/events.tcl\nDEFAULT_LANG=en_US\n"
+                                   "RGR_SOUND_DELAY=0\nMACROS=Macros\nFX_GAIN_NORMAL=0\nFX_GAIN_LOW=-12\n\n[Macros]\n\n"
+                                   "[Rx1]\nTYPE=Local\nAUDIO_DEV=udp:127.0.0.2:5710\nAUDIO_CHANNEL=0\nSQL_DET=PTY\n"
+                                   "PTY_PATH=" +
+                                   tmp.toUtf8() +
+                                   "/rx_sql\nSQL_START_DELAY=0\nSQL_DELAY=0\nSQL_HANGTIME=0\nDTMF_DEC_TYPE=NONE\n\n"
+                                   "[Tx1]\nTYPE=Local\nAUDIO_DEV=udp:127.0.0.20:5700\nAUDIO_CHANNEL=0\nPTT_TYPE=NONE\n"
+                                   "TIMEOUT=300\nTX_DELAY=0\n";
+        // No ALLOW_IP: the node checks every caller, us included, against the directory.
+        const QByteArray module = "[ModuleEchoLink]\nNAME=EchoLink\nID=2\nTIMEOUT=60\nSERVERS=127.0.0.10\n"
+                                  "CALLSIGN=Q1AAA-L\nPASSWORD=nodepass\nSYSOPNAME=Alice\nLOCATION=[Svx] interop node\n"
+                                  "BIND_ADDR=127.0.0.2\nMAX_QSOS=10\nMAX_CONNECTIONS=11\nLINK_IDLE_TIMEOUT=300\n"
+                                  "COMMAND_PTY=" +
+                                  tmp.toUtf8() + "/echolink_ctrl\nDESCRIPTION=\"Q1AAA-L svxlink interop node\\n\"\n";
+        const QByteArray station = "[STATION]\nCALLSIGN=Q1OUR\nPASSWORD=ourpass\nNAME=Olivia\n"
+                                   "LOCATION=Parlevox interop\nINFO=" +
+                                   Info.toUtf8() +
+                                   "\nDIRECTORY=127.0.0.10\nBIND=127.0.0.8\nMAXCONNECTIONS=8\nACCEPT=directory\n";
+        const QString stationFile = dir_.filePath(QStringLiteral("station.ini"));
+        if (!QDir(tmp).mkpath(QStringLiteral("svxlink.d")) ||
+            !e2e::writeFile(dir_.filePath(QStringLiteral("svxlink.conf")), svxlink) ||
+            !e2e::writeFile(dir_.filePath(QStringLiteral("svxlink.d/ModuleEchoLink.conf")), module) ||
+            !e2e::writeFile(stationFile, station) ||
+            !QFile::setPermissions(stationFile, QFile::ReadOwner | QFile::WriteOwner)) {
+            *error = QStringLiteral("cannot write the configuration files in ") + tmp;
+            return false;
+        }
+        return true;
+    }
+
+    // This process's network namespace's devices (/proc/net/dev is per namespace, /sys/class/net is not).
+    static QStringList networkDevices() {
+        QStringList devices;
+        for (const QString& line : e2e::fileLines(QStringLiteral("/proc/net/dev"))) {
+            if (line.contains(QLatin1Char(':'))) {
+                devices << line.section(QLatin1Char(':'), 0, 0).trimmed();
+            }
+        }
+        return devices;
+    }
+
+    // What the rig needs that may be missing: say what, and how CI gets it.
+    static QStringList missingTools() {
+        QStringList missing;
+        if (QStringLiteral(ELPEER_PATH).isEmpty()) {
+            missing << QStringLiteral("elpeer (not built: libecholib and Async headers or sigc++ not found at "
+                                      "configure time: " INTEROP_MISSING ")");
+        }
+        for (const char* tool : {"svxlink", "python3"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
+                missing << QLatin1String(tool);
+            }
+        }
+        if (!QFile::exists(QStringLiteral("/usr/share/svxlink/events.tcl"))) {
+            missing << QStringLiteral("/usr/share/svxlink/events.tcl");
+        }
+        return missing;
+    }
+
+    bool startPeer(const PeerSpec& p, QString* error) {
+        auto c = child(QStringLiteral("elpeer-") + QLatin1String(p.key));
+        if (!c->start(QStringLiteral(ELPEER_PATH),
+                      {QStringLiteral("--call"), QLatin1String(p.call), QStringLiteral("--name"), QLatin1String(p.name),
+                       QStringLiteral("--bind"), QLatin1String(p.ip), QStringLiteral("--dir"),
+                       QStringLiteral("127.0.0.10"), QStringLiteral("--pass"), QStringLiteral("pw"),
+                       QStringLiteral("--desc"), QStringLiteral("elpeer ") + QLatin1String(p.key),
+                       QStringLiteral("--info"), QStringLiteral("elpeer station ") + QLatin1String(p.call)},
+                      error)) {
+            return false;
+        }
+        if (c->waitFor(QStringLiteral("READY"), 5000) < 0) {
+            *error = QStringLiteral("elpeer did not start") + c->tail();
+            return false;
+        }
+        peers_[QLatin1String(p.key)] = std::move(c);
+        return true;
+    }
+
+    bool startRig(QString* error) {
+        auto fail = [&](const QString& why) {
+            *error += why;
+            return false;
+        };
+        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+        watch_ = child(QStringLiteral("udpwatch"));
+        if (!watch_->start(python, {QStringLiteral(INTEROP_DIR "/udpwatch.py")}, error) ||
+            watch_->waitFor(QStringLiteral("^WATCHING"), 5000) < 0) {
+            return fail(watch_->tail());
+        }
+        directory_ = child(QStringLiteral("fakedir"));
+        if (!directory_->start(
+                python,
+                {QStringLiteral(INTEROP_DIR "/fakedir.py"), QStringLiteral("--bind"), QStringLiteral("127.0.0.10")},
+                error) ||
+            directory_->waitFor(QStringLiteral("LISTENING on 127.0.0.10:5200"), 5000) < 0) {
+            return fail(directory_->tail());
+        }
+        // The peers and the node log in before our station reads its first list, so it knows them all.
+        for (const PeerSpec& p : Peers) {
+            if (!startPeer(p, error)) {
+                return false;
+            }
+            if (p.logsIn) {
+                peers_[QLatin1String(p.key)]->send(QStringLiteral("login"));
+            }
+        }
+        for (const PeerSpec& p : Peers) {
+            if (p.logsIn && peer(QLatin1String(p.key)).waitFor(QStringLiteral("DIR status=ON"), 5000) < 0) {
+                return fail(QStringLiteral("an elpeer could not log in") + evidence({QLatin1String(p.key)}));
+            }
+        }
+        node_ = child(QStringLiteral("svxlink"));
+        node_->process().setWorkingDirectory(dir_.path());
+        if (!node_->start(QStringLiteral("svxlink"),
+                          {QStringLiteral("--config=") + dir_.filePath(QStringLiteral("svxlink.conf"))}, error) ||
+            node_->waitFor(QStringLiteral("directory status changed to ON"), 15000) < 0 ||
+            directory_->waitFor(QStringLiteral("LIST from 127\\.0\\.0\\.2 "), 5000) < 0) {
+            return fail(QStringLiteral("svxlink did not come up") + evidence());
+        }
+        // Q1DDD is a member of the node, to see what the node relays between it and us.
+        peer(QStringLiteral("d")).send(QStringLiteral("connect ") + NodeIp);
+        if (peer(QStringLiteral("d")).waitFor(QStringLiteral("STATE CONNECTED peer=127\\.0\\.0\\.2"), 10000) < 0) {
+            return fail(QStringLiteral("Q1DDD could not join the node") + evidence({QStringLiteral("d")}));
+        }
+        return true;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(networkDevices() == QStringList{QStringLiteral("lo")},
+                 "not in a private network namespace: run through tests/station/netns.sh");
+        const QStringList missing = missingTools();
+        EXPECT(missing.isEmpty(), QStringLiteral("the interop rig is incomplete, missing: %1. Install "
+                                                 "it with scripts/install-deps.sh --test")
+                                      .arg(missing.join(QStringLiteral(", "))));
+        QVERIFY(dir_.isValid());
+        QString error;
+        EXPECT(writeConfigs(&error), error);
+        EXPECT(startRig(&error), error);
+
+        EXPECT(bus_.start(&error), error);
+        connection_ = bus_.connect();
+        QVERIFY(signals_.listen(connection_, ObjectPath, Interface));
+        station_ = child(QStringLiteral("parlevox-station"));
+        QProcessEnvironment env = bus_.environment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path()); // never the user's own settings
+        station_->process().setProcessEnvironment(env);
+        EXPECT(station_->start(QStringLiteral(STATION_PATH),
+                               {QStringLiteral("--config"), dir_.filePath(QStringLiteral("station.ini"))}, &error),
+               error);
+        EXPECT(QTest::qWaitFor([&] { return connection_.interface()->isServiceRegistered(Service).value(); }, 10000),
+               QStringLiteral("the station never took its bus name") + evidence());
+    }
+
+    void cleanup() { failed_ = failed_ || QTest::currentTestFailed(); }
+
+    void cleanupTestCase() {
+        station_.reset();
+        peers_.clear();
+        node_.reset();
+        directory_.reset();
+        watch_.reset();
+        bus_.stop();
+        if (failed_) {
+            dir_.setAutoRemove(false);
+            qInfo("logs of every program kept in %s", qPrintable(dir_.path()));
+        }
+    }
+
+    void directoryLogin_isOnlineWithDescriptionAndListIsRead() {
+        EXPECT(directory_->waitFor(QStringLiteral("LOGIN from 127\\.0\\.0\\.8 call=Q1OUR password=ourpass "
+                                                  "status=ONLINE\\S* desc='Parlevox interop.*' -> ON reply=OK"),
+                                   5000) >= 0,
+               evidence());
+        EXPECT(directory_->waitFor(QStringLiteral("LIST from 127\\.0\\.0\\.8 .*calls=(?=.*Q1AAA-L)(?=.*Q1BBB)"),
+                                   5000) >= 0,
+               evidence());
+        QCOMPARE(call(QStringLiteral("OwnCallsign")).arguments().value(0).toString(), QStringLiteral("Q1OUR"));
+    }
+
+    void chatWithNobodyConnected_isAnError() {
+        const QDBusMessage reply = call(QStringLiteral("SendChatText"), {QStringLiteral("anyone?")});
+        EXPECT(reply.type() == QDBusMessage::ErrorMessage, describe(reply));
+        QCOMPARE(connectedCount(), 0);
+    }
+
+    void callToNode_inLowerCase_connectsAsUpperCase() {
+        const qsizetype from = signals_.events().size();
+        const QDBusMessage reply = call(QStringLiteral("Connect"), {QStringLiteral("q1aaa-l"), -1});
+        EXPECT(reply.type() == QDBusMessage::ReplyMessage, describe(reply) + evidence());
+        // The node read its list before we logged in: it ignores our first SDES and accepts a retry.
+        const qsizetype at = signals_.waitFor(QStringLiteral("Connected Q1AAA-L|"), 25000, from);
+        EXPECT(at >= 0, evidence());
+        QCOMPARE(signals_.events().at(at), QStringLiteral("Connected Q1AAA-L|Alice|") + NodeIp);
+        EXPECT(node_->waitFor(QStringLiteral("Q1OUR: EchoLink QSO state changed to CONNECTED"), 5000) >= 0, evidence());
+        QCOMPARE(connectedCount(), 1);
+        QVERIFY(isConnected(QStringLiteral("Q1AAA-L")));
+    }
+
+    void incomingCall_fromListedPeer_isAccepted_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("freezeAfter");
+        row("Q1BBB", "b", false);
+        row("Q1CCC", "c", false);
+        row("Q1GGG", "g", false);
+        row("Q1FFF, then frozen", "f", true); // its time-out is checked near the end
+    }
+    void incomingCall_fromListedPeer_isAccepted() {
+        QFETCH(QString, key);
+        QFETCH(bool, freezeAfter);
+        const PeerSpec& p = spec(key);
+        const QString callsign = QLatin1String(p.call);
+        const int before = connectedCount();
+        const qsizetype from = signals_.events().size();
+        peer(key).send(QStringLiteral("connect ") + OurIp);
+        const qsizetype at = signals_.waitFor(QStringLiteral("Connected %1|").arg(callsign), 10000, from);
+        EXPECT(at >= 0, evidence({key}));
+        QCOMPARE(signals_.events().at(at), QStringLiteral("Connected %1|%2|%3").arg(callsign, p.name, p.ip));
+        EXPECT(peer(key).waitFor(QStringLiteral("STATE CONNECTED peer=127\\.0\\.0\\.8 remote_call=Q1OUR "), 5000) >= 0,
+               evidence({key}));
+        EXPECT(peer(key).waitFor(QStringLiteral("INFO from=127\\.0\\.0\\.8 text=.*") + re(Info), 5000) >= 0,
+               evidence({key}));
+        QCOMPARE(connectedCount(), before + 1);
+        QVERIFY(isConnected(callsign));
+        if (freezeAfter) {
+            peer(key).signal(SIGSTOP);
+            frozenSince_.start();
+        }
+    }
+
+    void chatFromPeer_arrivesWithoutLineEnd_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("prefix");
+        row("elpeer directly", "b", "Q1BBB>");
+        row("elpeer through the node", "d", "Q1AAA-L>Q1DDD>"); // the node wraps it, its LFs and CR LF at the end
+    }
+    void chatFromPeer_arrivesWithoutLineEnd() {
+        QFETCH(QString, key);
+        QFETCH(QString, prefix);
+        const QString text = QStringLiteral("chat %1 to us").arg(++chats_);
+        const qsizetype from = signals_.events().size();
+        peer(key).send(QStringLiteral("chat ") + text);
+        EXPECT(signals_.waitFor(QStringLiteral("ChatTextReceived ") + prefix + text, 5000, from) >= 0, evidence({key}));
+        QTest::qWait(300);
+        QCOMPARE(signals_.events().mid(from).filter(text),
+                 QStringList{QStringLiteral("ChatTextReceived ") + prefix + text});
+    }
+
+    void chatFromBus_reachesPeer_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        row("elpeer directly", "b", "CHAT from=127.0.0.8 text=Q1OUR>");
+        row("elpeer through the node", "d", "CHAT from=127.0.0.2 text=Q1AAA-L>Q1OUR>");
+    }
+    void chatFromBus_reachesPeer() {
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const QString text = QStringLiteral("chat %1 from us").arg(++chats_);
+        const QDBusMessage reply = call(QStringLiteral("SendChatText"), {text});
+        EXPECT(reply.type() == QDBusMessage::ReplyMessage, describe(reply));
+        // Only the line end may follow the text.
+        EXPECT(peer(key).waitFor(re(expected + text) + QStringLiteral("(\\\\[rn])*$"), 5000) >= 0, evidence({key}));
+    }
+
+    void conference_relaysChatToOthersAndListsMembers() {
+        const QString text = QStringLiteral("chat %1 to the conference").arg(++chats_);
+        const qsizetype sentAt = peer(QStringLiteral("b")).size();
+        peer(QStringLiteral("b")).send(QStringLiteral("chat ") + text);
+        for (const QString& key : {QStringLiteral("c"), QStringLiteral("g")}) {
+            EXPECT(peer(key).waitFor(QStringLiteral("CHAT from=127\\.0\\.0\\.8 text=.*Q1BBB>") + re(text), 5000) >= 0,
+                   evidence({key}));
+        }
+        QTest::qWait(500);
+        EXPECT(peer(QStringLiteral("b")).find(QStringLiteral("CHAT from=.*") + re(text), sentAt) < 0,
+               QStringLiteral("the sender got its own chat back") + evidence({QStringLiteral("b")}));
+        // Each member's latest conference info names the other members.
+        const QStringList members{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("g")};
+        for (const QString& key : members) {
+            QString info;
+            for (qsizetype i = peer(key).find(QStringLiteral("INFO from=127\\.0\\.0\\.8 ")); i >= 0;
+                 i = peer(key).find(QStringLiteral("INFO from=127\\.0\\.0\\.8 "), i + 1)) {
+                info = peer(key).line(i);
+            }
+            for (const QString& other : members) {
+                EXPECT(other == key || info.contains(QLatin1String(spec(other).call)),
+                       QStringLiteral("%1's last info lacks %2: %3").arg(key, other, info));
+            }
+        }
+    }
+
+    void unknownCaller_getsNoAnswerAndListIsRefreshed() {
+        const QString toCaller = QStringLiteral("127\\.0\\.0\\.8:\\d+ > 127\\.0\\.0\\.6:");
+        const qsizetype lists = directory_->count(QStringLiteral("LIST from 127\\.0\\.0\\.8 "));
+        const qsizetype from = directory_->size();
+        const qsizetype bus = signals_.events().size();
+        peer(QStringLiteral("e")).send(QStringLiteral("connect ") + OurIp);
+        EXPECT(watch_->waitFor(QStringLiteral("127\\.0\\.0\\.6:\\d+ > 127\\.0\\.0\\.8:5199 .*kind=SDES"), 5000) >= 0,
+               watch_->tail());
+        EXPECT(directory_->waitFor(QStringLiteral("LIST from 127\\.0\\.0\\.8 "), 5000, from) >= 0,
+               QStringLiteral("no list refresh after an unknown caller (%1 lists before)").arg(lists) + evidence());
+        QTest::qWait(3000); // the refreshed list still lacks the caller: silence stays
+        peer(QStringLiteral("e")).send(QStringLiteral("disc")); // its BYE must not be answered either
+        QTest::qWait(1000);
+        EXPECT(watch_->find(toCaller) < 0,
+               QStringLiteral("the station answered an unknown caller:\n") + watch_->line(watch_->find(toCaller)));
+        EXPECT(peer(QStringLiteral("e")).find(QStringLiteral("STATE CONNECTED|INFO|CHAT|RXAUDIO|BYE_RECEIVED")) < 0,
+               evidence({QStringLiteral("e")}));
+        EXPECT(signals_.waitFor(QStringLiteral("Connected Q1EEE"), 0, bus) < 0, evidence());
+    }
+
+    void bye_endsConnectionWithOneDisconnected_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("fromBus");
+        row("Disconnect on the bus", "b", true);
+        row("disc from the peer", "g", false);
+    }
+    void bye_endsConnectionWithOneDisconnected() {
+        QFETCH(QString, key);
+        QFETCH(bool, fromBus);
+        const QString callsign = QLatin1String(spec(key).call);
+        const QString ip = re(QLatin1String(spec(key).ip));
+        const qsizetype bus = signals_.events().size();
+        const qsizetype watched = watch_->size();
+        if (fromBus) {
+            const QDBusMessage reply = call(QStringLiteral("Disconnect"), {callsign});
+            EXPECT(reply.type() == QDBusMessage::ReplyMessage, describe(reply));
+            EXPECT(peer(key).waitFor(QStringLiteral("STATE BYE_RECEIVED peer=127\\.0\\.0\\.8"), 5000) >= 0,
+                   evidence({key}));
+        } else {
+            peer(key).send(QStringLiteral("disc"));
+            EXPECT(watch_->waitFor(ip + QStringLiteral(":\\d+ > 127\\.0\\.0\\.8:5199 .*kind=BYE"), 5000, watched) >= 0,
+                   watch_->tail());
+        }
+        EXPECT(peer(key).waitFor(QStringLiteral("STATE DISCONNECTED peer=127\\.0\\.0\\.8"), 5000) >= 0,
+               evidence({key}));
+        EXPECT(signals_.waitFor(QStringLiteral("Disconnected ") + callsign, 5000, bus) >= 0, evidence({key}));
+        QTest::qWait(1500);
+        QCOMPARE(signals_.events().mid(bus).count(QStringLiteral("Disconnected ") + callsign), 1);
+        QVERIFY(!isConnected(callsign));
+        if (!fromBus) { // a BYE is never answered with one
+            const QString answer = QStringLiteral("127\\.0\\.0\\.8:\\d+ > ") + ip + QStringLiteral(":\\d+ .*kind=BYE");
+            EXPECT(watch_->find(answer, watched) < 0, watch_->tail());
+        }
+    }
+
+    void silentPeer_isDroppedOnceAfterAboutAMinute() {
+        QVERIFY2(frozenSince_.isValid(), "the peer to freeze never got connected");
+        const qsizetype at = signals_.waitFor(QStringLiteral("Disconnected Q1FFF"),
+                                              static_cast<int>(qMax<qint64>(0, 80000 - frozenSince_.elapsed())));
+        const qint64 after = frozenSince_.elapsed();
+        EXPECT(at >= 0, QStringLiteral("still connected %1 s after it fell silent").arg(after / 1000) +
+                            evidence({QStringLiteral("f")}));
+        EXPECT(after >= 45000, QStringLiteral("dropped after only %1 ms of silence").arg(after));
+        QTest::qWait(1000);
+        QCOMPARE(signals_.events().count(QStringLiteral("Disconnected Q1FFF")), 1);
+        QVERIFY(!isConnected(QStringLiteral("Q1FFF")));
+    }
+
+    void sigterm_sendsClosingByeAndOffThenExitsZero() {
+        EXPECT(isConnected(QStringLiteral("Q1AAA-L")) && isConnected(QStringLiteral("Q1CCC")), evidence());
+        const qsizetype logins = directory_->size();
+        const qsizetype nodeLines = node_->size();
+        station_->signal(SIGTERM);
+        EXPECT(signals_.waitFor(QStringLiteral("Closing"), 5000) >= 0, evidence());
+        // Not waitForFinished(): it says false when the exit was already seen while waiting for Closing.
+        EXPECT(QTest::qWaitFor([&] { return station_->process().state() == QProcess::NotRunning; }, 10000), evidence());
+        QCOMPARE(station_->process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(station_->process().exitCode(), 0);
+        EXPECT(peer(QStringLiteral("c")).waitFor(QStringLiteral("STATE BYE_RECEIVED peer=127\\.0\\.0\\.8"), 5000) >= 0,
+               evidence({QStringLiteral("c")}));
+        EXPECT(node_->waitFor(QStringLiteral("Q1OUR: EchoLink QSO state changed to (BYE_RECEIVED|DISCONNECTED)"), 5000,
+                              nodeLines) >= 0,
+               evidence());
+        EXPECT(directory_->waitFor(QStringLiteral("LOGIN from 127\\.0\\.0\\.8 call=Q1OUR .*-> OFF reply=OK"), 5000,
+                                   logins) >= 0,
+               evidence());
+    }
+};
+
+QTEST_GUILESS_MAIN(InteropTest)
+#include "tst_interop.moc"
