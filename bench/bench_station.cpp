@@ -126,6 +126,27 @@ void reportPair(bench::Figure ours, const bench::Figure& theirs) {
     bench::report(ours);
 }
 
+// Datagrams the kernel dropped because a socket's queue was full, summed over the UDP sockets bound to address
+// (dotted IPv4) in this network namespace; they never reached the program.
+qint64 udpDrops(const QString& address) {
+    const QStringList parts = address.split(QLatin1Char('.'));
+    QString hex; // /proc/net/udp writes the address as one host-order word, so 127.0.0.8 is 0800007F
+    for (qsizetype i = parts.size() - 1; i >= 0; --i) {
+        hex += QStringLiteral("%1").arg(parts.at(i).toUInt(), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    QFile file(QStringLiteral("/proc/self/net/udp"));
+    qint64 drops = 0;
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 12 && fields.at(1).startsWith(hex.toLatin1() + ':')) {
+                drops += fields.last().toLongLong();
+            }
+        }
+    }
+    return drops;
+}
+
 // A child of this process by its command name, or 0.
 pid_t childNamed(const QByteArray& name) {
     for (const pid_t pid : bench::descendants(::getpid())) {
@@ -331,6 +352,8 @@ int main(int argc, char* argv[]) {
     bench::Figure flatLost = figure(QStringLiteral("Station chat: flat-out burst, lost"), QStringLiteral("texts"));
     int tag = 0;
     int disorder = 0;
+    const qint64 dropsBefore = udpDrops(stationrig::StationAddress);
+    int lostInAll = 0;
     for (int r = 1; r <= runs; ++r) {
         int best = 0;
         QStringList steps;
@@ -338,6 +361,7 @@ int main(int argc, char* argv[]) {
             const Burst b = sendBurst(sender, counter, ++tag, texts, offered);
             disorder += b.outOfOrder;
             steps << QStringLiteral("%1/s: %2 lost").arg(offered).arg(texts - b.received);
+            lostInAll += texts - b.received;
             if (b.received < texts) {
                 break;
             }
@@ -348,6 +372,7 @@ int main(int argc, char* argv[]) {
         disorder += flat.outOfOrder;
         flatRate.samples << flat.received / (std::max<qint64>(1, flat.lastMs) / 1000.0);
         flatLost.samples << texts - flat.received;
+        lostInAll += texts - flat.received;
         bench::note(QStringLiteral("chat run %1: paced %2; flat out %3 of %4 in %5 ms")
                         .arg(r)
                         .arg(steps.join(QStringLiteral(", ")))
@@ -365,6 +390,10 @@ int main(int argc, char* argv[]) {
     reportPair(idleCpu[0], idleCpu[1]);
     reportPair(busyRss[0], busyRss[1]);
     reportPair(busyCpu[0], busyCpu[1]);
+    bench::note(QStringLiteral("texts lost in all chat bursts: %1; of them dropped by the kernel at the station's full "
+                               "UDP receive queue: %2")
+                    .arg(lostInAll)
+                    .arg(udpDrops(stationrig::StationAddress) - dropsBefore));
     bench::note(QStringLiteral("CPU is counted in clock ticks: one tick over a window is %1 % of a core; the paced "
                                "ladder stops at %2 texts/s")
                     .arg(100.0 / double(::sysconf(_SC_CLK_TCK)) / (windowMs / 1000.0), 0, 'f', 2)

@@ -74,7 +74,8 @@ private Q_SLOTS:
 
     void cleanup() {
         if (QTest::currentTestFailed()) {
-            qInfo().noquote() << "spoken:" << spoken() << "\nparlevox stderr:" << app_->errors() << '\n'
+            qInfo().noquote() << "spoken:" << spoken() << "\nparlevox stderr:" << (app_ ? app_->errors() : QString())
+                              << '\n'
                               << rig_->logTails();
         }
     }
@@ -94,6 +95,7 @@ private Q_SLOTS:
 
     void favouriteNodeClicked_stationConnectsItAndParlevoxAnnouncesIt() {
         const QString window = screen_.findWindow(MainTitle);
+        QVERIFY(!window.isEmpty());
         QVERIFY(screen_.click(window, Command4));
         QVERIFY(rig_->node().waitFor(QStringLiteral("(^|: )Q1PLX: EchoLink QSO state changed to CONNECTED$"),
                                      CallTimeoutMs));
