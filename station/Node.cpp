@@ -135,6 +135,8 @@ Node::Node(NodeConfig config, Transport& transport, Directory& directory, AudioS
     connect(&directory_, &Directory::listFailed, this, [this] { resolvePending(false); });
     connect(&source_, &AudioSource::framesReady, this, &Node::sendVoice);
     strangerRefresh_.invalidate();
+    talkEnd_.setSingleShot(true);
+    connect(&talkEnd_, &QTimer::timeout, this, &Node::endTalk);
 }
 
 Node::~Node() {
@@ -374,6 +376,8 @@ void Node::shutdown() {
     if (transmitting_) {
         source_.stop();
     }
+    talkEnd_.stop();
+    talker_.clear();
     const QList<PeerLink*> all = links_.values();
     for (PeerLink* link : all) {
         link->sendBye();
@@ -414,7 +418,7 @@ void Node::linkEnded(PeerLink* link, bool wasConnected, bool unanswered) {
     links_.remove(link->address());
     order_.removeOne(link);
     if (talker_ == link->address()) {
-        talker_.clear();
+        endTalk();
     }
     forgetOld(recentlyGone_, timing_.byeGraceMs);
     recentlyGone_[link->address()].start();
@@ -542,12 +546,16 @@ void Node::receiveVoice(PeerLink* link, const QByteArray& datagram) {
         ++counters_.badVoice;
         return;
     }
-    // One talker at a time: the first one heard keeps the floor until it has been quiet a moment.
-    if (!talker_.isNull() && talker_ != link->address() && talkerHeard_.elapsed() < TalkerHoldMs) {
+    // One talker at a time: the first one heard keeps the floor until its transmission ends.
+    if (!talker_.isNull() && talker_ != link->address()) {
         return;
     }
-    talker_ = link->address();
-    talkerHeard_.start();
+    talkEnd_.start(timing_.talkEndMs);
+    if (talker_.isNull()) {
+        talker_ = link->address();
+        talkerCall_ = link->callsign();
+        emit receivingChanged(true, talkerCall_);
+    }
     const QByteArray frames = voice->frames.first(el::GsmFramesPerPacket * el::GsmFrameBytes).toByteArray();
     sink_.play(frames, voice->header.sequence);
     if (transmitting_) {
@@ -560,6 +568,15 @@ void Node::receiveVoice(PeerLink* link, const QByteArray& datagram) {
             transport_.sendData(other->address(), el::buildVoice(header, frames));
         }
     }
+}
+
+void Node::endTalk() {
+    talkEnd_.stop();
+    if (talker_.isNull()) {
+        return;
+    }
+    talker_.clear();
+    emit receivingChanged(false, std::exchange(talkerCall_, QString()));
 }
 
 void Node::sendVoice(const QByteArray& gsmFrames) {

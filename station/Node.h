@@ -43,7 +43,9 @@ struct NodeTiming {
     int giveUpMs = 50000;       // an unanswered call ends quietly
     int recallBlockMs = 120000; // after an unanswered call, new calls to that station are refused this long
     int listWaitMs = 2000;      // how long Connect waits for a list refresh before it answers
-    int byeGraceMs = 5000;      // SDES from a peer that just left is answered with BYE this long
+    int byeGraceMs = 5000;
+    int talkEndMs = 300; // a received transmission has ended after this long without voice      // SDES from a peer
+                         // that just left is answered with BYE this long
 };
 
 class PeerLink;
@@ -68,6 +70,8 @@ public:
     NodeReply sendChat(const QString& text);
 
     bool isTransmitting() const { return transmitting_; }
+    // Whether a connected peer's transmission is being heard.
+    bool isReceiving() const { return !talker_.isNull(); }
     int connectedCount() const;
     bool isConnected(const QString& callsign) const;
     QString ownCallsign() const { return config_.callsign; }
@@ -87,6 +91,8 @@ Q_SIGNALS:
     void connected(const QString& callsign, const QString& name, const QString& address);
     void disconnected(const QString& callsign);
     void chatReceived(const QString& text);
+    // A peer's transmission started or ended (callsign of that peer).
+    void receivingChanged(bool receiving, const QString& callsign);
     // Messages for the station's log (standard error in the program).
     void notice(const QString& line);
 
@@ -102,6 +108,7 @@ private:
     void expirePending();
     void resolvePending(bool listOk);
     void receiveVoice(PeerLink* link, const QByteArray& datagram);
+    void endTalk();
     void linkUp(PeerLink* link);
     void linkEnded(PeerLink* link, bool wasConnected, bool unanswered);
     void sendConferenceInfo();
@@ -132,5 +139,6 @@ private:
     QTimer* pendingWait_ = nullptr;
     QElapsedTimer strangerRefresh_; // when an unknown caller last made us fetch the list
     QHostAddress talker_;           // the peer being heard, null when none
-    QElapsedTimer talkerHeard_;
+    QString talkerCall_;
+    QTimer talkEnd_;
 };

@@ -8,6 +8,7 @@ StationBus::StationBus(Node& node, QObject* parent) : QObject(parent), node_(nod
     connect(&node_, &Node::connected, this, &StationBus::Connected);
     connect(&node_, &Node::disconnected, this, &StationBus::Disconnected);
     connect(&node_, &Node::chatReceived, this, &StationBus::ChatTextReceived);
+    connect(&node_, &Node::receivingChanged, this, &StationBus::ReceivingChanged);
 }
 
 void StationBus::close() {
@@ -48,6 +49,10 @@ void StationBus::SetTransmit(bool on) {
 
 bool StationBus::IsTransmitting() {
     return node_.isTransmitting();
+}
+
+bool StationBus::IsReceiving() {
+    return node_.isReceiving();
 }
 
 int StationBus::ConnectedCount() {

@@ -27,6 +27,7 @@ public Q_SLOTS:
     void DisconnectAll();
     void SetTransmit(bool on);
     bool IsTransmitting();
+    bool IsReceiving();
     int ConnectedCount();
     bool IsConnected(const QString& callsign);
     QString OwnCallsign();
@@ -37,6 +38,7 @@ Q_SIGNALS:
     void ChatTextReceived(const QString& sText);
     void Connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
     void Disconnected(const QString& sCall);
+    void ReceivingChanged(bool receiving, const QString& callsign);
 
 private:
     void answer(const NodeReply& reply);

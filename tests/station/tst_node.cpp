@@ -25,6 +25,7 @@ NodeTiming fastTiming() {
     t.recallBlockMs = 600;
     t.listWaitMs = 150;
     t.byeGraceMs = 300;
+    t.talkEndMs = 100;
     return t;
 }
 
@@ -326,6 +327,7 @@ private Q_SLOTS:
         accepted(B, "Q1BBB");
         accepted(C, "Q1CCC");
         net_.sent.clear();
+        QSignalSpy receiving(node_.get(), &Node::receivingChanged);
         const QByteArray frames(el::GsmFramesPerPacket * el::GsmFrameBytes, '\xd8');
         el::VoiceHeader header;
         header.sequence = 500;
@@ -341,11 +343,20 @@ private Q_SLOTS:
             QCOMPARE(relayed->header.sequence, quint16(0));
         }
         QVERIFY(net_.sentTo(B, false).isEmpty());
+        QCOMPARE(receiving, (QList<QVariantList>{{true, QStringLiteral("Q1BBB")}}));
+        QVERIFY(node_->isReceiving());
+        QTRY_COMPARE(receiving.size(), 2); // quiet for a moment: the transmission is over
+        QCOMPARE(receiving.at(1), (QVariantList{false, QStringLiteral("Q1BBB")}));
+        net_.receiveData(C, el::buildVoice(header, frames)); // now C has the floor, until it drops
+        net_.receiveControl(C, el::buildBye());
+        QCOMPARE(receiving.size(), 4);
+        QCOMPARE(receiving.at(3), (QVariantList{false, QStringLiteral("Q1CCC")}));
+        QVERIFY(!node_->isReceiving());
         // Our own voice goes to everyone while transmitting.
         QVERIFY(node_->setTransmit(true).ok && source_.running && node_->isTransmitting());
         source_.deliver(frames);
-        QCOMPARE(el::parseVoice(net_.sentTo(A, false).last())->header.sequence, quint16(1));
-        QCOMPARE(net_.sentTo(B, false).size(), 1);
+        QCOMPARE(el::parseVoice(net_.sentTo(A, false).last())->header.sequence, quint16(2));
+        QCOMPARE(el::parseVoice(net_.sentTo(B, false).last())->header.sequence, quint16(1));
         QVERIFY(node_->setTransmit(false).ok && !source_.running);
     }
 
