@@ -21,6 +21,7 @@ public:
     ~GsmCodec();
     GsmCodec(const GsmCodec&) = delete;
     GsmCodec& operator=(const GsmCodec&) = delete;
+    // A moved-from codec may only be assigned to or destroyed.
     GsmCodec(GsmCodec&& other) noexcept;
     GsmCodec& operator=(GsmCodec&& other) noexcept;
 

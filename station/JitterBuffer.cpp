@@ -78,9 +78,11 @@ bool JitterBuffer::push(quint16 sequence, std::span<const qint16> samples) {
         const auto end = queue_.lower_bound(keepFrom);
         counters_.overflows += std::distance(queue_.begin(), end);
         queue_.erase(queue_.begin(), end);
-        const qint64 skipped = keepFrom - next_;
+        // Resume at the oldest packet kept: after a jump in numbering the numbers skipped are no loss.
+        const qint64 resume = queue_.begin()->first;
+        const qint64 skipped = resume - next_;
         playedMask_ = skipped >= 64 ? 0 : playedMask_ << skipped;
-        next_ = keepFrom;
+        next_ = resume;
     }
     if (starving_) {
         ++counters_.underruns;

@@ -47,7 +47,9 @@ Resampler::Resampler(int inRate, int outRate, double gainDb) : inRate_(inRate), 
 
     // Prototype low-pass at the up-sampled rate up_ * inRate.
     const double cutoff = CutoffOfLowNyquist * 0.5 * std::min(inRate, outRate) / (double(up_) * inRate);
-    const double centre = (length - 1) / 2.0;
+    // Centred on a whole sample (an even length gets a zero last tap) so the delay taken out in reset()
+    // is exact and a round trip lines up with its input.
+    const double centre = double((length - 1) / 2);
     std::vector<double> h(length);
     const double norm = besselI0(KaiserBeta);
     double sum = 0.0;
