@@ -522,10 +522,9 @@ void Node::onData(const QHostAddress& from, const QByteArray& datagram) {
     if (text->kind == el::TextPacket::Kind::Info) {
         return;
     }
+    // The line ending goes; a node relaying chat turns CR LF into LF LF and adds its own, so all of it.
     QString message = text->text;
-    if (message.endsWith(QLatin1String("\r\n"))) {
-        message.chop(2);
-    } else if (message.endsWith(QLatin1Char('\n')) || message.endsWith(QLatin1Char('\r'))) {
+    while (message.endsWith(QLatin1Char('\n')) || message.endsWith(QLatin1Char('\r'))) {
         message.chop(1);
     }
     emit chatReceived(message);

@@ -296,12 +296,14 @@ private Q_SLOTS:
         net_.sent.clear();
         net_.receiveData(B, QByteArray("oNDATAQ1BBB>one\rtwo\r\n", 22)); // NUL included
         net_.receiveData(B, QByteArray("oNDATA\rJust info\r", 18));
+        net_.receiveData(B, QByteArray("oNDATAQ1AAA-L>Q1DDD>relayed\n\n\r\n", 32)); // as a node relays it
         net_.receiveData(QStringLiteral("127.0.0.9"), QByteArray("oNDATAQ1XXX>stranger\r\n", 23));
-        QCOMPARE(chat_->size(), 1);
+        QCOMPARE(chat_->size(), 2);
         QCOMPARE(chat_->at(0).at(0).toString(), QStringLiteral("Q1BBB>one\rtwo"));
+        QCOMPARE(chat_->at(1).at(0).toString(), QStringLiteral("Q1AAA-L>Q1DDD>relayed"));
         // The conference hears it with our callsign in front; the sender gets no echo.
-        QCOMPARE(net_.sentTo(C, false),
-                 QList<QByteArray>{el::buildChat(QStringLiteral("Q1OUR"), QStringLiteral("Q1BBB>one\rtwo"))});
+        QCOMPARE(net_.sentTo(C, false).value(0),
+                 el::buildChat(QStringLiteral("Q1OUR"), QStringLiteral("Q1BBB>one\rtwo")));
         QVERIFY(net_.sentTo(B, false).isEmpty());
     }
 
