@@ -20,7 +20,7 @@ done
 PKGS=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6dbus6
-    qt6-speech-dev qt6-speech-speechd-plugin qt6-speech-flite-plugin
+    qt6-speech-dev qt6-speech-speechd-plugin qt6-speech-flite-plugin qt6-multimedia-dev
     qt6-webengine-dev qt6-webengine-dev-tools
     libgl1-mesa-dev libglx-dev libxcb1-dev bsdextrautils libgsm1-dev
     speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio

@@ -15,6 +15,8 @@ namespace {
 constexpr qint64 MaxFileBytes = 64 * 1024;
 constexpr qsizetype MaxLineBytes = 1024;
 constexpr int DirectoryShownChars = 27;
+// Beyond this a gain is a typo: +40 dB already turns a whisper into clipping.
+constexpr double MaxGainDb = 40.0;
 
 const QString Section = QStringLiteral("STATION");
 
@@ -143,8 +145,8 @@ SettingsLoad loadStationSettings(const QString& path, const QString& bindOverrid
     QFile file(path);
     if (!file.exists()) {
         load.error = QStringLiteral("no settings file %1. Create it with a [STATION] section that sets at least "
-                                    "CALLSIGN and PASSWORD (NAME, LOCATION, INFO, DIRECTORY, BIND, MAXCONNECTIONS "
-                                    "and ACCEPT are optional).\n%2")
+                                    "CALLSIGN and PASSWORD (NAME, LOCATION, INFO, DIRECTORY, BIND, MAXCONNECTIONS, "
+                                    "ACCEPT, AUDIOIN, AUDIOOUT, RXGAIN and TXGAIN are optional).\n%2")
                          .arg(path, example);
         return load;
     }
@@ -171,7 +173,9 @@ SettingsLoad loadStationSettings(const QString& path, const QString& bindOverrid
     static const QStringList known{
         QStringLiteral("CALLSIGN"), QStringLiteral("PASSWORD"),       QStringLiteral("NAME"),
         QStringLiteral("LOCATION"), QStringLiteral("INFO"),           QStringLiteral("DIRECTORY"),
-        QStringLiteral("BIND"),     QStringLiteral("MAXCONNECTIONS"), QStringLiteral("ACCEPT")};
+        QStringLiteral("BIND"),     QStringLiteral("MAXCONNECTIONS"), QStringLiteral("ACCEPT"),
+        QStringLiteral("AUDIOIN"),  QStringLiteral("AUDIOOUT"),       QStringLiteral("RXGAIN"),
+        QStringLiteral("TXGAIN")};
     QStringList unknown;
     for (auto it = raw.values.cbegin(); it != raw.values.cend(); ++it) {
         if (!known.contains(it.key())) {
@@ -256,6 +260,20 @@ SettingsLoad loadStationSettings(const QString& path, const QString& bindOverrid
                                  QStringLiteral(" (allowed: directory, any, none)");
         }
     }
+    s.audioIn = raw.values.value(QStringLiteral("AUDIOIN"));
+    s.audioOut = raw.values.value(QStringLiteral("AUDIOOUT"));
+    for (const auto& [key, gain] :
+         {std::pair{QStringLiteral("RXGAIN"), &s.rxGainDb}, std::pair{QStringLiteral("TXGAIN"), &s.txGainDb}}) {
+        if (const QString text = raw.values.value(key); !text.isEmpty()) {
+            bool ok = false;
+            const double db = text.toDouble(&ok);
+            if (ok && db >= -MaxGainDb && db <= MaxGainDb) { // false for NaN too
+                *gain = db;
+            } else {
+                load.warnings << badValue(key, text, QStringLiteral("0")) + QStringLiteral(" (allowed: -40 to 40 dB)");
+            }
+        }
+    }
 
     // Typed on the command line for this run: a typo there should stop the station, not fall back silently
     // to all addresses or to the public directory.
@@ -299,6 +317,10 @@ bool writeStationSettings(const QString& path, const StationSettings& settings, 
          settings.bind == QHostAddress(QHostAddress::AnyIPv4) ? QString() : settings.bind.toString()},
         {QStringLiteral("MAXCONNECTIONS"), QString::number(settings.maxConnections)},
         {QStringLiteral("ACCEPT"), QString::fromLatin1(acceptNames[static_cast<int>(settings.accept)])},
+        {QStringLiteral("AUDIOIN"), settings.audioIn},
+        {QStringLiteral("AUDIOOUT"), settings.audioOut},
+        {QStringLiteral("RXGAIN"), QString::number(settings.rxGainDb)},
+        {QStringLiteral("TXGAIN"), QString::number(settings.txGainDb)},
     };
     QByteArray content = "[STATION]\n";
     for (const auto& [key, value] : entries) {

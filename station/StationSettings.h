@@ -20,7 +20,11 @@ struct StationSettings {
     QHostAddress bind = QHostAddress::AnyIPv4;
     int maxConnections = 4;
     AcceptPolicy accept = AcceptPolicy::Directory;
-    QString file; // the file they were read from
+    QString audioIn;       // microphone: a device description as --list-devices shows it; empty = system default
+    QString audioOut;      // speaker, likewise
+    double rxGainDb = 0.0; // on the stations heard, -40 to +40
+    double txGainDb = 0.0; // on our microphone, likewise
+    QString file;          // the file they were read from
 };
 
 struct SettingsLoad {

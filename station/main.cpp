@@ -4,7 +4,10 @@
 #include "BuildConfig.h"
 #include "DirectoryClient.h"
 #include "EchoLinkBus.h"
+#include "MicSource.h"
 #include "Node.h"
+#include "SoundDevices.h"
+#include "SoundOutput.h"
 #include "StationBus.h"
 #include "StationSettings.h"
 #include "UdpTransport.h"
@@ -19,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,11 +110,22 @@ int main(int argc, char* argv[]) {
         QStringLiteral("directory"),
         QStringLiteral("Directory servers to use, separated by commas (instead of DIRECTORY)."),
         QStringLiteral("HOSTS"));
-    parser.addOptions({configOption, bindOption, directoryOption});
+    const QCommandLineOption noAudioOption(
+        QStringLiteral("no-audio"),
+        QStringLiteral("Use no sound devices: voice heard is dropped and transmitting sends nothing."));
+    const QCommandLineOption listDevicesOption(
+        QStringLiteral("list-devices"),
+        QStringLiteral("Print the sound outputs and inputs (names for AUDIOOUT and AUDIOIN) and exit."));
+    parser.addOptions({configOption, bindOption, directoryOption, noAudioOption, listDevicesOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         warn(QStringLiteral("unexpected argument %1; see --help").arg(parser.positionalArguments().first()));
         return 2;
+    }
+    if (parser.isSet(listDevicesOption)) {
+        const QByteArray text = sound::deviceListText().toUtf8();
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+        return 0;
     }
 
     const QString path = parser.isSet(configOption) ? parser.value(configOption) : defaultSettingsPath();
@@ -142,10 +157,25 @@ int main(int argc, char* argv[]) {
         settings.bind == QHostAddress(QHostAddress::AnyIPv4) ? QHostAddress() : settings.bind;
     DirectoryClient directory(settings.directoryServers, settings.callsign, settings.password, settings.location,
                               directoryBind);
-    NullAudioSource source;
-    NullAudioSink sink;
+    // The sound devices are opened only while voice comes or goes, so an idle station leaves them alone.
+    std::unique_ptr<AudioSource> source;
+    std::unique_ptr<AudioSink> sink;
+    if (parser.isSet(noAudioOption)) {
+        source = std::make_unique<NullAudioSource>();
+        sink = std::make_unique<NullAudioSink>();
+    } else {
+        auto mic = std::make_unique<MicSource>(MicSource::Options{settings.audioIn, settings.txGainDb});
+        QObject::connect(mic.get(), &MicSource::notice, &app, warn);
+        SoundOutput::Options output;
+        output.device = settings.audioOut;
+        output.gainDb = settings.rxGainDb;
+        auto speaker = std::make_unique<SoundOutput>(output);
+        QObject::connect(speaker.get(), &SoundOutput::notice, &app, warn);
+        source = std::move(mic);
+        sink = std::move(speaker);
+    }
     Node node(NodeConfig{settings.callsign, settings.name, settings.info, settings.maxConnections, settings.accept},
-              transport, directory, source, sink);
+              transport, directory, *source, *sink);
     StationBus busObject(node);
     QObject::connect(&node, &Node::notice, &app, warn);
     QObject::connect(&directory, &DirectoryClient::notice, &app, warn);
