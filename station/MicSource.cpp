@@ -49,9 +49,8 @@ void MicSource::start() {
     connect(source_, &QAudioSource::stateChanged, this, [this, name](QAudio::State state) {
         const QAudio::Error error = source_ ? source_->error() : QAudio::NoError;
         if (state == QAudio::StoppedState && error != QAudio::NoError) {
-            fail(QStringLiteral("the sound input %1 failed (error %2); transmitting sends no audio")
-                     .arg(name)
-                     .arg(int(error)));
+            fail(QStringLiteral("the sound input %1 stopped: %2; transmitting sends no audio")
+                     .arg(name, sound::errorText(error)));
         }
     });
     io_ = source_->start();

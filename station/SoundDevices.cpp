@@ -78,6 +78,22 @@ QAudioFormat pickFormat(const QAudioDevice& device, std::initializer_list<int> r
     return {};
 }
 
+QString errorText(QAudio::Error error) {
+    switch (error) {
+    case QAudio::OpenError:
+        return QStringLiteral("it could not be opened");
+    case QAudio::IOError:
+        return QStringLiteral("reading or writing it failed");
+    case QAudio::UnderrunError:
+        return QStringLiteral("it ran out of data");
+    case QAudio::FatalError:
+        return QStringLiteral("the sound server went away or refused it");
+    case QAudio::NoError:
+        break;
+    }
+    return QStringLiteral("no error");
+}
+
 QString deviceListText() {
     QString text;
     listInto(text, "Sound outputs (AUDIOOUT):", QMediaDevices::audioOutputs(), QMediaDevices::defaultAudioOutput());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QAudio>
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QString>
@@ -21,6 +22,9 @@ DeviceChoice chooseInput(const QString& description);
 // 16-bit at the first of these rates the device takes (mono, or the device's preferred channel count for
 // output), falling back to its preferred rate; an invalid format when it takes none.
 QAudioFormat pickFormat(const QAudioDevice& device, std::initializer_list<int> rates, bool monoOnly);
+
+// Why a device stopped, for the log.
+QString errorText(QAudio::Error error);
 
 // What --list-devices prints: outputs, then inputs, each as "description  [system name]", defaults marked.
 QString deviceListText();

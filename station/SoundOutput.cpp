@@ -93,14 +93,13 @@ bool SoundOutput::open() {
     sink_ = new QAudioSink(choice.device, format_, this);
     sink_->setBufferSize(format_.bytesForDuration(qint64(options_.bufferMs) * 1000));
     auto* feed = new Feed(*this, sink_);
-    feed->open(QIODevice::ReadOnly);
+    feed->open(QIODevice::ReadOnly | QIODevice::Unbuffered); // reads as small as the device asks
     const QString name = choice.device.description();
     connect(sink_, &QAudioSink::stateChanged, this, [this, name](QAudio::State state) {
         const QAudio::Error error = sink_ ? sink_->error() : QAudio::NoError;
         if (state == QAudio::StoppedState && error != QAudio::NoError && error != QAudio::UnderrunError) {
-            fail(QStringLiteral("the sound output %1 failed (error %2); the stations heard are not played")
-                     .arg(name)
-                     .arg(int(error)));
+            fail(QStringLiteral("the sound output %1 stopped: %2; the stations heard are not played")
+                     .arg(name, sound::errorText(error)));
         }
     });
     sink_->start(feed);

@@ -20,11 +20,15 @@ QString describe(const StationSettings& s) {
                        s.directoryServers.join(u','),
                        s.bind.toString(),
                        QString::number(s.maxConnections),
-                       QString::fromLatin1(accept[static_cast<int>(s.accept)])}
+                       QString::fromLatin1(accept[static_cast<int>(s.accept)]),
+                       s.audioIn,
+                       s.audioOut,
+                       QString::number(s.rxGainDb),
+                       QString::number(s.txGainDb)}
         .join(u'|');
 }
 
-const QString Defaults = QStringLiteral("||||servers.echolink.org|0.0.0.0|4|directory");
+const QString Defaults = QStringLiteral("||||servers.echolink.org|0.0.0.0|4|directory|||0|0");
 
 } // namespace
 
@@ -53,7 +57,13 @@ private slots:
         row("keysAndAcceptInAnyCase",
             QByteArray("Password=pw\nname=Ann\nLOCATION=Town\ninfo=hi there\ndirectory= a.example , b.example ,\n"
                        "bind=127.0.0.5\nmaxconnections=100\naccept=ANY"),
-            0600, "QA1ABC|pw|Ann|Town|hi there|a.example,b.example|127.0.0.5|100|any", "");
+            0600, "QA1ABC|pw|Ann|Town|hi there|a.example,b.example|127.0.0.5|100|any|||0|0", "");
+        row("soundDevicesAndGains",
+            QByteArray("PASSWORD=pw\nAUDIOIN=USB Mic [x]\naudioout= Speakers \nRXGAIN=-40\nTXGAIN=+6.5"), 0600,
+            QStringLiteral("QA1ABC|pw") + Defaults.chopped(5) + QStringLiteral("USB Mic [x]|Speakers|-40|6.5"), "");
+        row("rxGainTooLoud", QByteArray("PASSWORD=pw\nRXGAIN=40.5"), 0600, ok, "RXGAIN=40.5");
+        row("txGainNotANumber", QByteArray("PASSWORD=pw\nTXGAIN=6dB"), 0600, ok, "TXGAIN=6dB");
+        row("txGainNan", QByteArray("PASSWORD=pw\nTXGAIN=nan"), 0600, ok, "TXGAIN=nan");
         row("passwordWithIniSpecials", QByteArray("PASSWORD= p;a#s\"s\\w,1 "), 0600,
             QStringLiteral("QA1ABC|p;a#s\"s\\w,1") + Defaults, "");
         row("junkLinesSkipped",
@@ -154,6 +164,9 @@ private slots:
         s.bind = QHostAddress(QStringLiteral("127.0.0.3"));
         s.maxConnections = 17;
         s.accept = AcceptPolicy::None;
+        s.audioIn = QStringLiteral("Mic; #2 \"USB\"");
+        s.rxGainDb = -3.5;
+        s.txGainDb = 12;
         const QString path = dir_.filePath(QStringLiteral("new/folder/station.ini"));
         for (int round = 0; round < 2; ++round) { // the second replaces a file others could read
             QString why;
