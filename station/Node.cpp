@@ -331,11 +331,12 @@ NodeReply Node::setTransmit(bool on) {
     if (on == transmitting_) {
         return NodeReply::success();
     }
-    transmitting_ = on;
     if (on) {
+        transmitting_ = true;
         source_.start();
     } else {
-        source_.stop();
+        source_.stop(); // still transmitting: its last block goes out
+        transmitting_ = false;
     }
     return NodeReply::success();
 }
