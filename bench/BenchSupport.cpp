@@ -114,6 +114,10 @@ std::optional<qint64> pssKb(pid_t pid) {
     return fieldKb(readProcFile(pid, "smaps_rollup"), "Pss:");
 }
 
+std::optional<qint64> privateKb(pid_t pid) {
+    return fieldKb(readProcFile(pid, "status"), "RssAnon:");
+}
+
 std::optional<double> cpuSeconds(pid_t pid) {
     const QList<QByteArray> f = statFields(pid);
     // utime and stime are fields 14 and 15 of the whole line, i.e. [11] and [12] after the name.

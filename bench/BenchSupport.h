@@ -35,6 +35,7 @@ int intOption(const QStringList& arguments, const QString& name, int fallback);
 // Readings of a running process; nullopt once it has gone.
 std::optional<qint64> rssKb(pid_t pid);      // VmRSS
 std::optional<qint64> pssKb(pid_t pid);      // Pss of smaps_rollup: shared pages split among users
+std::optional<qint64> privateKb(pid_t pid);  // RssAnon of status: the process's own memory, no library pages
 std::optional<double> cpuSeconds(pid_t pid); // user + system time so far
 QList<pid_t> descendants(pid_t pid);         // children, grandchildren ...
 

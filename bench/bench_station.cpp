@@ -74,6 +74,7 @@ private:
 
 struct Usage {
     double rssMb = 0;
+    double privateMb = 0;  // without the pages of shared libraries, which other Qt programs share
     double cpuPercent = 0; // of one core
 };
 
@@ -85,7 +86,7 @@ std::pair<Usage, Usage> measure(pid_t a, pid_t b, int windowMs) {
     QTest::qWait(windowMs);
     const double seconds = bench::monotonicSeconds() - t0;
     auto usage = [&](pid_t pid, double before) {
-        return Usage{double(bench::rssKb(pid).value_or(0)) / 1024.0,
+        return Usage{double(bench::rssKb(pid).value_or(0)) / 1024.0, double(bench::privateKb(pid).value_or(0)) / 1024.0,
                      100.0 * (bench::cpuSeconds(pid).value_or(before) - before) / seconds};
     };
     return {usage(a, a0), usage(b, b0)};
@@ -250,6 +251,12 @@ int main(int argc, char* argv[]) {
     // ---- cost, side by side
     bench::Figure idleRss[2] = {figure(QStringLiteral("Idle RSS: parlevox-station"), QStringLiteral("MB")),
                                 figure(QStringLiteral("Idle RSS: svxlink"), QStringLiteral("MB"))};
+    bench::Figure idlePrivate[2] = {
+        figure(QStringLiteral("Idle private memory: parlevox-station"), QStringLiteral("MB")),
+        figure(QStringLiteral("Idle private memory: svxlink"), QStringLiteral("MB"))};
+    bench::Figure busyPrivate[2] = {
+        figure(QStringLiteral("4 peers private memory: parlevox-station"), QStringLiteral("MB")),
+        figure(QStringLiteral("4 peers private memory: svxlink"), QStringLiteral("MB"))};
     bench::Figure idleCpu[2] = {figure(QStringLiteral("Idle CPU: parlevox-station"), QStringLiteral("% core")),
                                 figure(QStringLiteral("Idle CPU: svxlink"), QStringLiteral("% core"))};
     bench::Figure busyRss[2] = {figure(QStringLiteral("4 peers RSS: parlevox-station"), QStringLiteral("MB")),
@@ -295,6 +302,8 @@ int main(int argc, char* argv[]) {
         const Usage busy[2] = {busyOurs, busyTheirs};
         for (int side = 0; side < 2; ++side) {
             idleRss[side].samples << idle[side].rssMb;
+            idlePrivate[side].samples << idle[side].privateMb;
+            busyPrivate[side].samples << busy[side].privateMb;
             idleCpu[side].samples << idle[side].cpuPercent;
             busyRss[side].samples << busy[side].rssMb;
             busyCpu[side].samples << busy[side].cpuPercent;
@@ -387,6 +396,8 @@ int main(int argc, char* argv[]) {
     bench::report(flatRate);
     bench::report(flatLost);
     reportPair(idleRss[0], idleRss[1]);
+    reportPair(idlePrivate[0], idlePrivate[1]);
+    reportPair(busyPrivate[0], busyPrivate[1]);
     reportPair(idleCpu[0], idleCpu[1]);
     reportPair(busyRss[0], busyRss[1]);
     reportPair(busyCpu[0], busyCpu[1]);
