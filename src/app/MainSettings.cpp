@@ -14,17 +14,19 @@ namespace mainsettings {
 
 namespace {
 
-enum class Kind { Left, Top, Check, Text };
+enum class Kind { Left, Top, Check, Text, Option };
 
 struct Key {
     const char* key;
-    const char* control; // object name of the control; empty for the window's edges
+    const char* control; // object name of the control; empty for the window's edges and the options
     Kind kind;
     const char* fallback;
+    bool Options::*option = nullptr;
 };
 
-// Keys in the order start-up reads them and the save writes them.
-constexpr std::array<Key, 23> Table{{
+// Keys in the order start-up reads them and the save writes them. Keys added later go at the end, so that
+// a file written by an older version reads as it did.
+constexpr std::array<Key, 24> Table{{
     {"LEFT", "", Kind::Left, "300"},
     {"TOP", "", Kind::Top, "300"},
     {"CHECK1", "Check1", Kind::Check, "1"},
@@ -48,6 +50,7 @@ constexpr std::array<Key, 23> Table{{
     {"TXHALFHOUR", "HalfHour", Kind::Check, "0"},
     {"CONDISC", "ConDisc", Kind::Check, "1"},
     {"CALLSIGN", "Callsign", Kind::Text, ""},
+    {"HOLDSPEECH", "", Kind::Option, "1", &Options::holdSpeech},
 }};
 
 template <typename W> W* control(const QWidget* window, const Key& k) {
@@ -58,9 +61,16 @@ int fallbackValue(const Key& k) {
     return QString::fromLatin1(k.fallback).toInt();
 }
 
+bool optionValue(const QString& text, const Key& k) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return (ok && (value == 0 || value == 1)) ? value == 1 : fallbackValue(k) == 1;
+}
+
 } // namespace
 
-void load(QWidget* window, const SettingsStore& store) {
+Options load(QWidget* window, const SettingsStore& store) {
+    Options options;
     int left = 300;
     int top = 300;
     for (const Key& k : Table) {
@@ -81,11 +91,15 @@ void load(QWidget* window, const SettingsStore& store) {
         case Kind::Text:
             control<QLineEdit>(window, k)->setText(value);
             break;
+        case Kind::Option:
+            options.*k.option = optionValue(value, k);
+            break;
         }
     }
+    return options;
 }
 
-bool save(const QWidget* window, SettingsStore& store) {
+bool save(const QWidget* window, const Options& options, SettingsStore& store) {
     SettingsStore::Entries entries;
     entries.reserve(static_cast<qsizetype>(Table.size()));
     for (const Key& k : Table) {
@@ -102,6 +116,9 @@ bool save(const QWidget* window, SettingsStore& store) {
             break;
         case Kind::Text:
             value = control<QLineEdit>(window, k)->text();
+            break;
+        case Kind::Option:
+            value = options.*k.option ? QStringLiteral("1") : QStringLiteral("0");
             break;
         }
         entries.append({QString::fromLatin1(k.key), value});

@@ -12,13 +12,18 @@ namespace mainsettings {
 
 inline const QString Section = QStringLiteral("SETTINGS");
 
-// Reads every key in table order and applies it to the window's controls. A value that cannot be
-// applied (not a number, a check value other than 0, 1 or 2) gives the key's default instead; the
-// window is kept on a screen.
-void load(QWidget* window, const SettingsStore& store);
+// Settings without a control in the window.
+struct Options {
+    bool holdSpeech = true; // HOLDSPEECH: the voice waits while a transmission is heard or sent
+};
+
+// Reads every key in table order and applies it to the window's controls, or returns it among the
+// options. A value that cannot be applied (not a number, a check value other than 0, 1 or 2, an option
+// other than 0 or 1) gives the key's default instead; the window is kept on a screen.
+Options load(QWidget* window, const SettingsStore& store);
 
 // Writes every key in table order, in one atomic replace of the file. False when it could not be
 // written; the old file then stays as it was.
-bool save(const QWidget* window, SettingsStore& store);
+bool save(const QWidget* window, const Options& options, SettingsStore& store);
 
 } // namespace mainsettings

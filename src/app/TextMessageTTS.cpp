@@ -14,6 +14,7 @@
 #include "MainSettings.h"
 #include "OutgoingChat.h"
 #include "SettingsStore.h"
+#include "SpeechHold.h"
 #include "StatusRefresh.h"
 #include "TransmitState.h"
 #include "TransmitToggle.h"
@@ -57,6 +58,8 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
 
     // features
     auto* transmit = new TransmitState(TransmitState::findLabel(this), this);
+    hold_ = new SpeechHold(voice_, echoLink_, SpeechHold::Timing(), this);
+    connect(transmit, &TransmitState::transmittingSet, hold_, &SpeechHold::setTransmitting);
     auto* status = new StatusRefresh(StatusRefresh::Widgets::find(this), echoLink_, speaker_, clock_, *transmit,
                                      QLocale::system(), this);
     connect(&Timer1, &QTimer::timeout, status, &StatusRefresh::Timer1_Timer);
@@ -91,7 +94,8 @@ bool TextMessageTTS::Form_Load(QString* error) {
     }
     ownCallsign_ = own.value;
     setWindowTitle(caption(ownCallsign_));
-    mainsettings::load(this, settings_);
+    hold_->setEnabled(mainsettings::load(this, settings_).holdSpeech);
+    hold_->askStation();
     internet_.navigate(QString::fromLatin1(buildconfig::AddonsSite));
     Timer1.start();
     Timer4.start();
@@ -99,7 +103,7 @@ bool TextMessageTTS::Form_Load(QString* error) {
 }
 
 bool TextMessageTTS::SaveData() {
-    return mainsettings::save(this, settings_);
+    return mainsettings::save(this, {hold_->isEnabled()}, settings_);
 }
 
 bool TextMessageTTS::saveBoth(QString* failure) {

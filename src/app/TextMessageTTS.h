@@ -10,6 +10,7 @@ class Clock;
 class EchoLinkClient;
 class InternetOptions;
 class SettingsStore;
+class SpeechHold;
 
 // The main window: builds its controls, creates the features that own their handlers, and handles
 // start-up, saving and the ways the program ends.
@@ -40,6 +41,7 @@ public:
     void EchoLink_AvailabilityChanged(bool available);
 
     Speaker& speaker() { return speaker_; }
+    SpeechHold& speechHold() { return *hold_; }
     QTimer& timer1() { return Timer1; }
     QTimer& timer4() { return Timer4; }
 
@@ -66,6 +68,7 @@ private:
     QTimer Timer4;
     QString ownCallsign_;
     bool ending_ = false;
+    SpeechHold* hold_ = nullptr;
 
     // features
 };

@@ -23,6 +23,7 @@ void TransmitState::set(bool transmitting) {
         pal.setColor(QPalette::Window, colour);
         label_->setPalette(pal);
     }
+    Q_EMIT transmittingSet(transmitting);
 }
 
 QLabel* TransmitState::findLabel(QWidget* window) {

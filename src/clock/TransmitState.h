@@ -21,6 +21,11 @@ public:
 
     static QLabel* findLabel(QWidget* window);
 
+Q_SIGNALS:
+    // On every set(), changed or not: the refresh restates the station's state each second, so a listener
+    // that forgot it (the station went away meanwhile) learns it again.
+    void transmittingSet(bool transmitting);
+
 private:
     QLabel* label_;
     int flag_ = 0;

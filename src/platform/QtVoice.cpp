@@ -201,6 +201,11 @@ bool QtVoice::speak(const QString& text) {
     return true;
 }
 
+void QtVoice::setHeld(bool held) {
+    held_ = held;
+    startNext();
+}
+
 int QtVoice::pendingCount() const {
     return int(pending_.size()) + (current_ ? 1 : 0);
 }
@@ -331,7 +336,7 @@ void QtVoice::fail(const QString& reason) {
 }
 
 void QtVoice::startNext() {
-    if (phase_ != Phase::Open || current_ || pending_.empty()) {
+    if (held_ || phase_ != Phase::Open || current_ || pending_.empty()) {
         return;
     }
     current_ = pending_.front();

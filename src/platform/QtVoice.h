@@ -48,6 +48,8 @@ public:
     ~QtVoice() override;
 
     bool speak(const QString& text) override;
+    void setHeld(bool held) override;
+    bool isHeld() const { return held_; }
 
     // Number of texts not yet ended, the one being spoken included.
     int pendingCount() const;
@@ -81,6 +83,7 @@ private:
     std::deque<Item> pending_;
     std::optional<Item> current_;
     bool currentBegun_ = false;
+    bool held_ = false;
     Phase phase_ = Phase::Down;
     QThread* thread_ = nullptr;
     EngineHost* host_ = nullptr;

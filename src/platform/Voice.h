@@ -14,6 +14,10 @@ public:
     ~Voice() override = default;
 
     virtual bool speak(const QString& text) = 0;
+
+    // While held, the text being spoken goes on to its end but the next one does not begin: texts wait in
+    // order, those handed over meanwhile behind them, until the hold is lifted. Nothing is dropped.
+    virtual void setHeld(bool held) = 0;
 };
 
 // The main window's pending announcement and the procedure that speaks it. Callers overwrite

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Controls.h"
+#include "DataRow.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeInternetOptions.h"
@@ -208,7 +209,7 @@ private Q_SLOTS:
                                     "FILTERTEXT1", "FILTERTEXT2", "FILTERTEXT3", "FILTERTEXT4", "FILTERTEXT5",
                                     "FILTERTEXT6", "FILTERTEXT7", "FILTERTEXT8", "TEXT4",       "TEXT5",
                                     "TEXT6",       "TEXT7",       "TEXT8",       "TXTIMEHOUR",  "TXQUARTERHOUR",
-                                    "TXHALFHOUR",  "CONDISC",     "CALLSIGN"}));
+                                    "TXHALFHOUR",  "CONDISC",     "CALLSIGN",    "HOLDSPEECH"}));
         QVERIFY(first.contains("LEFT=600"));
         QVERIFY(first.contains("TOP=900"));
         QVERIFY(first.contains("TEXT5=N0CALL-R"));
@@ -220,6 +221,39 @@ private Q_SLOTS:
         QCOMPARE(second.count('\n'), first.count('\n'));
         QVERIFY(second.contains("TEXT5=W1AW"));
         QVERIFY(!second.contains("N0CALL-R"));
+    }
+
+    // HOLDSPEECH decides whether a chat waits while a transmission is heard or sent; a save keeps it.
+    void holdSpeech_fromFile_holdsOrNot_andIsSaved_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("transmit"); // else the station hears one
+        QTest::addColumn<bool>("holds");
+        QTest::addColumn<QByteArray>("saved");
+        row("no file, receiving", QByteArray(), false, true, QByteArray("\nHOLDSPEECH=1\n"));
+        row("no file, transmitting", QByteArray(), true, true, QByteArray("\nHOLDSPEECH=1\n"));
+        row("0, receiving", QByteArray("[SETTINGS]\nHOLDSPEECH=0\n"), false, false, QByteArray("\nHOLDSPEECH=0\n"));
+        row("0, transmitting", QByteArray("[SETTINGS]\nholdspeech= 0\n"), true, false, QByteArray("\nholdspeech=0\n"));
+        row("not 0 or 1: default", QByteArray("[SETTINGS]\nHOLDSPEECH=2\n"), false, true,
+            QByteArray("\nHOLDSPEECH=1\n"));
+    }
+    void holdSpeech_fromFile_holdsOrNot_andIsSaved() {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, transmit);
+        QFETCH(bool, holds);
+        QFETCH(QByteArray, saved);
+        Rig r(file);
+        TextMessageTTS& w = r.load();
+        if (transmit) {
+            r.echoLink.transmitting = true;
+            tick(w.timer1());
+        } else {
+            Q_EMIT r.echoLink.ReceivingChanged(true, QStringLiteral("N1XYZ"));
+        }
+        Q_EMIT r.echoLink.ChatTextReceived(QStringLiteral("N1XYZ>hello"));
+        QCOMPARE(r.voice.spoken.isEmpty(), holds);
+        QCOMPARE(r.voice.waiting.size(), holds ? 1 : 0);
+        QVERIFY(w.SaveData());
+        QVERIFY2(r.fileText().contains(saved), r.fileText().constData());
     }
 
     void saveAndExitButtons_saveBothFiles_data() {

@@ -5,19 +5,28 @@
 
 #include <QStringList>
 
-// Records every text handed to the voice, in order.
+// Records every text handed to the voice, in order; while held, texts wait in `waiting` instead.
 class FakeVoice : public Voice {
     Q_OBJECT
 public:
     using Voice::Voice;
     QStringList spoken;
     bool failing = false;
+    bool held = false;
+    QStringList waiting;
 
     bool speak(const QString& text) override {
         if (failing) {
             return false;
         }
-        spoken << text;
+        (held ? waiting : spoken) << text;
         return true;
+    }
+    void setHeld(bool on) override {
+        held = on;
+        if (!held) {
+            spoken += waiting;
+            waiting.clear();
+        }
     }
 };

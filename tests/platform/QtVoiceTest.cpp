@@ -63,6 +63,51 @@ private slots:
         QCOMPARE(backend.enginesMade(), 1);
     }
 
+    // The text being spoken ends; the others wait in order until the hold is lifted, however often it comes.
+    void held_textBeingSpokenEnds_restWaitInOrderUntilReleased() {
+        FakeSpeechBackend backend;
+        backend.setMode(FakeSpeechBackend::Mode::Manual);
+        auto voice = startVoice(backend);
+        QVERIFY(voice);
+
+        QVERIFY(voice->speak(QStringLiteral("one")));
+        QTRY_COMPARE(backend.said().size(), 1);
+        voice->setHeld(true);
+        QVERIFY(voice->speak(QStringLiteral("two")));
+        QVERIFY(voice->speak(QStringLiteral("three")));
+        for (int said = 1; said <= 2; ++said) {
+            backend.finishCurrent();
+            QTRY_COMPARE(voice->pendingCount(), 3 - said);
+            QTest::qWait(20);
+            QCOMPARE(backend.said().size(), said);
+            voice->setHeld(false);
+            QTRY_COMPARE(backend.said().size(), said + 1);
+            voice->setHeld(true);
+        }
+        backend.finishCurrent();
+        QTRY_COMPARE(voice->pendingCount(), 0);
+        QCOMPARE(backend.said(), (QStringList{"one", "two", "three"}));
+        QVERIFY(!backend.cutOff());
+    }
+
+    // A text whose engine fails under it goes first again, but not before the hold is lifted.
+    void held_failedTextWaitsForRelease() {
+        FakeSpeechBackend backend;
+        backend.failSays(QStringLiteral("one"), 1);
+        auto voice = startVoice(backend);
+        QVERIFY(voice);
+
+        QVERIFY(voice->speak(QStringLiteral("one")));
+        voice->setHeld(true);
+        QVERIFY(voice->speak(QStringLiteral("two")));
+        QTRY_COMPARE(backend.enginesMade(), 2);
+        QTest::qWait(20);
+        QCOMPARE(backend.said(), QStringList{"one"});
+        voice->setHeld(false);
+        QTRY_COMPARE(voice->pendingCount(), 0);
+        QCOMPARE(backend.said(), (QStringList{"one", "one", "two"}));
+    }
+
     void fullQueue_speakRefusesFurtherTexts() {
         FakeSpeechBackend backend;
         backend.setMode(FakeSpeechBackend::Mode::Manual);
