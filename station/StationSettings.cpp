@@ -31,11 +31,6 @@ QString exampleText() {
                           "README.md, \"On the air with parlevox-station\", explains every key.");
 }
 
-bool plausibleCallsign(const QString& call) {
-    static const QRegularExpression pattern(QStringLiteral("^\\*?[A-Z0-9/-]*[A-Z0-9][A-Z0-9/-]*\\*?$"));
-    return call.size() >= 3 && call.size() <= 15 && pattern.match(call).hasMatch();
-}
-
 bool plausibleHost(const QString& host) {
     static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]{0,252}[A-Za-z0-9])?$"));
     return pattern.match(host).hasMatch();
@@ -47,24 +42,6 @@ std::optional<QHostAddress> parseBind(const QString& text) {
         return std::nullopt;
     }
     return address;
-}
-
-std::optional<QStringList> parseServers(const QString& text) {
-    QStringList servers;
-    for (const QString& part : text.split(QLatin1Char(','))) {
-        const QString host = part.trimmed();
-        if (host.isEmpty()) {
-            continue;
-        }
-        if (!plausibleHost(host)) {
-            return std::nullopt;
-        }
-        servers << host;
-    }
-    if (servers.isEmpty()) {
-        return std::nullopt;
-    }
-    return servers;
 }
 
 struct RawFile {
@@ -133,6 +110,29 @@ QString badValue(const QString& key, const QString& value, const QString& fallba
 }
 
 } // namespace
+
+bool plausibleCallsign(const QString& call) {
+    static const QRegularExpression pattern(QStringLiteral("^\\*?[A-Z0-9/-]*[A-Z0-9][A-Z0-9/-]*\\*?$"));
+    return call.size() >= 3 && call.size() <= 15 && pattern.match(call).hasMatch();
+}
+
+std::optional<QStringList> parseDirectoryServers(const QString& text) {
+    QStringList servers;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QString host = part.trimmed();
+        if (host.isEmpty()) {
+            continue;
+        }
+        if (!plausibleHost(host)) {
+            return std::nullopt;
+        }
+        servers << host;
+    }
+    if (servers.isEmpty()) {
+        return std::nullopt;
+    }
+    return servers;
+}
 
 QString defaultSettingsPath() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
@@ -222,7 +222,7 @@ SettingsLoad loadStationSettings(const QString& path, const QString& bindOverrid
     const StationSettings defaults;
     if (raw.values.contains(QStringLiteral("DIRECTORY"))) {
         const QString text = raw.values.value(QStringLiteral("DIRECTORY"));
-        if (const auto servers = parseServers(text)) {
+        if (const auto servers = parseDirectoryServers(text)) {
             s.directoryServers = *servers;
         } else {
             load.warnings << badValue(QStringLiteral("DIRECTORY"), text, defaults.directoryServers.join(u','));
@@ -286,7 +286,7 @@ SettingsLoad loadStationSettings(const QString& path, const QString& bindOverrid
         s.bind = *address;
     }
     if (!directoryOverride.isEmpty()) {
-        const auto servers = parseServers(directoryOverride);
+        const auto servers = parseDirectoryServers(directoryOverride);
         if (!servers) {
             load.error =
                 QStringLiteral("--directory %1 is not a comma-separated list of host names").arg(directoryOverride);

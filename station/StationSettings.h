@@ -33,6 +33,10 @@ struct SettingsLoad {
     QString error;                           // why the station cannot start, naming the file and the keys
 };
 
+// The callsign form the reader takes (capitals already applied): 3 to 15 of A-Z 0-9 - /, * at either end.
+bool plausibleCallsign(const QString& call);
+// Host names separated by commas, as DIRECTORY and --directory take them; nullopt when one is not a host name.
+std::optional<QStringList> parseDirectoryServers(const QString& text);
 // Default path: $XDG_CONFIG_HOME/parlevox-station.ini via QStandardPaths::GenericConfigLocation.
 QString defaultSettingsPath();
 // Reads the file; overrides (empty = none) replace the file's BIND and DIRECTORY.

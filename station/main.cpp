@@ -6,6 +6,7 @@
 #include "EchoLinkBus.h"
 #include "MicSource.h"
 #include "Node.h"
+#include "Setup.h"
 #include "SoundDevices.h"
 #include "SoundOutput.h"
 #include "StationBus.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
@@ -116,7 +118,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption listDevicesOption(
         QStringLiteral("list-devices"),
         QStringLiteral("Print the sound outputs and inputs (names for AUDIOOUT and AUDIOIN) and exit."));
-    parser.addOptions({configOption, bindOption, directoryOption, noAudioOption, listDevicesOption});
+    const QCommandLineOption setupOption(
+        QStringLiteral("setup"),
+        QStringLiteral("Ask for callsign, password, name, location and information, write the settings file and "
+                       "check the login with the directory; then exit."));
+    parser.addOptions({configOption, bindOption, directoryOption, noAudioOption, listDevicesOption, setupOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         warn(QStringLiteral("unexpected argument %1; see --help").arg(parser.positionalArguments().first()));
@@ -129,12 +135,22 @@ int main(int argc, char* argv[]) {
     }
 
     const QString path = parser.isSet(configOption) ? parser.value(configOption) : defaultSettingsPath();
+    if (parser.isSet(setupOption)) {
+        Setup::Options options;
+        options.path = path;
+        options.directoryOverride = parser.value(directoryOption);
+        Setup setup(options, stdin, stdout);
+        return setup.run();
+    }
     const SettingsLoad load = loadStationSettings(path, parser.value(bindOption), parser.value(directoryOption));
     for (const QString& warning : load.warnings) {
         warn(warning);
     }
     if (!load.settings) {
         warn(load.error);
+        if (!QFileInfo::exists(path)) {
+            warn(QStringLiteral("parlevox-station --setup asks for them and writes the file."));
+        }
         return 2;
     }
     const StationSettings& settings = *load.settings;
