@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real parlevox beside the real echolink-sim on a private bus, a private screen and a private speech
 // server: what a user sees, hears and does, from start to end.
+#include "DataRow.h"
 #include "ParlevoxHarness.h"
 #include "SpeechHarness.h"
 #include "StationHarness.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -209,6 +213,50 @@ private Q_SLOTS:
         QVERIFY(app_->exitCode() != 0);
         QVERIFY2(app_->errors().contains(message), qPrintable(app_->errors()));
         QVERIFY(!QFile::exists(mainSettings()));
+    }
+
+    // No station runs but the bus can start one: Parlevox has it started and goes on with it, or says what to do
+    // when it ends at once (here the build's own parlevox-station without settings, its exit status the reason).
+    void stationStartedByTheBus_isFoundOrItsFailureExplained_data() {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QString>("message"); // empty: the station starts and the window opens
+        QFile buildTreeService(QStringLiteral(STATION_SERVICE_FILE));
+        QVERIFY2(buildTreeService.open(QIODevice::ReadOnly), STATION_SERVICE_FILE);
+        QVERIFY(buildTreeService.readAll().contains("\nExec=" PARLEVOX_STATION_PATH "\n"));
+        row("station starts", e2e::simPath() + QStringLiteral(" --stay --callsign QX1ACT"), "");
+        row("station ends at once",
+            QStringLiteral(PARLEVOX_STATION_PATH " --config /nonexistent/station.ini --bind 127.0.0.1 --directory "
+                                                 "127.0.0.1 --no-audio"),
+            "The EchoLink station could not start: Process org.parlevox.EchoLink exited with status 2. Run "
+            "parlevox-station --setup to enter your callsign and password, or start echolink-sim");
+    }
+    void stationStartedByTheBus_isFoundOrItsFailureExplained() {
+        QFETCH(QString, exec);
+        QFETCH(QString, message);
+        QVERIFY(e2e::writeFile(home_->filePath(QStringLiteral("org.parlevox.EchoLink.service")),
+                               "[D-BUS Service]\nName=org.parlevox.EchoLink\nExec=" + exec.toUtf8() + '\n'));
+        e2e::PrivateBus bus;
+        QString error;
+        QVERIFY2(bus.start(&error, 10000, home_->path()), qPrintable(error));
+        const auto endStation = qScopeGuard([&bus] { // a started station outlives Parlevox and the bus
+            const QDBusReply<uint> pid = bus.connect().interface()->servicePid(QStringLiteral("org.parlevox.EchoLink"));
+            if (pid.isValid() && pid.value() > 1) {
+                ::kill(static_cast<pid_t>(pid.value()), SIGTERM);
+            }
+        });
+        const QProcessEnvironment env =
+            e2e::ParlevoxProcess::environment(bus.environment(), screen_.display(), speech_->address(), home_->path());
+        if (message.isEmpty()) {
+            QVERIFY2(startApp(&error, env), qPrintable(error));
+            QCOMPARE(screen_.title(window_), QStringLiteral("Parlevox    QX1ACT   v1.2"));
+            return;
+        }
+        app_ = std::make_unique<e2e::ParlevoxProcess>(env);
+        QVERIFY2(app_->start(&error), qPrintable(error));
+        QVERIFY(dismissMessageBox());
+        QVERIFY(app_->waitForExit(StationTimeoutMs));
+        QVERIFY(app_->exitCode() != 0);
+        QVERIFY2(app_->errors().contains(message), qPrintable(app_->errors()));
     }
 
     void chatFromStation_loggedSpokenAndVersionQueryAnswered() {
