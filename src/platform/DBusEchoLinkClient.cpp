@@ -6,6 +6,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QElapsedTimer>
 #include <QMetaObject>
@@ -36,6 +37,38 @@ bool isNoSuchMethod(const QDBusError& error) {
 
 bool isTimeout(QDBusError::ErrorType type) {
     return type == QDBusError::NoReply || type == QDBusError::Timeout || type == QDBusError::TimedOut;
+}
+
+// How long start-up waits for the bus to start a station: it takes the name before it opens any port.
+constexpr int ActivationTimeoutMs = 5000;
+
+// At start-up only: when no program owns the name but the bus knows how to start one, has the bus start it.
+// Calls never do this, so a station that the user ends stays ended. Empty when the station now owns the name
+// or when the bus cannot start one (*activatable false); otherwise why it did not start.
+QString startStation(const QDBusConnection& connection, bool* activatable) {
+    const QString service = QString::fromLatin1(EchoLinkBus::Service);
+    QDBusConnectionInterface* bus = connection.interface();
+    const QDBusReply<QStringList> names = bus != nullptr ? bus->activatableServiceNames() : QDBusReply<QStringList>();
+    *activatable = names.isValid() && names.value().contains(service);
+    if (!*activatable) {
+        return {};
+    }
+    QDBusMessage start =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("StartServiceByName"));
+    start << service << 0u;
+    const QDBusMessage reply = connection.call(start, QDBus::Block, ActivationTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        return {};
+    }
+    if (isTimeout(QDBusError(reply).type())) {
+        return QStringLiteral("it did not start within %1 s").arg(ActivationTimeoutMs / 1000);
+    }
+    QString why = reply.errorMessage().trimmed();
+    while (why.endsWith(QLatin1Char('.'))) {
+        why.chop(1);
+    }
+    return why.isEmpty() ? reply.errorName() : why;
 }
 
 template <typename T> bool holds(const QVariant& v) {
@@ -82,8 +115,24 @@ std::unique_ptr<DBusEchoLinkClient> DBusEchoLinkClient::connectTo(const QDBusCon
         if (client->isAvailable()) {
             return client;
         }
-        message = QStringLiteral("No EchoLink station program is running. Start the station program (for example "
-                                 "build/bin/echolink-sim --demo) and then start Parlevox again.");
+        bool activatable = false;
+        const QString why = startStation(connection, &activatable);
+        if (activatable && why.isEmpty()) {
+            // A fresh client reads the new owner now; the first one would hear of it only from the event loop.
+            client = std::make_unique<DBusEchoLinkClient>(connection, parent);
+            if (client->isAvailable()) {
+                return client;
+            }
+        }
+        if (activatable) {
+            message = QStringLiteral("The EchoLink station could not start: %1. Run parlevox-station --setup to "
+                                     "enter your callsign and password, or start echolink-sim to try Parlevox "
+                                     "without a station.")
+                          .arg(why.isEmpty() ? QStringLiteral("it ended as soon as it was started") : why);
+        } else {
+            message = QStringLiteral("No EchoLink station program is running. Start the station program (for "
+                                     "example build/bin/echolink-sim --demo) and then start Parlevox again.");
+        }
     }
     if (error != nullptr) {
         *error = message;

@@ -33,8 +33,9 @@ public:
                                 int callTimeoutMs = DefaultCallTimeoutMs);
     ~DBusEchoLinkClient() override;
 
-    // Start-up: binds to the station program on the user's session bus. Returns nullptr and a message
-    // for the user in *error when there is no session bus or no station program is running.
+    // Start-up: binds to the station program on the user's session bus, having the bus start it first when
+    // none runs and the bus can (a D-Bus service file), waiting a few seconds for it. Returns nullptr and a
+    // message for the user in *error when there is no session bus or no station program runs or starts.
     static std::unique_ptr<DBusEchoLinkClient> connectToSession(QString* error, QObject* parent = nullptr);
     // The same on a given connection (a private bus in tests, or a bus chosen by the caller).
     static std::unique_ptr<DBusEchoLinkClient> connectTo(const QDBusConnection& connection, QString* error,

@@ -13,6 +13,7 @@
 
 #include <QDBusConnection>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #ifndef ECHOLINK_SIM_PATH
 #error "ECHOLINK_SIM_PATH must name the echolink-sim binary"
@@ -35,10 +36,18 @@ public:
     PrivateBus& operator=(const PrivateBus&) = delete;
     ~PrivateBus() { stop(); }
 
-    bool start(QString* error, int timeoutMs = 10000) {
+    // The bus starts programs by itself (D-Bus activation) only from service files in serviceDir, none when it
+    // is empty: the machine's and the user's service files are never read, so an installed station is never
+    // started by a test.
+    bool start(QString* error, int timeoutMs = 10000, const QString& serviceDir = {}) {
+        const QString config = configDir_.filePath(QStringLiteral("bus.conf"));
+        if (!configDir_.isValid() || !writeFile(config, busConfig(serviceDir).toUtf8())) {
+            *error = QStringLiteral("cannot write the bus configuration %1").arg(config);
+            return false;
+        }
         dieWithParent(daemon_);
         daemon_.setProgram(QStringLiteral(DBUS_DAEMON_PATH));
-        daemon_.setArguments({QStringLiteral("--session"), QStringLiteral("--print-address=1"),
+        daemon_.setArguments({QStringLiteral("--config-file=") + config, QStringLiteral("--print-address=1"),
                               QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
         daemon_.setProcessChannelMode(QProcess::SeparateChannels);
         daemon_.start();
@@ -86,6 +95,33 @@ public:
     }
 
 private:
+    // A session bus as Debian's session.conf makes it (limits included), with only the given service folder.
+    static QString busConfig(const QString& serviceDir) {
+        QString config = QStringLiteral(
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig>\n<type>session</type>\n<keep_umask/>\n<listen>unix:tmpdir=/tmp</listen>\n"
+            "<auth>EXTERNAL</auth>\n<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n");
+        if (!serviceDir.isEmpty()) {
+            config += QStringLiteral("<servicedir>%1</servicedir>\n").arg(serviceDir.toHtmlEscaped());
+        }
+        return config + QStringLiteral("<limit name=\"max_incoming_bytes\">1000000000</limit>\n"
+                                       "<limit name=\"max_outgoing_bytes\">1000000000</limit>\n"
+                                       "<limit name=\"max_message_size\">1000000000</limit>\n"
+                                       "<limit name=\"service_start_timeout\">120000</limit>\n"
+                                       "<limit name=\"auth_timeout\">240000</limit>\n"
+                                       "<limit name=\"max_completed_connections\">100000</limit>\n"
+                                       "<limit name=\"max_incomplete_connections\">10000</limit>\n"
+                                       "<limit name=\"max_connections_per_user\">100000</limit>\n"
+                                       "<limit name=\"max_pending_service_starts\">10000</limit>\n"
+                                       "<limit name=\"max_names_per_connection\">50000</limit>\n"
+                                       "<limit name=\"max_match_rules_per_connection\">50000</limit>\n"
+                                       "<limit name=\"max_replies_per_connection\">50000</limit>\n"
+                                       "</busconfig>\n");
+    }
+
+    QTemporaryDir configDir_;
     QProcess daemon_;
     QString address_;
     QStringList connectionNames_;
