@@ -114,6 +114,11 @@ public:
                            SLOT(onConnected(QString, QString, QString))) &&
                bus.connect(any, path, interface, QStringLiteral("Disconnected"), this, SLOT(onDisconnected(QString)));
     }
+    // ReceivingChanged too, as "ReceivingChanged true Q1BBB".
+    bool listenReceiving(QDBusConnection& bus, const QString& path, const QString& interface) {
+        return bus.connect(QString(), path, interface, QStringLiteral("ReceivingChanged"), this,
+                           SLOT(onReceiving(bool, QString)));
+    }
     const QStringList& events() const { return events_; }
     qsizetype count(const QString& event) const { return events_.count(event); }
     // Index of the first event at or after `from` starting with prefix, waiting up to timeoutMs; -1 if none.
@@ -140,6 +145,9 @@ private Q_SLOTS:
         events_ << QStringLiteral("Connected %1|%2|%3").arg(call, name, address);
     }
     void onDisconnected(const QString& call) { events_ << QStringLiteral("Disconnected ") + call; }
+    void onReceiving(bool receiving, const QString& call) {
+        events_ << QStringLiteral("ReceivingChanged %1 %2").arg(QLatin1String(receiving ? "true" : "false"), call);
+    }
 
 private:
     QStringList events_;
