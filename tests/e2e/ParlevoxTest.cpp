@@ -9,6 +9,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -357,6 +358,35 @@ private Q_SLOTS:
         QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("> SendChatText "), StationTimeoutMs, &line));
         QVERIFY2(line.endsWith(QStringLiteral(" >sent while hung")), qPrintable(line));
         QVERIFY(app_->isRunning());
+    }
+
+    // The text being spoken when a transmission begins is heard whole; a chat arriving meanwhile waits for the
+    // transmission's end and a gap of about a second.
+    void chatWhileReceiving_spokenWholeAfterTheTransmissionAndGap() {
+        speech_ = std::make_unique<e2e::PrivateSpeechServer>(1.5); // room to begin a transmission inside a text
+        const QString problem = speech_->start();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QString error;
+        QVERIFY2(startBoth(&error), qPrintable(error));
+        const QString first = QStringLiteral("Message from  QX1BRK: before");
+        const QString second = QStringLiteral("Message from  QX2ABC: during");
+        sim_->send(QStringLiteral("chat QX1BRK>before"));
+        QVERIFY(QTest::qWaitFor([&] { return speech_->started().contains(first); }, SpeechTimeoutMs));
+        sim_->send(QStringLiteral("receive QX2ABC"));
+        sim_->send(QStringLiteral("chat QX2ABC>during"));
+        QVERIFY(sim_->sync());
+        QVERIFY(waitForSpoken(first));
+        QTest::qWait(2500);
+        QCOMPARE(speech_->started(), QStringList{first});
+
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
+        sim_->send(QStringLiteral("unreceive"));
+        QVERIFY(QTest::qWaitFor([&] { return speech_->started().contains(second); }, SpeechTimeoutMs));
+        const qint64 waited = sinceEnd.elapsed();
+        QVERIFY2(waited >= 900 && waited < 4000, qPrintable(QString::number(waited)));
+        QVERIFY(waitForSpoken(second));
+        QCOMPARE(speech_->spoken(), (QStringList{first, second}));
     }
 
     void onTheHour_timeSpokenOnce() {
