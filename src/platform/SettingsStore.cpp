@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -15,10 +17,53 @@ namespace {
 struct IniLines {
     QByteArray bom;
     bool crlf = false;
+    // Files of the old Windows program are in its ANSI code page; they stay in it when values are written.
+    bool windows1252 = false;
     QList<QByteArray> lines; // without '\n'; a CRLF line keeps its '\r'
 };
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+
+// Windows-1252 differs from Latin-1 only in 0x80-0x9F. The five bytes it leaves undefined stand for the C1
+// controls of the same number, as Windows itself decodes them, so every byte reads back to itself.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromWindows1252(const QByteArray& bytes) {
+    QString text(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        text[i] = (byte >= 0x80 && byte < 0xA0) ? QChar(kCp1252High[byte - 0x80]) : QChar(byte);
+    }
+    return text;
+}
+
+std::optional<QByteArray> toWindows1252(const QString& text) {
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            bytes += char(u);
+            continue;
+        }
+        const auto* found = std::find(std::begin(kCp1252High), std::end(kCp1252High), u);
+        if (found == std::end(kCp1252High)) {
+            return std::nullopt;
+        }
+        bytes += char(0x80 + (found - std::begin(kCp1252High)));
+    }
+    return bytes;
+}
+
+bool isUtf8(const QByteArray& data) {
+    // Stateless: a sequence cut off at the end of the file is an error too.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(data); // decodes only when made into a string
+    return !decoder.hasError();
+}
 
 IniLines splitLines(QByteArray data) {
     IniLines ini;
@@ -26,6 +71,7 @@ IniLines splitLines(QByteArray data) {
         ini.bom = kUtf8Bom;
         data.remove(0, kUtf8Bom.size());
     }
+    ini.windows1252 = !isUtf8(data);
     ini.lines = data.split('\n');
     if (!ini.lines.isEmpty() && ini.lines.last().isEmpty()) {
         ini.lines.removeLast(); // the end of the last line, not a line of its own
@@ -44,9 +90,27 @@ QByteArray joinLines(const IniLines& ini) {
 }
 
 // QString::fromUtf8 drops a leading U+FEFF, so a value or name starting with one would not read back.
-QString decoded(const QByteArray& bytes) {
+QString decoded(const IniLines& ini, const QByteArray& bytes) {
+    if (ini.windows1252) {
+        return fromWindows1252(bytes);
+    }
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
+}
+
+// Text that cannot be written in the file's code page makes the whole file UTF-8, so that every line, old and
+// new, reads back as it was meant.
+QByteArray encoded(IniLines& ini, const QString& text) {
+    if (ini.windows1252) {
+        if (const auto bytes = toWindows1252(text)) {
+            return *bytes;
+        }
+        for (QByteArray& line : ini.lines) {
+            line = fromWindows1252(line).toUtf8();
+        }
+        ini.windows1252 = false;
+    }
+    return text.toUtf8();
 }
 
 QByteArray content(const QByteArray& line) {
@@ -54,30 +118,30 @@ QByteArray content(const QByteArray& line) {
 }
 
 // The name of a section header line ("[name]", spaces allowed around it).
-std::optional<QString> sectionOf(const QByteArray& line) {
+std::optional<QString> sectionOf(const IniLines& ini, const QByteArray& line) {
     const QByteArray text = content(line).trimmed();
     if (!text.startsWith('[')) {
         return std::nullopt;
     }
     const qsizetype close = text.indexOf(']');
     const QByteArray name = text.mid(1, close < 0 ? -1 : close - 1);
-    return decoded(name.trimmed());
+    return decoded(ini, name.trimmed());
 }
 
 // The key of a "key=value" line; comments and lines without '=' have none.
-std::optional<QString> keyOf(const QByteArray& line) {
+std::optional<QString> keyOf(const IniLines& ini, const QByteArray& line) {
     const QByteArray text = content(line);
     const qsizetype equals = text.indexOf('=');
     if (equals < 0 || text.trimmed().startsWith(';')) {
         return std::nullopt;
     }
-    return decoded(text.left(equals).trimmed());
+    return decoded(ini, text.left(equals).trimmed());
 }
 
 // Everything after the first '=', unchanged.
-QString valueOf(const QByteArray& line) {
+QString valueOf(const IniLines& ini, const QByteArray& line) {
     const QByteArray text = content(line);
-    return decoded(text.mid(text.indexOf('=') + 1));
+    return decoded(ini, text.mid(text.indexOf('=') + 1));
 }
 
 // Names are stored trimmed, so they are looked up trimmed: " TEXT4" finds the TEXT4 it wrote.
@@ -93,7 +157,7 @@ struct SectionRange {
 QList<SectionRange> sectionsNamed(const IniLines& ini, const QString& section) {
     QList<SectionRange> found;
     for (qsizetype i = 0; i < ini.lines.size(); ++i) {
-        const auto name = sectionOf(ini.lines[i]);
+        const auto name = sectionOf(ini, ini.lines[i]);
         if (!name) {
             continue;
         }
@@ -114,7 +178,7 @@ QList<SectionRange> sectionsNamed(const IniLines& ini, const QString& section) {
 std::optional<qsizetype> findKey(const IniLines& ini, const QList<SectionRange>& sections, const QString& key) {
     for (const SectionRange& range : sections) {
         for (qsizetype i = range.header + 1; i < range.end; ++i) {
-            const auto name = keyOf(ini.lines[i]);
+            const auto name = keyOf(ini, ini.lines[i]);
             if (name && sameName(*name, key)) {
                 return i;
             }
@@ -165,7 +229,10 @@ QByteArray makeLine(const QByteArray& text, bool crlf) {
 }
 
 void setEntry(IniLines& ini, const QString& section, const QString& key, const QString& value) {
-    const QByteArray valueBytes = flattened(value).toUtf8();
+    // Encoded first: a value that turns the file into UTF-8 changes every line before any is looked at.
+    const QByteArray valueBytes = encoded(ini, flattened(value));
+    const QByteArray keyBytes = encoded(ini, key.trimmed());
+    const QByteArray sectionBytes = encoded(ini, section.trimmed());
     const QList<SectionRange> sections = sectionsNamed(ini, section);
     if (const auto at = findKey(ini, sections, key)) {
         // The key keeps its spelling in the file; only the value changes.
@@ -173,12 +240,12 @@ void setEntry(IniLines& ini, const QString& section, const QString& key, const Q
         ini.lines[*at] = makeLine(text.left(text.indexOf('=') + 1) + valueBytes, ini.crlf);
         return;
     }
-    const QByteArray line = makeLine(key.trimmed().toUtf8() + '=' + valueBytes, ini.crlf);
+    const QByteArray line = makeLine(keyBytes + '=' + valueBytes, ini.crlf);
     if (sections.isEmpty()) {
         if (!ini.lines.isEmpty() && !content(ini.lines.last()).trimmed().isEmpty()) {
             ini.lines.append(makeLine(QByteArray(), ini.crlf));
         }
-        ini.lines.append(makeLine('[' + section.trimmed().toUtf8() + ']', ini.crlf));
+        ini.lines.append(makeLine('[' + sectionBytes + ']', ini.crlf));
         ini.lines.append(line);
         return;
     }
@@ -204,7 +271,7 @@ QString SettingsStore::read(const QString& section, const QString& key, const QS
     }
     const IniLines ini = splitLines(file.readAll());
     const auto at = findKey(ini, sectionsNamed(ini, section), key);
-    return cut(at ? valueOf(ini.lines[*at]) : defaultValue);
+    return cut(at ? valueOf(ini, ini.lines[*at]) : defaultValue);
 }
 
 bool SettingsStore::write(const QString& section, const QString& key, const QString& value) {

@@ -15,8 +15,10 @@
 // - reading never creates the file; a missing file, section or key gives the default.
 // Every write replaces the file atomically (temporary file + rename), so a crash leaves the old or the
 // new file, never a broken one. A line break inside a value is written as a space, so no value can add
-// or change keys. The file is UTF-8 text; lines the store does not understand (junk, other encodings) are
-// carried over byte for byte.
+// or change keys. The file is UTF-8 text, or Windows-1252 when it is not valid UTF-8 (files of the old
+// Windows program); values are written in the file's encoding, except that a value Windows-1252 cannot hold
+// turns the whole file into UTF-8, every line converted. Lines the store does not understand (junk) and the
+// lines a write does not change are carried over byte for byte.
 class SettingsStore {
 public:
     static constexpr int MaxValueLength = 264;

@@ -112,6 +112,36 @@ private slots:
                           "F=back\\slash\nG=Grüße 73 ✓\n")
             << QStringList{"S|A=a=b=c", "S|C=   leading and trailing   ", "S|D=\"quoted\"", "S|F=back\\slash",
                            "S|G=Grüße 73 ✓"};
+        // Files of the old Windows program: not valid UTF-8, so Windows-1252. A save of what was read gives
+        // the same bytes (the five bytes Windows-1252 leaves undefined included).
+        const QByteArray oldFile("[SETTINGS]\r\nNAME=Gr\xfc\xdf"
+                                 "e\r\nQTH=caf\xe9\r\nCOST=\x80 5 \x81\x8d\x8f\x90\x9d\r\n");
+        QTest::newRow("Windows-1252 file read in its letters, saved byte for byte")
+            << oldFile
+            << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|QTH=café",
+                           "SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D"}
+            << oldFile
+            << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|QTH=café",
+                           "SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D"};
+        QTest::newRow("Windows-1252 file: new keys and sections written in it")
+            << QByteArray("[SETTINGS]\nNAME=Gr\xfc\xdf"
+                          "e\n")
+            << QStringList{"SETTINGS|QTH=Zürich – 5 €", "Ä|Ö=ÿ"}
+            << QByteArray("[SETTINGS]\nNAME=Gr\xfc\xdf"
+                          "e\nQTH=Z\xfcrich \x96 5 \x80\n\n[\xc4]\n\xd6=\xff\n")
+            << QStringList{"SETTINGS|QTH=Zürich – 5 €", "ä|ö=ÿ", "SETTINGS|NAME=Grüße"};
+        QTest::newRow("value Windows-1252 cannot hold turns the whole file into UTF-8")
+            << QByteArray("; \xa9 1999\n[SETTINGS]\nNAME=Gr\xfc\xdf"
+                          "e\n\x80=\x81\n")
+            << QStringList{"SETTINGS|QTH=Kraków ✓"}
+            << QByteArray("; © 1999\n[SETTINGS]\nNAME=Grüße\n€=\u0081\nQTH=Kraków ✓\n")
+            << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|€=\u0081", "SETTINGS|QTH=Kraków ✓"};
+        QTest::newRow("UTF-8 cut off at the end of the file is Windows-1252")
+            << QByteArray("[S]\nA=caf\xc3") << QStringList{"S|B=x"} << QByteArray("[S]\nA=caf\xc3\nB=x\n")
+            << QStringList{"S|A=cafÃ"};
+        QTest::newRow("UTF-8 file stays UTF-8")
+            << QByteArray("[S]\nA=Grüße\n") << QStringList{"S|B=café €"} << QByteArray("[S]\nA=Grüße\nB=café €\n")
+            << QStringList{"S|A=Grüße", "S|B=café €"};
     }
     void write_keepsTheRestOfTheFile() {
         QFETCH(QByteArray, before);
