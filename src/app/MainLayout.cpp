@@ -45,7 +45,7 @@ QLineEdit* callsignEntry(QWidget* parent, const char* name, const QString& acces
 
 QPlainTextEdit* log(QWidget* parent, const char* name, const QString& accessible, const QString& initial,
                     const QFont& font, int l, int t, int w, int h) {
-    auto* p = place(new QPlainTextEdit, parent, name, l, t, w, h);
+    auto* p = place(new controls::LogView, parent, name, l, t, w, h);
     p->setAccessibleName(accessible);
     p->setFont(font);
     p->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -3,10 +3,13 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -42,29 +45,65 @@ void setCheckValue(QCheckBox* box, int value) {
 
 namespace {
 
+// Capitals however text comes in. Typed letters are put in as capitals straight away, and an input
+// method's committed text is handed on in capitals, so both keep the box's undo steps; whatever else the
+// user enters (paste, drop, the context menu, insert()) is caught once it is in the box.
 class UpperCaseFilter : public QObject {
 public:
-    using QObject::QObject;
+    explicit UpperCaseFilter(QLineEdit* edit) : QObject(edit), edit_(edit) {
+        connect(edit, &QLineEdit::textEdited, this, &UpperCaseFilter::edited);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != edit_ || edit_->isReadOnly()) {
+            return false;
+        }
+        if (event->type() == QEvent::InputMethod) {
+            return upperCaseCommit(static_cast<QInputMethodEvent*>(event));
+        }
         if (event->type() != QEvent::KeyPress) {
             return false;
         }
-        auto* edit = qobject_cast<QLineEdit*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
         const QString text = key->text();
-        if (edit == nullptr || text.isEmpty() || edit->isReadOnly() ||
-            (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0) {
+        if (text.isEmpty() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0) {
             return false;
         }
         const QString upper = text.toUpper();
         if (upper == text || !text.at(0).isPrint()) {
             return false;
         }
-        edit->insert(upper);
+        edit_->insert(upper);
         return true;
     }
+
+private:
+    bool upperCaseCommit(QInputMethodEvent* event) {
+        const QString commit = event->commitString();
+        const QString upper = commit.toUpper();
+        if (upper == commit) {
+            return false;
+        }
+        QInputMethodEvent changed(event->preeditString(), event->attributes());
+        changed.setCommitString(upper, event->replacementStart(), event->replacementLength());
+        QCoreApplication::sendEvent(edit_, &changed); // passes this filter again, with nothing left to change
+        event->setAccepted(changed.isAccepted());
+        return true;
+    }
+
+    void edited(const QString& text) {
+        const QString upper = text.toUpper();
+        if (upper == text) {
+            return;
+        }
+        // A letter may become two (ß, ŉ): the caret stays after the same letters.
+        const int caret = int(text.left(edit_->cursorPosition()).toUpper().size());
+        edit_->setText(upper);
+        edit_->setCursorPosition(caret);
+    }
+
+    QLineEdit* edit_;
 };
 
 } // namespace
@@ -75,6 +114,21 @@ void makeUpperCaseEntry(QLineEdit* edit) {
     }
     edit->setProperty("upperCaseEntry", true);
     edit->installEventFilter(new UpperCaseFilter(edit));
+}
+
+QString LogView::copiedText(const QString& shown) {
+    QString text = shown;
+    text.remove(BreakPoint);
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+QMimeData* LogView::createMimeDataFromSelection() const {
+    // Plain text only: the rich forms would carry the break points along.
+    auto* copied = new QMimeData;
+    copied->setText(copiedText(textCursor().selectedText()));
+    return copied;
 }
 
 namespace {

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QPlainTextEdit>
 #include <QString>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class QMimeData;
 
 // Small helpers over Qt widgets that give them the behaviour the program's controls need.
 namespace controls {
@@ -16,9 +17,26 @@ namespace controls {
 int checkValue(const QCheckBox* box);
 void setCheckValue(QCheckBox* box, int value);
 
-// Letters typed into the box are entered as capitals from the first key on; text already in the box,
-// or set by the program, is left as it is.
+// Whatever the user puts into the box comes out in capitals, from the first key on: typed, pasted, dropped,
+// from an input method, or put in with insert(). The caret stays where the text went in. Text set by the
+// program (setText) is left as it is until the user changes the box; then all of it becomes capitals.
 void makeUpperCaseEntry(QLineEdit* edit);
+
+// A log: copying out of it (keys, context menu, drag, selection) gives the text that came, without the
+// invisible break points put into long unbroken runs so that they can wrap (see chat::logDisplayText), and
+// with plain line breaks.
+class LogView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+    static constexpr QChar BreakPoint{u'\u200B'}; // zero-width space
+    // The text a copy of the shown text gives.
+    static QString copiedText(const QString& shown);
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override;
+};
 
 // Appends text at the end of a log without rewriting what is there, so the cost does not grow with
 // the log. Text is shown literally. When keepInView is set, the caret goes to the end and the view
