@@ -10,7 +10,7 @@ bash scripts/build.sh
 out=build/bench
 mkdir -p "$out"
 status=0
-for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm bench_station; do
+for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm bench_station bench_station_voice; do
     echo "== $b"
     if ! "build/bin/$b" "$@" 2>&1 | tee "$out/$b.txt"; then
         echo "$b failed" >&2
