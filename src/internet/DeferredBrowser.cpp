@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DeferredBrowser.h"
 
+#include <QEvent>
 #include <QTimer>
 
-DeferredBrowser::DeferredBrowser(Factory create, QObject* parent) : QObject(parent), create_(std::move(create)) {
-    QTimer::singleShot(0, this, &DeferredBrowser::start);
+DeferredBrowser::DeferredBrowser(Factory create, QWidget* startWhenShown, QObject* parent)
+    : QObject(parent), create_(std::move(create)), trigger_(startWhenShown) {
+    if (trigger_ == nullptr || trigger_->isVisible()) {
+        startSoon();
+    } else {
+        trigger_->installEventFilter(this);
+    }
 }
 
 DeferredBrowser::~DeferredBrowser() = default;
@@ -25,9 +31,27 @@ void DeferredBrowser::openPending() {
     pending_.clear();
 }
 
+bool DeferredBrowser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == trigger_ && event->type() == QEvent::Show) {
+        trigger_->removeEventFilter(this);
+        startSoon();
+    }
+    return false;
+}
+
+void DeferredBrowser::startSoon() {
+    if (!startScheduled_) {
+        startScheduled_ = true;
+        QTimer::singleShot(0, this, &DeferredBrowser::start);
+    }
+}
+
 void DeferredBrowser::start() {
     if (real_ || !create_) {
         return;
+    }
+    if (trigger_) {
+        trigger_->removeEventFilter(this);
     }
     real_ = create_();
     create_ = nullptr;

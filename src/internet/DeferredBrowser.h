@@ -4,13 +4,17 @@
 #include "Browser.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <functional>
 #include <memory>
 
-// A browser that starts its engine on the next turn of the event loop rather than at once. Starting a
-// web engine takes long enough to be seen, and the internet options window is created during the main
-// window's start-up: deferring lets the main window appear first. An address asked for before the
-// engine exists is kept (the latest one wins, as it would in a browser) and opened when it starts.
+// A browser that starts its engine late. A web engine costs a lot of memory and a few processes, and the
+// internet options window that holds it is made at start-up but may never be looked at: with a widget to
+// wait for, the engine starts only once that widget is first shown (on the turn after, so the window is
+// drawn first). Without one it starts on the next turn of the event loop, which still lets the window
+// that made it appear first. An address asked for before the engine exists is kept (the latest one wins,
+// as it would in a browser) and opened when it starts.
 // Later addresses are opened on the next turn of the event loop too, again only the latest of those asked
 // for meanwhile: a storm of connecting stations asks for a look-up page each, and loading every one of them
 // would keep the window from reacting for no page anybody could see.
@@ -19,7 +23,7 @@ class DeferredBrowser : public QObject, public Browser {
 public:
     using Factory = std::function<std::unique_ptr<Browser>()>;
 
-    explicit DeferredBrowser(Factory create, QObject* parent = nullptr);
+    explicit DeferredBrowser(Factory create, QWidget* startWhenShown = nullptr, QObject* parent = nullptr);
     ~DeferredBrowser() override;
 
     void navigate(const QString& address) override;
@@ -28,11 +32,17 @@ public:
     void start();
     bool started() const { return real_ != nullptr; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void openPending();
+    void startSoon();
 
     Factory create_;
+    QPointer<QWidget> trigger_;
     bool openScheduled_ = false;
+    bool startScheduled_ = false;
     std::unique_ptr<Browser> real_;
     QString pending_;
 };

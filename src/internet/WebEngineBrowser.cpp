@@ -4,7 +4,10 @@
 #include "DeferredBrowser.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -16,8 +19,30 @@
 #include <unistd.h>
 #endif
 
-WebEngineBrowser::WebEngineBrowser(QWidget* container, const QRect& geometry)
-    : profile_(std::make_unique<QWebEngineProfile>()), view_(new QWebEngineView(container)) {
+BrowserStorage BrowserStorage::standard() {
+    const QString name = QStringLiteral("/browser");
+    return {QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + name,
+            QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + name};
+}
+
+std::shared_ptr<QWebEngineProfile> makeBrowserProfile(const BrowserStorage& storage) {
+    // The cookies are the user's logins: nobody else on the machine should read them.
+    if (QDir().mkpath(storage.dataFolder)) {
+        QFile::setPermissions(storage.dataFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    auto profile = std::make_shared<QWebEngineProfile>(QStringLiteral("Parlevox"));
+    profile->setPersistentStoragePath(storage.dataFolder);
+    profile->setCachePath(storage.cacheFolder);
+    // Sites that log in with a session cookie would otherwise ask again after every restart.
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    profile->setHttpCacheMaximumSize(int(BrowserCacheBytes));
+    return profile;
+}
+
+WebEngineBrowser::WebEngineBrowser(QWidget* container, const QRect& geometry,
+                                   std::shared_ptr<QWebEngineProfile> profile)
+    : profile_(std::move(profile)), view_(new QWebEngineView(container)) {
     view_->setObjectName(QStringLiteral("WebBrowser1"));
     view_->setAccessibleName(QStringLiteral("Web page"));
     view_->setGeometry(geometry);
@@ -43,15 +68,29 @@ void WebEngineBrowser::navigate(const QString& address) {
     }
 }
 
-std::function<std::unique_ptr<Browser>(QWidget*, const QRect&)> webEngineBrowserFactory() {
-    return [](QWidget* container, const QRect& geometry) -> std::unique_ptr<Browser> {
-        QPointer<QWidget> where(container);
-        return std::make_unique<DeferredBrowser>([where, geometry]() -> std::unique_ptr<Browser> {
-            if (where.isNull()) {
-                return nullptr;
+std::function<std::unique_ptr<Browser>(QWidget*, const QRect&)> webEngineBrowserFactory(const BrowserStorage& storage) {
+    // Made with the first engine, kept for the rest of the session: windows made again after a close reuse it.
+    struct SharedProfile {
+        BrowserStorage storage;
+        std::shared_ptr<QWebEngineProfile> profile;
+        std::shared_ptr<QWebEngineProfile> get() {
+            if (!profile) {
+                profile = makeBrowserProfile(storage);
             }
-            return std::make_unique<WebEngineBrowser>(where.data(), geometry);
-        });
+            return profile;
+        }
+    };
+    auto shared = std::make_shared<SharedProfile>(SharedProfile{storage, nullptr});
+    return [shared](QWidget* container, const QRect& geometry) -> std::unique_ptr<Browser> {
+        QPointer<QWidget> where(container);
+        return std::make_unique<DeferredBrowser>(
+            [where, geometry, shared]() -> std::unique_ptr<Browser> {
+                if (where.isNull()) {
+                    return nullptr;
+                }
+                return std::make_unique<WebEngineBrowser>(where.data(), geometry, shared->get());
+            },
+            container);
     };
 }
 

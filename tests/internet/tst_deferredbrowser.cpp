@@ -3,6 +3,7 @@
 #include "FakeBrowser.h"
 
 #include <QTest>
+#include <QWidget>
 
 // The engine behind the deferred browser is a FakeBrowser whose creation the test can see.
 struct Engine {
@@ -61,7 +62,26 @@ private slots:
         QCOMPARE(engine.created, 1);
         QVERIFY(engine.browser->addresses.isEmpty());
     }
+
+    void waitingForAWidget_startsOnlyOnceItIsFirstShown_withTheLatestAddress() {
+        Engine engine;
+        QWidget window;
+        auto* frame = new QWidget(&window);
+        DeferredBrowser deferred(engine.factory(), frame);
+        deferred.navigate(QStringLiteral("qrc:/internet/addons.html"));
+        deferred.navigate(QStringLiteral("https://lookup.example/QA1BRK"));
+        QTest::qWait(50);
+        QCOMPARE(engine.created, 0);
+        window.show();
+        QCOMPARE(engine.created, 0); // the window is drawn first
+        QTRY_VERIFY(deferred.started());
+        QCOMPARE(engine.browser->addresses, QStringList{QStringLiteral("https://lookup.example/QA1BRK")});
+        window.hide();
+        window.show();
+        QTest::qWait(10);
+        QCOMPARE(engine.created, 1);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestDeferredBrowser)
+QTEST_MAIN(TestDeferredBrowser)
 #include "tst_deferredbrowser.moc"

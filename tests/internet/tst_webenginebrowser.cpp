@@ -4,37 +4,104 @@
 #include "WebEngineBrowser.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineView>
+#include <unistd.h>
 
-// The real web engine, offscreen: the window's browser is started after the window is made, opens the
-// page the program ships, local pages, and survives pages that cannot be loaded.
+// The real web engine, offscreen, on 127.0.0.1 inside the test's own network namespace: it starts only when
+// the internet window is first shown, opens the page asked for last, local pages, survives pages that cannot
+// be loaded, and keeps its cookies across windows and sessions.
 namespace {
 
 constexpr int LoadTimeoutMs = 60000;
 const QString ShippedPage = QStringLiteral("qrc:/internet/addons.html");
 
+// The engine's helper processes among this process's children.
+int engineProcesses() {
+    int count = 0;
+    const QString self = QString::number(::getpid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QString line = QString::fromLatin1(stat.readAll());
+        const QStringList afterName = line.mid(line.lastIndexOf(QLatin1Char(')')) + 2).split(QLatin1Char(' '));
+        count += afterName.value(1) == self && line.contains(QStringLiteral("QtWebEngine")) ? 1 : 0;
+    }
+    return count;
+}
+
+// A site on 127.0.0.1: "/set" sets a session cookie, every page is titled with its path, and the Cookie
+// header of the latest request is kept.
+struct CookieSite {
+    QTcpServer server;
+    QByteArray lastCookie = "(no request)";
+
+    CookieSite() {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            }
+        });
+    }
+    QString page(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(QLatin1String(path));
+    }
+    void answer(QTcpSocket* socket) {
+        const QByteArray request = socket->peek(65536);
+        if (!request.contains("\r\n\r\n")) {
+            return;
+        }
+        socket->readAll();
+        const QByteArray path = request.split(' ').value(1);
+        if (path == "/favicon.ico") {
+            socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
+        lastCookie.clear();
+        for (const QByteArray& header : request.split('\n')) {
+            if (header.toLower().startsWith("cookie:")) {
+                lastCookie = header.mid(7).trimmed();
+            }
+        }
+        const QByteArray body = "<html><head><title>" + path + "</title></head><body>x</body></html>";
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\nConnection: close\r\n" +
+                      QByteArray(path == "/set" ? "Set-Cookie: login=QA1BRK-secret; Path=/\r\n" : "") +
+                      "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+};
+
 struct Rig {
-    QTemporaryDir dir;
-    SettingsStore settings{dir.filePath(QStringLiteral("parlevoxinet.ini"))};
-    InternetWindowHost host{settings, [] { return std::make_unique<FakeEchoLinkClient>(); }, webEngineBrowserFactory()};
+    explicit Rig(const QString& storage)
+        : settings(storage + QStringLiteral("/parlevoxinet.ini")),
+          host(
+              settings, [] { return std::make_unique<FakeEchoLinkClient>(); },
+              webEngineBrowserFactory({storage + QStringLiteral("/data"), storage + QStringLiteral("/cache")})) {}
+
+    SettingsStore settings;
+    InternetWindowHost host;
 
     QWebEngineView* view() const {
         Form1* form = host.existingWindow();
         return form != nullptr ? form->findChild<QWebEngineView*>(QStringLiteral("WebBrowser1")) : nullptr;
     }
-    QString localPage(const QString& title) const {
-        const QString file = dir.filePath(QStringLiteral("page.html"));
-        QFile f(file);
-        f.open(QIODevice::WriteOnly);
-        f.write(QStringLiteral("<html><head><title>%1</title></head><body>local</body></html>").arg(title).toUtf8());
-        return QUrl::fromLocalFile(file).toString();
+    bool open(const QString& address, const QString& title) {
+        host.navigate(address);
+        host.showWindow();
+        return QTest::qWaitFor([&] { return view() != nullptr && view()->title() == title; }, LoadTimeoutMs);
     }
 };
 
@@ -42,6 +109,7 @@ struct Rig {
 
 class TestWebEngineBrowser : public QObject {
     Q_OBJECT
+    QTemporaryDir dir_;
 
 private slots:
     void init() {
@@ -49,19 +117,26 @@ private slots:
         QTest::failOnWarning(QRegularExpression(QStringLiteral("(?i)profile")));
     }
 
-    void startUpHook_engineStartsAfterwards_andOpensTheShippedPage() {
-        Rig rig;
+    void hiddenWindow_hasNoEngine_firstShowOpensTheLatestAddress() {
+        Rig rig(dir_.filePath(QStringLiteral("first")));
+        rig.host.navigate(QStringLiteral("http://127.0.0.1:1/earlier"));
         rig.host.navigate(ShippedPage);
-        QVERIFY2(rig.view() == nullptr, "the engine must not start inside the start-up hook");
+        QTest::qWait(500);
+        QVERIFY(rig.host.existingWindow() != nullptr);
+        QVERIFY(rig.view() == nullptr);
+        QCOMPARE(engineProcesses(), 0);
+        rig.host.showWindow();
+        QVERIFY2(rig.view() == nullptr, "the window is drawn before the engine starts");
         QTRY_VERIFY(rig.view() != nullptr);
         QCOMPARE(rig.view()->parentWidget()->objectName(), QStringLiteral("PicFrame"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.view()->title(), QStringLiteral("Parlevox add-ons"), LoadTimeoutMs);
         QCOMPARE(rig.view()->url(), QUrl(ShippedPage));
+        QVERIFY(engineProcesses() > 0);
     }
 
     void pageThatCannotLoad_failsQuietly_andLocalPageOpensAfterwards() {
-        Rig rig;
-        rig.host.window();
+        Rig rig(dir_.filePath(QStringLiteral("second")));
+        rig.host.showWindow();
         QTRY_VERIFY(rig.view() != nullptr);
         QSignalSpy loaded(rig.view(), &QWebEngineView::loadFinished);
         // Port 1 on this machine: refused at once, as an offline machine refuses every site.
@@ -71,25 +146,35 @@ private slots:
 
         rig.host.setLastConnectedNode(QStringLiteral("N0CALL Joe"));
         QCOMPARE(rig.host.window()->findChild<QLabel*>(QStringLiteral("Label2"))->text(), QStringLiteral("N0CALL Joe"));
-        const QString page = rig.localPage(QStringLiteral("After the failure"));
-        rig.host.navigate(page);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.view()->title(), QStringLiteral("After the failure"), LoadTimeoutMs);
+        CookieSite site;
+        QVERIFY(rig.open(site.page("/after"), QStringLiteral("/after")));
         QTRY_COMPARE(loaded.last().first().toBool(), true);
-        QCOMPARE(rig.view()->url(), QUrl(page));
     }
 
-    void userClose_takesTheEngineDownCleanly_andTheNextTouchStartsAnew() {
-        Rig rig;
-        rig.host.showWindow();
-        QTRY_VERIFY(rig.view() != nullptr);
-        QPointer<QWebEngineView> first = rig.view();
-        rig.host.existingWindow()->close();
-        QTRY_VERIFY(first.isNull());
-        QVERIFY(rig.host.existingWindow() == nullptr);
+    // The user stays logged in: a session cookie comes back in a window made again after a close (one profile
+    // for the session) and after the program starts again (kept on disk, where nobody else may read it).
+    void cookie_sentAgainInTheNextWindow_andTheNextSession() {
+        const QString storage = dir_.filePath(QStringLiteral("kept"));
+        CookieSite site;
+        {
+            Rig rig(storage);
+            QVERIFY(rig.open(site.page("/set"), QStringLiteral("/set")));
+            QPointer<QWebEngineView> first = rig.view();
+            rig.host.existingWindow()->close();
+            QTRY_VERIFY(first.isNull());
+            QVERIFY(rig.open(site.page("/again"), QStringLiteral("/again")));
+            QCOMPARE(site.lastCookie, QByteArray("login=QA1BRK-secret"));
+        }
+        const QFileDevice::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                                QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFile::permissions(storage + QStringLiteral("/data")) & others, QFileDevice::Permissions());
+        Rig restarted(storage);
+        QVERIFY(restarted.open(site.page("/next-session"), QStringLiteral("/next-session")));
+        QCOMPARE(site.lastCookie, QByteArray("login=QA1BRK-secret"));
 
-        rig.host.navigate(ShippedPage);
-        QTRY_VERIFY(rig.view() != nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.view()->title(), QStringLiteral("Parlevox add-ons"), LoadTimeoutMs);
+        Rig otherUser(dir_.filePath(QStringLiteral("other")));
+        QVERIFY(otherUser.open(site.page("/elsewhere"), QStringLiteral("/elsewhere")));
+        QCOMPARE(site.lastCookie, QByteArray());
     }
 };
 
