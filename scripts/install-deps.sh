@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs what Parlevox needs on Debian 12 to build, run and test. Safe to run again.
+# Installs what Parlevox needs on Debian 12 to build, package, run and test. Safe to run again.
 #   scripts/install-deps.sh          what building, running and the ordinary tests need
-#   scripts/install-deps.sh --test   also what the station's interop test needs (svxlink and the EchoLink
-#                                    library for its test peers); svxlink's system service is left off
+#   scripts/install-deps.sh --test   also what the station's interop test (svxlink and the EchoLink
+#                                    library for its test peers) and the package check need; svxlink's
+#                                    system service is left off
 set -euo pipefail
 
 with_test=0
@@ -27,12 +28,15 @@ PKGS=(
     dbus dbus-x11 xvfb xdotool xclip xauth imagemagick faketime
     clang libclang-rt-14-dev
     fonts-dejavu-core fonts-liberation2
+    file
 )
 # The interop test: svxlink as a node, test peers built on libecholib (its headers include the Async and
 # sigc++ ones), the fake directory and the packet watcher in Python, `ip` for the private network namespace.
+# The package check: lintian, the desktop entry's and the AppStream validators, dpkg-deb.
 TEST_PKGS=(
     svxlink-server libecholib-dev libasynccore-dev libasynccpp-dev libasyncaudio-dev libsigc++-2.0-dev
     python3 iproute2
+    lintian desktop-file-utils appstream dpkg-dev
 )
 if [ "$with_test" = 1 ]; then
     PKGS+=("${TEST_PKGS[@]}")

@@ -12,6 +12,7 @@
 #include "WebEngineBrowser.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFont>
 #include <QMessageBox>
 #include <cstdio>
@@ -31,8 +32,15 @@ int main(int argc, char* argv[]) {
     webengine::prepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(buildconfig::ProductName));
-    QApplication::setApplicationVersion(
-        QStringLiteral("%1.%2").arg(buildconfig::VersionMajor).arg(buildconfig::VersionMinor));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(buildconfig::VersionMajor)
+                                            .arg(buildconfig::VersionMinor)
+                                            .arg(buildconfig::VersionRevision));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Speaks EchoLink chat and station announcements aloud."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app); // before the lock and the window: --help and --version only print
     // The windows are laid out for MS Sans Serif. Where it is missing, the usual stand-in (a wide sans) cuts
     // captions off; these are about as narrow, so every caption fits.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // echolink-sim: a stand-in EchoLink station on the session bus, driven by commands or by its own demo.
+#include "BuildConfig.h"
 #include "CommandRunner.h"
 #include "DemoPlan.h"
 #include "EchoLinkBus.h"
@@ -35,6 +36,10 @@ void fail(const QString& message) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("echolink-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(buildconfig::VersionMajor)
+                                                .arg(buildconfig::VersionMinor)
+                                                .arg(buildconfig::VersionRevision));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -43,6 +48,7 @@ int main(int argc, char* argv[]) {
                        "from its demo.\n\n") +
         simCommandHelp());
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption callsignOption(QStringLiteral("callsign"),
                                             QStringLiteral("The station's own callsign (default N0CALL)."),
                                             QStringLiteral("CALL"), QStringLiteral("N0CALL"));
