@@ -29,18 +29,39 @@ int fail(const QString& text, int status) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    webengine::prepareEnvironment();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromLatin1(buildconfig::ProductName));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(buildconfig::VersionMajor)
-                                            .arg(buildconfig::VersionMinor)
-                                            .arg(buildconfig::VersionRevision));
+    QCoreApplication::setApplicationName(QString::fromLatin1(buildconfig::ProductName));
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(buildconfig::VersionMajor)
+                                                .arg(buildconfig::VersionMinor)
+                                                .arg(buildconfig::VersionRevision));
+    // Options are read before the screen is opened, so --help and --version work without one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Speaks EchoLink chat and station announcements aloud."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.process(app); // before the lock and the window: --help and --version only print
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "parlevox: %s\n", qPrintable(parser.errorText()));
+        return 1;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (parser.isSet(helpOption)) {
+        // Without an application object the parser cannot know the program's name.
+        QString help = parser.helpText();
+        help.replace(QLatin1String("<executable_name>"), QStringLiteral("parlevox"));
+        std::fputs(qPrintable(help), stdout);
+        return 0;
+    }
+
+    webengine::prepareEnvironment();
+    QApplication app(argc, argv);
     // The windows are laid out for MS Sans Serif. Where it is missing, the usual stand-in (a wide sans) cuts
     // captions off; these are about as narrow, so every caption fits.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

@@ -115,8 +115,8 @@ refuses_unknown_option() {
     out=$("$@" --no-such-option 2>&1) || status=$?
     [ "$status" = 1 ] && grep -q "Unknown option 'no-such-option'" <<<"$out"
 }
-# Parlevox makes its application object, which needs a screen, before reading the options.
-gui() { QT_QPA_PLATFORM=offscreen "$@"; }
+# Options are read before any screen is opened: no display needed.
+noscreen() { env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@"; }
 
 echo "-- building the package"
 deb=$(bash "$src/scripts/package.sh" "$build" | tail -n 1)
@@ -198,9 +198,9 @@ else
     sed "s|^Exec=/usr/bin/|Exec=$bin/|" "$service" >"$services/org.parlevox.EchoLink.service"
 fi
 
-check "parlevox --version" prints "Parlevox $version" gui "$bin/parlevox" --version
-check "parlevox --help lists --version" grep -q -- --version <<<"$(gui "$bin/parlevox" --help)"
-check "parlevox refuses an unknown option" refuses_unknown_option gui "$bin/parlevox"
+check "parlevox --version" prints "Parlevox $version" noscreen "$bin/parlevox" --version
+check "parlevox --help lists --version" grep -q -- --version <<<"$(noscreen "$bin/parlevox" --help)"
+check "parlevox refuses an unknown option" refuses_unknown_option noscreen "$bin/parlevox"
 check "parlevox-station --version" prints "parlevox-station $version" "$bin/parlevox-station" --version
 check "echolink-sim --version" prints "echolink-sim $version" "$bin/echolink-sim" --version
 
