@@ -171,25 +171,40 @@ public:
     bool startStation(const QProcessEnvironment& env, QString* error,
                       const QString& accept = QStringLiteral("directory")) {
         const QString config = folder_ + QStringLiteral("/parlevox-station.ini");
-        const QString text = QStringLiteral("[STATION]\nCALLSIGN=%1\nPASSWORD=secret\nNAME=Parlevox Test\n"
-                                            "LOCATION=Loopback test\nINFO=parlevox-station under test\n"
-                                            "DIRECTORY=%2\nBIND=%3\nMAXCONNECTIONS=4\nACCEPT=%4\n")
-                                 .arg(StationCall, DirectoryAddress, StationAddress, accept);
-        if (!e2e::writeFile(config, text.toUtf8()) ||
-            !QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-            *error = QStringLiteral("cannot write ") + config;
+        if (!writeStationSettings(config, error, accept)) {
             return false;
         }
-        const int logins = directoryLogins(StationCall);
+        const int logins = stationLogins();
         station_ = make(QStringLiteral("station"));
         if (!station_->start(QStringLiteral(PARLEVOX_STATION_PATH), {QStringLiteral("--config"), config}, env, error)) {
             return false;
         }
-        if (!directory_->waitFor(loginPattern(StationCall), 15000, logins + 1)) {
+        if (!waitForStationLogin(logins)) {
             *error = QStringLiteral("parlevox-station did not log in. Its log:\n") + station_->tail();
             return false;
         }
         return true;
+    }
+
+    // The station's settings for this rig, readable by the owner only as the station demands; for a station
+    // started by someone else (the session bus) from path.
+    static bool writeStationSettings(const QString& path, QString* error,
+                                     const QString& accept = QStringLiteral("directory")) {
+        const QString text = QStringLiteral("[STATION]\nCALLSIGN=%1\nPASSWORD=secret\nNAME=Parlevox Test\n"
+                                            "LOCATION=Loopback test\nINFO=parlevox-station under test\n"
+                                            "DIRECTORY=%2\nBIND=%3\nMAXCONNECTIONS=4\nACCEPT=%4\n")
+                                 .arg(StationCall, DirectoryAddress, StationAddress, accept);
+        if (!e2e::writeFile(path, text.toUtf8()) ||
+            !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+            *error = QStringLiteral("cannot write ") + path;
+            return false;
+        }
+        return true;
+    }
+    // How often the station has logged in to the directory so far, and waiting for one more than that.
+    int stationLogins() const { return directoryLogins(StationCall); }
+    bool waitForStationLogin(int loginsBefore, int timeoutMs = 15000) const {
+        return directory_->waitFor(loginPattern(StationCall), timeoutMs, loginsBefore + 1);
     }
 
     void stopNode() { node_.reset(); }

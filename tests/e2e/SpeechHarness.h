@@ -10,6 +10,7 @@
 //   e2e::PrivateSpeechServer speech;   const QString problem = speech.start();   // empty on success
 //   client environment: SPEECHD_ADDRESS=speech.address(), and speech.forbidAutoSpawn(its XDG_CONFIG_HOME)
 //   speech.spoken()                    // every text spoken to the end, in order
+//   speech.startedAtMs(text)           // when the text began to be spoken (ms since the epoch), -1 if never
 
 #include "ProcessTools.h"
 
@@ -127,6 +128,16 @@ public:
     QString path(const QString& name) const { return dir_.filePath(name); }
     QStringList spoken() const { return fileLines(path(QStringLiteral("spoken.txt"))); }
     QStringList started() const { return fileLines(path(QStringLiteral("started.txt"))); }
+    // The wall-clock time the text first began to be spoken, to order speech against other programs' events.
+    qint64 startedAtMs(const QString& text) const {
+        for (const QString& line : fileLines(path(QStringLiteral("started-times.txt")))) {
+            const qsizetype space = line.indexOf(QLatin1Char(' '));
+            if (space > 0 && QStringView(line).mid(space + 1) == text) {
+                return QStringView(line).left(space).toLongLong() / 1000000; // written in nanoseconds
+            }
+        }
+        return -1;
+    }
 
 private:
     QString socketPath() const { return path(QStringLiteral("run/speechd.sock")); }
@@ -135,6 +146,7 @@ private:
         const QString script =
             QStringLiteral("#!/bin/sh\n"
                            "printf '%s\\n' \"$1\" >> '%1/started.txt'\n"
+                           "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> '%1/started-times.txt'\n"
                            "case \"$1\" in *slowly*) echo $$ > '%1/slow.pid'; exec sleep 600;; esac\n"
                            "sleep %2\n"
                            "printf '%s\\n' \"$1\" >> '%1/spoken.txt'\n")

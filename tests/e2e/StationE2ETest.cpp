@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Parlevox on our own station program, parlevox-station, among existing EchoLink programs: a svxlink node
 // and a peer on Debian's EchoLink library, with the fake directory, all in a private network namespace.
-// What a user hears when a peer chats, and when a favourite node is clicked.
+// Parlevox is started alone, as a user starts it, and the session bus starts the station from the build's
+// service file. What a user hears when a peer chats, when a favourite node is clicked, and when a chat line
+// comes in while a transmission is heard.
 #include "ParlevoxHarness.h"
 #include "SpeechHarness.h"
 #include "StationHarness.h"
 #include "StationRig.h"
 
 #include <QDBusConnectionInterface>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -17,10 +22,41 @@ constexpr int StartTimeoutMs = 60000;  // a slow machine starting the web engine
 constexpr int SpeechTimeoutMs = 30000; // each text takes the speech script a moment
 // The node ignores a caller that logged in after it last fetched the list, and answers its retry.
 constexpr int CallTimeoutMs = 40000;
+// The station reports the end of a transmission 300 ms after its last voice packet and Parlevox speaks a second
+// after that: at least this long after the last packet, however a busy machine delays either.
+constexpr qint64 HeldAfterToneMs = 1000;
+// The node's greeting of a new link has ended when nothing has been heard for this long.
+constexpr qint64 QuietBeforeToneMs = 2000;
 
+const QString Service = QStringLiteral("org.parlevox.EchoLink");
 const QString MainTitle = QStringLiteral("^Parlevox    ");
 // Command4 of the main window, the favourite TEXT4 (see ParlevoxTest).
 constexpr QPoint Command4 = {(120 + 1320 + 855 / 2) / 15, (120 + 240 + 255 / 2) / 15};
+
+qint64 now() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// The time of day elpeer stamps on a line ("12:34:56.789 +  1.234 ..."), as wall-clock ms of today.
+qint64 peerLineTime(const QString& line) {
+    const QTime time = QTime::fromString(line.section(QLatin1Char(' '), 0, 0), QStringLiteral("HH:mm:ss.zzz"));
+    const qint64 ms = QDateTime(QDate::currentDate(), time).toMSecsSinceEpoch();
+    return ms > now() + 60000 ? ms - 24 * 3600 * 1000 : ms; // stamped before midnight
+}
+
+// ReceivingChanged as this test sees it on the bus, with the time it came.
+class ReceivingWatch : public QObject {
+    Q_OBJECT
+public:
+    struct Event {
+        qint64 atMs;
+        bool receiving;
+        QString callsign;
+    };
+    QList<Event> events;
+public Q_SLOTS:
+    void changed(bool receiving, const QString& callsign) { events.append({now(), receiving, callsign}); }
+};
 
 } // namespace
 
@@ -36,31 +72,69 @@ private:
     std::unique_ptr<stationrig::Rig> rig_;
     stationrig::LoggedProcess* peer_ = nullptr;
     std::unique_ptr<e2e::ParlevoxProcess> app_;
+    QString window_;
+    ReceivingWatch watch_;
 
     bool waitForSpoken(const QString& text) const {
         return QTest::qWaitFor([&] { return speech_.spoken().contains(text); }, SpeechTimeoutMs);
     }
     QString spoken() const { return speech_.spoken().join(QStringLiteral(" | ")); }
+    qint64 stationPid() {
+        const QDBusReply<uint> pid = bus_.connect().interface()->servicePid(Service);
+        return pid.isValid() ? qint64(pid.value()) : 0;
+    }
+
+    // The bus with the build's service folder. Activated programs get the daemon's environment, so the daemon
+    // is started with the station's settings folder and the private sound server (the station plays what it
+    // hears into a null sink) and without the user's session bus; this process's own is left as it was.
+    bool startBus(const QString& stationConfigHome, QString* error) {
+        const QList<std::pair<const char*, QByteArray>> wanted = {
+            {"XDG_CONFIG_HOME", stationConfigHome.toLocal8Bit()},
+            {"PULSE_SERVER", "unix:" + speech_.path(QStringLiteral("run/pulse/native")).toLocal8Bit()},
+            {"DBUS_SESSION_BUS_ADDRESS", QByteArray()}};
+        QList<std::pair<const char*, std::optional<QByteArray>>> saved;
+        for (const auto& [name, value] : wanted) {
+            saved.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
+            if (value.isEmpty()) {
+                qunsetenv(name);
+            } else {
+                qputenv(name, value);
+            }
+        }
+        const bool started = bus_.start(error, 10000, QStringLiteral(STATION_SERVICE_DIR));
+        for (const auto& [name, value] : saved) {
+            if (value) {
+                qputenv(name, *value);
+            } else {
+                qunsetenv(name);
+            }
+        }
+        return started;
+    }
 
 private Q_SLOTS:
     void initTestCase() {
         QString error;
         QVERIFY2(stationrig::onlyLoopback(&error), qPrintable(error));
         QVERIFY(work_.isValid() && home_.isValid());
-        QVERIFY2(bus_.start(&error), qPrintable(error));
-        QVERIFY2(screen_.start(&error), qPrintable(error));
         const QString problem = speech_.start();
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY2(screen_.start(&error), qPrintable(error));
 
         rig_ = std::make_unique<stationrig::Rig>(work_.path());
         QVERIFY2(rig_->startDirectory(&error), qPrintable(error));
         peer_ = rig_->startPeer(QStringLiteral("Q1BBB"), 0, &error);
         QVERIFY2(peer_, qPrintable(error));
         QVERIFY2(rig_->startNode(&error), qPrintable(error));
-        QVERIFY2(rig_->startStation(bus_.environment(), &error), qPrintable(error));
-        const QDBusConnection client = bus_.connect();
-        QVERIFY(QTest::qWaitFor(
-            [&] { return client.interface()->isServiceRegistered(QStringLiteral("org.parlevox.EchoLink")); }));
+        const QString stationConfigHome = work_.filePath(QStringLiteral("station-config"));
+        QVERIFY(QDir().mkpath(stationConfigHome));
+        QVERIFY2(
+            stationrig::Rig::writeStationSettings(stationConfigHome + QStringLiteral("/parlevox-station.ini"), &error),
+            qPrintable(error));
+        QVERIFY2(startBus(stationConfigHome, &error), qPrintable(error));
+        QVERIFY2(!bus_.connect().interface()->isServiceRegistered(Service), "a station runs before Parlevox");
+        QVERIFY(bus_.connect().connect(Service, QStringLiteral("/org/parlevox/EchoLink"), Service,
+                                       QStringLiteral("ReceivingChanged"), &watch_, SLOT(changed(bool, QString))));
 
         const QProcessEnvironment env =
             e2e::ParlevoxProcess::environment(bus_.environment(), screen_.display(), speech_.address(), home_.path());
@@ -69,7 +143,9 @@ private Q_SLOTS:
                                "[SETTINGS]\r\nTEXT4=" + stationrig::NodeCall.toLatin1() + "\r\n"));
         app_ = std::make_unique<e2e::ParlevoxProcess>(env);
         QVERIFY2(app_->start(&error), qPrintable(error));
-        QVERIFY2(!screen_.findWindow(MainTitle, StartTimeoutMs).isEmpty(), qPrintable(app_->errors()));
+        window_ = screen_.findWindow(MainTitle, StartTimeoutMs);
+        QVERIFY2(!window_.isEmpty(), qPrintable(app_->errors()));
+        QVERIFY2(rig_->waitForStationLogin(0), qPrintable(rig_->logTails()));
     }
 
     void cleanup() {
@@ -80,9 +156,32 @@ private Q_SLOTS:
         }
     }
 
+    // The bus's station outlives Parlevox and would outlive the bus.
     void cleanupTestCase() {
         app_.reset();
+        const qint64 pid = stationPid();
+        if (pid > 1) {
+            ::kill(pid_t(pid), SIGTERM);
+            if (!QTest::qWaitFor([&] { return ::kill(pid_t(pid), 0) != 0; }, 5000)) {
+                ::kill(pid_t(pid), SIGKILL);
+            }
+        }
         rig_.reset();
+    }
+
+    void startedAlone_busStartsTheStationAndCaptionNamesIt() {
+        const qint64 pid = stationPid();
+        QVERIFY2(pid > 1, "nobody owns the station's name");
+        QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath(),
+                 QFileInfo(QStringLiteral(PARLEVOX_STATION_PATH)).canonicalFilePath());
+        // The bus names itself in the environment of what it starts.
+        QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
+        QVERIFY(environment.open(QIODevice::ReadOnly));
+        QVERIFY(environment.readAll().split('\0').contains("DBUS_STARTER_BUS_TYPE=session"));
+
+        const QString expected = QStringLiteral("Parlevox    %1   v").arg(stationrig::StationCall);
+        QVERIFY(QTest::qWaitFor([&] { return screen_.title(window_).startsWith(expected); }, StartTimeoutMs));
+        QVERIFY2(!screen_.title(window_).contains(QStringLiteral("not available")), qPrintable(screen_.title(window_)));
     }
 
     void peerChats_parlevoxSpeaksTheLine() {
@@ -94,13 +193,50 @@ private Q_SLOTS:
     }
 
     void favouriteNodeClicked_stationConnectsItAndParlevoxAnnouncesIt() {
-        const QString window = screen_.findWindow(MainTitle);
-        QVERIFY(!window.isEmpty());
-        QVERIFY(screen_.click(window, Command4));
+        QVERIFY(screen_.click(window_, Command4));
         QVERIFY(rig_->node().waitFor(QStringLiteral("(^|: )Q1PLX: EchoLink QSO state changed to CONNECTED$"),
                                      CallTimeoutMs));
         // A link is spoken without its suffix letter.
         QVERIFY(waitForSpoken(QStringLiteral("Q 1 A A A -  : Link Connected.")));
+    }
+
+    // A chat line that comes while a peer's tone is heard waits for the tone's end and a second more, and is
+    // then spoken whole, once.
+    void chatDuringTone_spokenWholeOnlyAfterToneAndGap() {
+        // The node greets a new link on the air: the tone must be the only thing heard.
+        const qint64 testStartMs = now();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const bool idle = watch_.events.isEmpty() || !watch_.events.last().receiving;
+                const qint64 since = watch_.events.isEmpty() ? testStartMs : watch_.events.last().atMs;
+                return idle && now() - since >= QuietBeforeToneMs;
+            },
+            CallTimeoutMs));
+        const qsizetype before = watch_.events.size();
+        const QString line = QStringLiteral("Message from  Q1BBB: this waits for the tone");
+
+        peer_->send(QStringLiteral("tone 1000 3"));
+        QVERIFY(QTest::qWaitFor([&] { return watch_.events.size() > before; }, CallTimeoutMs));
+        QVERIFY(watch_.events.at(before).receiving);
+        QCOMPARE(watch_.events.at(before).callsign, QStringLiteral("Q1BBB"));
+        QTest::qWait(500);
+        peer_->send(QStringLiteral("chat this waits for the tone"));
+        const qint64 chatSentMs = now();
+        QVERIFY(peer_->waitFor(QStringLiteral(" TXAUDIO done$"), SpeechTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] { return !watch_.events.last().receiving; }, CallTimeoutMs));
+        QVERIFY(waitForSpoken(line));
+
+        const QStringList done = peer_->lines().filter(QRegularExpression(QStringLiteral(" TXAUDIO done$")));
+        const qint64 toneEndMs = peerLineTime(done.last());
+        QVERIFY2(chatSentMs < toneEndMs, "the chat was sent after the tone; the test proves nothing");
+        const qint64 speechMs = speech_.startedAtMs(line);
+        const QString timing = QStringLiteral("speech began %1 ms after the tone's last packet, %2 ms after the "
+                                              "station said it ended")
+                                   .arg(speechMs - toneEndMs)
+                                   .arg(speechMs - watch_.events.last().atMs);
+        qInfo().noquote() << timing;
+        QVERIFY2(speechMs >= toneEndMs + HeldAfterToneMs && speechMs >= watch_.events.last().atMs, qPrintable(timing));
+        QCOMPARE(speech_.started().count(line), 1);
     }
 };
 
