@@ -45,6 +45,7 @@ QLineEdit* callsignEntry(QWidget* parent, const char* name, const QString& acces
 
 QPlainTextEdit* log(QWidget* parent, const char* name, const QString& accessible, const QString& initial,
                     const QFont& font, int l, int t, int w, int h) {
+    // Read-only and selectable from the keyboard by itself; setReadOnly() here would undo the latter.
     auto* p = place(new controls::LogView, parent, name, l, t, w, h);
     p->setAccessibleName(accessible);
     p->setFont(font);
@@ -113,8 +114,7 @@ void buildMainLayout(QWidget* window) {
 
     auto* frame8 = frame(window, "Frame8", QStringLiteral("Call Connect History"), 6960, 120, 2415, 5775);
     log(frame8, "CallHistory", QStringLiteral("Call connect history"), {}, font("Times New Roman", 8.25), 120, 240,
-        2175, 5415)
-        ->setReadOnly(true);
+        2175, 5415);
 
     auto* frame1a = frame(window, "Frame1_0", QStringLiteral("Announce"), 3600, 1560, 3255, 615);
     check(frame1a, "ConDisc", QStringLiteral("Stations When Con/Disc"), 120, 240, 3015, 255);

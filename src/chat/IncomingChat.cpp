@@ -8,6 +8,7 @@
 #include "TimePatterns.h"
 #include "Voice.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -54,22 +55,30 @@ void IncomingChat::handle(const QString& sText) {
         // text itself is still handled.
         echoLink_.SendChatTextNoWait(chat::versionReply());
     }
-    if (!chat::isFiltered(sText, filterWords())) {
+    const bool filtered = chat::isFiltered(sText, filterWords());
+    if (!filtered) {
         logAndAnnounce(sText);
     }
     controls::keepLogEndInView(w_.IncomingText);
-    w_.TextTX->setFocus(Qt::OtherFocusReason);
+    if (!filtered && focusMayGoToEntry()) {
+        w_.TextTX->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool IncomingChat::focusMayGoToEntry() const {
+    // Taking the focus from any other control would cut a screen reader short, and letters meant for a
+    // callsign box would land in the message box, where Enter sends them to every station.
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr || focus->window() != w_.TextTX->window()) {
+        return true; // nobody is at work in this window
+    }
+    return focus == w_.TextTX || focus == w_.IncomingText;
 }
 
 void IncomingChat::logAndAnnounce(const QString& sText) {
     const chat::ChatLine line = chat::splitChatLine(sText);
     const bool stamped = controls::checkValue(w_.Check2) != 0;
 
-    if (!w_.IncomingText->isReadOnly()) {
-        w_.IncomingText->setReadOnly(true);
-        // Read-only, but still readable line by line from the keyboard (screen readers).
-        w_.IncomingText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    }
     const QString logged = stamped ? chat::stampedLine(line, timepatterns::stamp24(clock_.now().time())) : sText;
     // handle() keeps the end in view for every text, logged or not.
     controls::appendToLog(w_.IncomingText, chat::logDisplayText(logged) + QLatin1Char('\n'), false);

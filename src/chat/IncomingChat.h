@@ -17,7 +17,8 @@ class Voice;
 
 // Chat text from the connected stations: answers a version query, drops texts containing a filter
 // word, logs the rest (time-stamped when "Time Stamp Incoming" is ticked or greyed), speaks them when
-// "Announce Text" is ticked, keeps the newest line in view and gives the focus back to the entry box.
+// "Announce Text" is ticked and keeps the newest line in view. A logged text puts the focus in the entry box
+// only when it was there or in the incoming log already, or nowhere in this window.
 // Each step goes on when an earlier one fails: a refused reply or a voice without engine loses nothing.
 class IncomingChat : public QObject {
     Q_OBJECT
@@ -43,6 +44,7 @@ public Q_SLOTS:
 private:
     void handle(const QString& sText);
     void logAndAnnounce(const QString& sText);
+    bool focusMayGoToEntry() const;
     QStringList filterWords() const;
 
     Widgets w_;

@@ -116,6 +116,11 @@ void makeUpperCaseEntry(QLineEdit* edit) {
     edit->installEventFilter(new UpperCaseFilter(edit));
 }
 
+LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+}
+
 QString LogView::copiedText(const QString& shown) {
     QString text = shown;
     text.remove(BreakPoint);

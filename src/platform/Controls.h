@@ -22,13 +22,15 @@ void setCheckValue(QCheckBox* box, int value);
 // program (setText) is left as it is until the user changes the box; then all of it becomes capitals.
 void makeUpperCaseEntry(QLineEdit* edit);
 
-// A log: copying out of it (keys, context menu, drag, selection) gives the text that came, without the
-// invisible break points put into long unbroken runs so that they can wrap (see chat::logDisplayText), and
-// with plain line breaks.
+// A log: read-only from the start, so a stray key cannot wipe it and screen readers call it read-only text,
+// yet focusable and selectable from the keyboard, so it can be read line by line and copied. Copying out of it
+// (keys, context menu, drag, selection) gives the text that came, without the invisible break points put into
+// long unbroken runs so that they can wrap (see chat::logDisplayText), and with plain line breaks.
+// Note: QPlainTextEdit::setReadOnly() would take the keyboard selection away again.
 class LogView : public QPlainTextEdit {
     Q_OBJECT
 public:
-    using QPlainTextEdit::QPlainTextEdit;
+    explicit LogView(QWidget* parent = nullptr);
 
     static constexpr QChar BreakPoint{u'\u200B'}; // zero-width space
     // The text a copy of the shown text gives.

@@ -8,9 +8,12 @@
 #include "SettingsStore.h"
 #include "TextMessageTTS.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -125,6 +128,46 @@ private Q_SLOTS:
         // Tab order runs through the favourites first.
         QCOMPARE(r.get<QLineEdit>("Text4")->nextInFocusChain(), r.get<QPushButton>("Command4"));
         QCOMPARE(r.get<QCheckBox>("Check4")->nextInFocusChain(), r.get<QLineEdit>("Text5"));
+    }
+
+    // Before any text has come: a stray key, or Ctrl+A and a key, changes nothing, yet a screen reader finds
+    // read-only text it can walk with the caret, select and copy from.
+    void logs_refuseKeysFromTheStart_butCanBeWalkedSelectedAndCopied_data() {
+        QTest::addColumn<QString>("log");
+        row("sent log", "ReceivedText");
+        row("incoming log", "IncomingText");
+        row("call history", "CallHistory");
+    }
+    void logs_refuseKeysFromTheStart_butCanBeWalkedSelectedAndCopied() {
+        QFETCH(QString, log);
+        Rig r;
+        TextMessageTTS& w = r.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto* view = r.get<QPlainTextEdit>(qPrintable(log));
+        controls::appendToLog(view, QStringLiteral("N1XYZ>kept\n"));
+        const QString before = r.logText(qPrintable(log));
+        view->setFocus();
+        QVERIFY(view->hasFocus());
+
+        QTest::keyClicks(view, QStringLiteral("wipe"));
+        QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), before);
+        for (const Qt::Key key : {Qt::Key_X, Qt::Key_Delete, Qt::Key_Backspace, Qt::Key_Return}) {
+            QTest::keyClick(view, key);
+        }
+        QTest::keyClick(view, Qt::Key_X, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(view->toPlainText(), before);
+
+        QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(view->textCursor().position(), 0);
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->textCursor().blockNumber(), 1);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view);
+        QVERIFY(accessible != nullptr && accessible->state().readOnly && accessible->state().focusable);
     }
 
     void caption_carriesOwnCallsignAndVersion() {

@@ -4,6 +4,7 @@
 #include "DataRow.h"
 #include "IncomingChat.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -89,12 +90,10 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         t->clock.set(17, 40);
         setChecks(check2, 0);
-        QVERIFY(!t->w.IncomingText->isReadOnly());
         receive(text);
         QCOMPARE(logged(), shown);
         // A lone CR is a real line break in the log, not a stray character.
         QCOMPARE(t->w.IncomingText->document()->blockCount(), 2 + shown.count(QLatin1Char('\n')));
-        QVERIFY(t->w.IncomingText->isReadOnly());
     }
 
     void spoken_data() {
@@ -125,7 +124,7 @@ private Q_SLOTS:
         QVERIFY(t->w.IncomingText->textCursor().atEnd());
     }
 
-    void everyText_putsCaretAtEndNewestLineInViewAndFocusOnEntry() {
+    void everyText_putsCaretAtEndAndNewestLineInView() {
         QVERIFY(t->show());
         for (int i = 0; i < 400; ++i) {
             receive(QStringLiteral("N0CALL>line %1 %2").arg(i).arg(QString(60, QLatin1Char('z'))));
@@ -133,14 +132,60 @@ private Q_SLOTS:
         QVERIFY(t->w.IncomingText->verticalScrollBar()->maximum() > 0);
         t->w.FilterText.at(0)->setText(QStringLiteral("drop"));
         for (const QString& text : {QStringLiteral("N0CALL>drop me"), QStringLiteral("N0CALL>newest")}) {
-            t->w.FilterText.at(1)->setFocus();
             t->w.IncomingText->moveCursor(QTextCursor::Start);
             receive(text);
             QVERIFY2(t->w.IncomingText->textCursor().atEnd(), qPrintable(text));
-            QVERIFY2(t->w.TextTX->hasFocus(), qPrintable(text));
             QTRY_VERIFY(newestLineInView(t->w.IncomingText));
         }
         QVERIFY(log().endsWith(QStringLiteral("N0CALL (09:05)>newest\n")));
+    }
+
+    // "focused": the control that has the focus in the main window before the text comes ("" none);
+    // "after": the main window's focus control afterwards. Another window, when active, keeps its focus.
+    void focusAfterText_movesToEntryOnlyFromEntryLogOrNowhere_data() {
+        QTest::addColumn<QString>("focused");
+        QTest::addColumn<bool>("otherWindowActive");
+        QTest::addColumn<bool>("filtered");
+        QTest::addColumn<QString>("after");
+        row("message box", "TextTX", false, false, "TextTX");
+        row("message box, filtered", "TextTX", false, true, "TextTX");
+        row("incoming log", "IncomingText", false, false, "TextTX");
+        row("incoming log, filtered", "IncomingText", false, true, "IncomingText");
+        row("favourite's box", "Text6", false, false, "Text6");
+        row("favourite's box, filtered", "Text6", false, true, "Text6");
+        row("typed-callsign box", "Callsign", false, false, "Callsign");
+        row("typed-callsign box, filtered", "Callsign", false, true, "Callsign");
+        row("sent log", "ReceivedText", false, false, "ReceivedText");
+        row("no focus in the window", "", false, false, "TextTX");
+        row("no focus in the window, filtered", "", false, true, "");
+        row("window not active", "Callsign", true, false, "TextTX");
+        row("window not active, filtered", "Callsign", true, true, "Callsign");
+    }
+    void focusAfterText_movesToEntryOnlyFromEntryLogOrNowhere() {
+        QFETCH(QString, focused);
+        QFETCH(bool, otherWindowActive);
+        QFETCH(bool, filtered);
+        QVERIFY(t->show());
+        QWidget* before = focused.isEmpty() ? nullptr : t->window.findChild<QWidget*>(focused);
+        if (before != nullptr) {
+            before->setFocus();
+        } else if (QWidget* any = QApplication::focusWidget()) {
+            any->clearFocus();
+        }
+        QCOMPARE(t->window.focusWidget(), before);
+        QLineEdit other;
+        if (otherWindowActive) {
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            other.setFocus();
+            QVERIFY(!t->window.isActiveWindow());
+        }
+        t->w.FilterText.at(4)->setText(QStringLiteral("drop"));
+        receive(filtered ? QStringLiteral("N0CALL>drop me") : QStringLiteral("N0CALL>hello"));
+        const QWidget* now = t->window.focusWidget();
+        QTEST(now != nullptr ? now->objectName() : QString(), "after");
+        QCOMPARE(QApplication::focusWidget(), otherWindowActive ? &other : now);
     }
 
     void burstInOneTurn_isShownWholeAndInOrderWhenTheLoopComesRound() {
