@@ -113,6 +113,24 @@ QByteArray encoded(IniLines& ini, const QString& text) {
     return text.toUtf8();
 }
 
+// A file kept in Windows-1252 must still read as Windows-1252 after the write. When its only bytes that are not
+// valid UTF-8 were in a value just replaced, it would read as UTF-8 and its letters would change meaning: then it
+// becomes UTF-8 as a whole instead.
+void keepMeaning(IniLines& ini) {
+    if (!ini.windows1252) {
+        return;
+    }
+    const QByteArray data = joinLines(ini);
+    const bool ascii = std::all_of(data.cbegin(), data.cend(), [](char c) { return static_cast<uchar>(c) < 0x80; });
+    if (ascii || !isUtf8(data)) {
+        return;
+    }
+    for (QByteArray& line : ini.lines) {
+        line = fromWindows1252(line).toUtf8();
+    }
+    ini.windows1252 = false;
+}
+
 QByteArray content(const QByteArray& line) {
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
@@ -229,10 +247,15 @@ QByteArray makeLine(const QByteArray& text, bool crlf) {
 }
 
 void setEntry(IniLines& ini, const QString& section, const QString& key, const QString& value) {
-    // Encoded first: a value that turns the file into UTF-8 changes every line before any is looked at.
-    const QByteArray valueBytes = encoded(ini, flattened(value));
-    const QByteArray keyBytes = encoded(ini, key.trimmed());
-    const QByteArray sectionBytes = encoded(ini, section.trimmed());
+    // Encoded first: text that turns the file into UTF-8 changes every line before any is looked at. All three
+    // are tried before any is kept, so that none stays in the code page the file just left.
+    const QString texts[] = {flattened(value), key.trimmed(), section.trimmed()};
+    for (const QString& text : texts) {
+        (void)encoded(ini, text);
+    }
+    const QByteArray valueBytes = encoded(ini, texts[0]);
+    const QByteArray keyBytes = encoded(ini, texts[1]);
+    const QByteArray sectionBytes = encoded(ini, texts[2]);
     const QList<SectionRange> sections = sectionsNamed(ini, section);
     if (const auto at = findKey(ini, sections, key)) {
         // The key keeps its spelling in the file; only the value changes.
@@ -312,6 +335,7 @@ bool SettingsStore::writeAll(const QString& section, const Entries& entries) {
         lastError_ = QStringLiteral("Cannot create the folder %1 for the settings file.").arg(folder);
         return false;
     }
+    keepMeaning(ini);
     QSaveFile file(path_);
     const QByteArray data = joinLines(ini);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()) {

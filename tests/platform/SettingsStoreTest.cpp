@@ -136,6 +136,12 @@ private slots:
             << QStringList{"SETTINGS|QTH=Kraków ✓"}
             << QByteArray("; © 1999\n[SETTINGS]\nNAME=Grüße\n€=\u0081\nQTH=Kraków ✓\n")
             << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|€=\u0081", "SETTINGS|QTH=Kraków ✓"};
+        QTest::newRow("a name Windows-1252 cannot hold turns the value written with it into UTF-8 too")
+            << QByteArray("[S]\nA=caf\xe9\n") << QStringList{"Łódź|K=café"}
+            << QByteArray("[S]\nA=café\n\n[Łódź]\nK=café\n") << QStringList{"S|A=café", "Łódź|K=café"};
+        QTest::newRow("Windows-1252 file that would read as UTF-8 after the write becomes UTF-8")
+            << QByteArray("[S]\nA=\xff\nB=\xc3\xa9\n") << QStringList{"S|A=x"} << QByteArray("[S]\nA=x\nB=Ã©\n")
+            << QStringList{"S|A=x", "S|B=Ã©"};
         QTest::newRow("UTF-8 cut off at the end of the file is Windows-1252")
             << QByteArray("[S]\nA=caf\xc3") << QStringList{"S|B=x"} << QByteArray("[S]\nA=caf\xc3\nB=x\n")
             << QStringList{"S|A=cafÃ"};
