@@ -37,11 +37,11 @@ const QString OurIp = QStringLiteral("127.0.0.8");
 const QString NodeIp = QStringLiteral("127.0.0.2");
 const QString Info = QStringLiteral("Parlevox interop station");
 
-struct PeerSpec {
+struct PeerSetup {
     const char *key, *call, *ip, *name;
     bool logsIn;
 };
-constexpr PeerSpec Peers[] = {{"b", "Q1BBB", "127.0.0.3", "Bob", true},   {"c", "Q1CCC", "127.0.0.4", "Cleo", true},
+constexpr PeerSetup Peers[] = {{"b", "Q1BBB", "127.0.0.3", "Bob", true},   {"c", "Q1CCC", "127.0.0.4", "Cleo", true},
                               {"d", "Q1DDD", "127.0.0.5", "Dora", true},  {"e", "Q1EEE", "127.0.0.6", "Emil", false},
                               {"f", "Q1FFF", "127.0.0.7", "Fritz", true}, {"g", "Q1GGG", "127.0.0.9", "Gus", true}};
 
@@ -64,8 +64,8 @@ class InteropTest : public QObject {
     bool failed_ = false;
 
     Child& peer(const QString& key) { return *peers_.at(key); }
-    static const PeerSpec& spec(const QString& key) {
-        for (const PeerSpec& p : Peers) {
+    static const PeerSetup& peerSetup(const QString& key) {
+        for (const PeerSetup& p : Peers) {
             if (key == QLatin1String(p.key)) {
                 return p;
             }
@@ -171,7 +171,7 @@ class InteropTest : public QObject {
         return missing;
     }
 
-    bool startPeer(const PeerSpec& p, QString* error) {
+    bool startPeer(const PeerSetup& p, QString* error) {
         auto c = child(QStringLiteral("elpeer-") + QLatin1String(p.key));
         if (!c->start(QStringLiteral(ELPEER_PATH),
                       {QStringLiteral("--call"), QLatin1String(p.call), QStringLiteral("--name"), QLatin1String(p.name),
@@ -210,7 +210,7 @@ class InteropTest : public QObject {
             return fail(directory_->tail());
         }
         // The peers and the node log in before our station reads its first list, so it knows them all.
-        for (const PeerSpec& p : Peers) {
+        for (const PeerSetup& p : Peers) {
             if (!startPeer(p, error)) {
                 return false;
             }
@@ -218,7 +218,7 @@ class InteropTest : public QObject {
                 peers_[QLatin1String(p.key)]->send(QStringLiteral("login"));
             }
         }
-        for (const PeerSpec& p : Peers) {
+        for (const PeerSetup& p : Peers) {
             if (p.logsIn && peer(QLatin1String(p.key)).waitFor(QStringLiteral("DIR status=ON"), 5000) < 0) {
                 return fail(QStringLiteral("an elpeer could not log in") + evidence({QLatin1String(p.key)}));
             }
@@ -322,7 +322,7 @@ private Q_SLOTS:
     void incomingCall_fromListedPeer_isAccepted() {
         QFETCH(QString, key);
         QFETCH(bool, freezeAfter);
-        const PeerSpec& p = spec(key);
+        const PeerSetup& p = peerSetup(key);
         const QString callsign = QLatin1String(p.call);
         const int before = connectedCount();
         const qsizetype from = signals_.events().size();
@@ -396,7 +396,7 @@ private Q_SLOTS:
                 info = peer(key).line(i);
             }
             for (const QString& other : members) {
-                EXPECT(other == key || info.contains(QLatin1String(spec(other).call)),
+                EXPECT(other == key || info.contains(QLatin1String(peerSetup(other).call)),
                        QStringLiteral("%1's last info lacks %2: %3").arg(key, other, info));
             }
         }
@@ -431,8 +431,8 @@ private Q_SLOTS:
     void bye_endsConnectionWithOneDisconnected() {
         QFETCH(QString, key);
         QFETCH(bool, fromBus);
-        const QString callsign = QLatin1String(spec(key).call);
-        const QString ip = re(QLatin1String(spec(key).ip));
+        const QString callsign = QLatin1String(peerSetup(key).call);
+        const QString ip = re(QLatin1String(peerSetup(key).ip));
         const qsizetype bus = signals_.events().size();
         const qsizetype watched = watch_->size();
         if (fromBus) {
