@@ -42,8 +42,8 @@ struct PeerSetup {
     bool logsIn;
 };
 constexpr PeerSetup Peers[] = {{"b", "Q1BBB", "127.0.0.3", "Bob", true},   {"c", "Q1CCC", "127.0.0.4", "Cleo", true},
-                              {"d", "Q1DDD", "127.0.0.5", "Dora", true},  {"e", "Q1EEE", "127.0.0.6", "Emil", false},
-                              {"f", "Q1FFF", "127.0.0.7", "Fritz", true}, {"g", "Q1GGG", "127.0.0.9", "Gus", true}};
+                               {"d", "Q1DDD", "127.0.0.5", "Dora", true},  {"e", "Q1EEE", "127.0.0.6", "Emil", false},
+                               {"f", "Q1FFF", "127.0.0.7", "Fritz", true}, {"g", "Q1GGG", "127.0.0.9", "Gus", true}};
 
 QString re(const QString& text) {
     return QRegularExpression::escape(text);
