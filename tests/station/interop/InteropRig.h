@@ -15,6 +15,16 @@
 #include <QStringList>
 #include <QTest>
 
+// QtTest cuts failure messages at 1 KiB: the details (log tails) go to the output in full, the message names
+// the check.
+#define EXPECT(condition, details)                                                                                     \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            qInfo().noquote() << (details);                                                                            \
+            QFAIL("expected: " #condition);                                                                            \
+        }                                                                                                              \
+    } while (false)
+
 namespace interop {
 
 // A program of the rig: stdout and stderr together, one line each, also appended to logPath.

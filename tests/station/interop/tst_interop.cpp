@@ -19,16 +19,6 @@
 
 using interop::Child;
 
-// QtTest cuts failure messages at 1 KiB: the details (log tails) go to the output in full, the message names
-// the check.
-#define EXPECT(condition, details)                                                                                     \
-    do {                                                                                                               \
-        if (!(condition)) {                                                                                            \
-            qInfo().noquote() << (details);                                                                            \
-            QFAIL("expected: " #condition);                                                                            \
-        }                                                                                                              \
-    } while (false)
-
 namespace {
 const QString Service = QStringLiteral("org.parlevox.EchoLink");
 const QString ObjectPath = QStringLiteral("/org/parlevox/EchoLink");
