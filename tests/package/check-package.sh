@@ -1,41 +1,29 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the Debian package with scripts/package.sh and checks it as a user's machine gets it: lintian, the desktop
-# entry and the AppStream metainfo validated, every file in its place, then (as root) installed with apt, the
-# installed programs started, and the installed D-Bus service file starting the installed station on a private
-# session bus inside a private network namespace. The package is removed again if it was not installed before.
+# Builds the Debian package (scripts/package.sh) and checks it as a user's machine gets it: lintian, desktop entry
+# and AppStream metainfo, every file in place; then (as root) installs it with apt, starts the installed programs,
+# and has the installed D-Bus service file start the installed station on a private session bus in a private
+# network namespace. A package this test installed is removed again.
 #   tests/package/check-package.sh BUILD_DIR
 set -euo pipefail
 
-if [ "${1:-}" = --bus ]; then
-    # Inside tests/station/netns.sh: a session bus that knows only the given service folder starts the station
-    # when a client calls it. Arguments: SERVICE_DIR WORK_DIR EXPECTED_STATION_BINARY
+if [ "${1:-}" = --bus ]; then # inside netns.sh: SERVICE_DIR WORK_DIR EXPECTED_STATION_BINARY
     services=$2 work=$3 expected=$4
     cat >"$work/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$work/bus</listen>
-  <servicedir>$services</servicedir>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
-  </policy>
-</busconfig>
+<busconfig><type>session</type><listen>unix:path=$work/bus</listen><servicedir>$services</servicedir>
+  <auth>EXTERNAL</auth><policy context="default">
+    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
 CONF
-    # The bus hands its environment to the programs it starts: settings and home are the test's own.
+    # The bus hands its environment to the station it starts: settings and home are the test's own.
     HOME=$work XDG_CONFIG_HOME=$work/config dbus-daemon --nofork --config-file="$work/bus.conf" >"$work/bus.log" 2>&1 &
-    daemon=$!
-    station=""
+    daemon=$! station=""
     # shellcheck disable=SC2317 # called by the trap
     finish() {
         if [ -n "$station" ]; then
             kill -TERM "$station" 2>/dev/null || true
-            for _ in $(seq 100); do
-                [ -e "/proc/$station" ] || break
-                sleep 0.1
-            done
+            for _ in $(seq 100); do [ -e "/proc/$station" ] || break; sleep 0.1; done
         fi
         kill -TERM "$daemon" 2>/dev/null || true
         wait "$daemon" 2>/dev/null || true
@@ -73,50 +61,26 @@ cleanup() {
 trap cleanup EXIT
 
 failures=0
-pass() { echo "ok: $1"; }
-fail() {
-    echo "FAIL: $1" >&2
-    failures=$((failures + 1))
-}
-check() { # check WHAT COMMAND...
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
-need() {
-    for tool in "$@"; do
-        command -v "$tool" >/dev/null || {
-            echo "FAIL: $tool is missing (scripts/install-deps.sh --test installs it)" >&2
-            exit 1
-        }
-    done
-}
-need lintian desktop-file-validate appstreamcli dpkg-deb groff file dbus-daemon dbus-send ip
+fail() { echo "FAIL: $1" >&2; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
+for tool in lintian desktop-file-validate appstreamcli dpkg-deb groff file dbus-daemon dbus-send ip; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh --test installs it)" >&2; exit 1; }
+done
 
-# Checks used below; each succeeds or fails, saying nothing.
-has_lines() { # FILE LINE...: each LINE is a whole line of FILE
-    local file=$1 line
-    shift
-    for line in "$@"; do grep -qxF -- "$line" "$file" || return 1; done
-}
+has_lines() { local file=$1 line; shift; for line in "$@"; do grep -qxF -- "$line" "$file" || return 1; done; }
 stripped_program() { [ -x "$1" ] && file -L "$1" | grep -q 'ELF.*, stripped'; }
-man_renders() { # groff's own warnings (lintian reports only some of them) and an empty page fail
+man_renders() { # groff's own warnings (lintian reports only some) and an empty page fail
     local out
     out=$(zcat "$1" | groff -man -Tutf8 -ww -z 2>&1) && [ -z "$out" ] && zcat "$1" | grep -q '^\.SH NAME'
 }
 png_of_size() { file "$1" | grep -q "PNG image data, $2 x $2,"; }
-prints() { # EXPECTED COMMAND...: standard output is exactly EXPECTED
-    local expected=$1
-    shift
-    [ "$("$@")" = "$expected" ]
-}
+prints() { local expected=$1; shift; [ "$("$@")" = "$expected" ]; }
 refuses_unknown_option() {
     local out status=0
     out=$("$@" --no-such-option 2>&1) || status=$?
     [ "$status" = 1 ] && grep -q "Unknown option 'no-such-option'" <<<"$out"
 }
-# Options are read before any screen is opened: no display needed.
-noscreen() { env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@"; }
+noscreen() { env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@"; } # options are read before any screen
 
 echo "-- building the package"
 deb=$(bash "$src/scripts/package.sh" "$build" | tail -n 1)
@@ -128,15 +92,13 @@ echo "package: $deb, version $version"
 check "version is the project's" grep -qx "project(Parlevox VERSION $version LANGUAGES CXX)" "$src/CMakeLists.txt"
 
 echo "-- control fields"
-control=$(dpkg-deb -f "$deb")
-echo "$control" | grep -E '^(Depends|Recommends|Section|Maintainer):'
 field() { dpkg-deb -f "$deb" "$1"; }
+dpkg-deb -f "$deb" | grep -E '^(Depends|Recommends|Section|Maintainer):'
 check "section hamradio" test "$(field Section)" = hamradio
 check "Depends has the Qt libraries, found from the programs" grep -q 'libqt6webenginewidgets6' <<<"$(field Depends)"
 check "Depends has a speech engine and a session bus" \
     grep -q 'qt6-speech-speechd-plugin.*dbus-session-bus' <<<"$(field Depends)"
-# Each alternative's package name alone, without its version.
-depends=$(field Depends | sed 's/[,|]/\n/g' | sed 's/(.*//; s/[[:space:]]//g')
+depends=$(field Depends | sed 's/[,|]/\n/g' | sed 's/(.*//; s/[[:space:]]//g') # names alone, no versions
 check "nothing needed only to build in Depends" \
     test -z "$(grep -E -- '-dev$|-dev-tools$|^(cmake|ninja-build|gcc|g\+\+|build-essential|pkg-config)$' <<<"$depends")"
 check "speech-dispatcher recommended" grep -qw speech-dispatcher <<<"$(field Recommends)"
@@ -159,9 +121,9 @@ done
 service=$root/usr/share/dbus-1/services/org.parlevox.EchoLink.service
 check "D-Bus service file starts the installed station, through the user unit where systemd runs the bus" \
     has_lines "$service" Name=org.parlevox.EchoLink Exec=/usr/bin/parlevox-station SystemdService=parlevox-station.service
-unit=$root/usr/lib/systemd/user/parlevox-station.service
 check "user unit starts the installed station and waits for its bus name" \
-    has_lines "$unit" ExecStart=/usr/bin/parlevox-station Type=dbus BusName=org.parlevox.EchoLink
+    has_lines "$root/usr/lib/systemd/user/parlevox-station.service" ExecStart=/usr/bin/parlevox-station Type=dbus \
+    BusName=org.parlevox.EchoLink
 desktop=$root/usr/share/applications/org.parlevox.Parlevox.desktop
 check "desktop entry valid" desktop-file-validate "$desktop"
 check "desktop entry starts parlevox with its icon" has_lines "$desktop" Exec=parlevox Icon=org.parlevox.Parlevox
@@ -177,23 +139,19 @@ check "copyright and changelog" test -s "$root/usr/share/doc/parlevox/copyright"
     "$root/usr/share/doc/parlevox/changelog.gz"
 
 if [ "$(id -u)" = 0 ]; then
-    echo "-- installing with apt"
+    echo "-- installing with apt (waiting for another apt run rather than failing)"
     dpkg-query -W -f='${Status}' parlevox 2>/dev/null | grep -q 'install ok installed' || installed_here=1
-    # Waits for another apt run to finish rather than failing at once.
-    if DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 \
         "$deb" >"$scratch/apt.log" 2>&1; then
-        pass "apt-get install of the package"
-    else
         cat "$scratch/apt.log" >&2
         fail "apt-get install of the package; the installed programs cannot be tried"
         exit 1
     fi
-    bin=/usr/bin
-    services=/usr/share/dbus-1/services
+    echo "ok: apt-get install of the package"
+    bin=/usr/bin services=/usr/share/dbus-1/services
 else
     echo "-- SKIPPED: installing the package needs root; the unpacked programs and service file are used instead"
-    bin=$root/usr/bin
-    services=$scratch/services
+    bin=$root/usr/bin services=$scratch/services
     mkdir -p "$services"
     sed "s|^Exec=/usr/bin/|Exec=$bin/|" "$service" >"$services/org.parlevox.EchoLink.service"
 fi
