@@ -24,7 +24,7 @@ PKGS=(
     qt6-speech-dev qt6-speech-speechd-plugin qt6-speech-flite-plugin qt6-multimedia-dev
     qt6-webengine-dev qt6-webengine-dev-tools
     libgl1-mesa-dev libglx-dev libxcb1-dev bsdextrautils libgsm1-dev
-    speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio
+    libspeechd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng pulseaudio
     dbus dbus-x11 xvfb xdotool xclip xauth imagemagick faketime
     clang libclang-rt-14-dev
     fonts-dejavu-core fonts-liberation2

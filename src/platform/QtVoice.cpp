@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "QtVoice.h"
 
+#include "SpeechdEngine.h"
+
 #include <QEventLoop>
 #include <QTextToSpeech>
 #include <QThread>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 // Owns one engine inside its worker thread; every call into the engine happens here.
 class EngineHost : public QObject {
@@ -33,6 +36,12 @@ public:
         }
     }
 
+    void stop() {
+        if (engine_) {
+            engine_->stop();
+        }
+    }
+
 signals:
     void opened(int generation, bool ok, const QString& error);
     void stateChanged(int generation, SpeechEngine::State state, const QString& error);
@@ -53,6 +62,10 @@ public:
         connect(tts_, &QTextToSpeech::stateChanged, this, [this](QTextToSpeech::State state) {
             switch (state) {
             case QTextToSpeech::Ready:
+                // The end of a text stopped by stop(), which already reported it.
+                if (std::exchange(stopped_, false)) {
+                    break;
+                }
                 emit stateChanged(State::Ready, QString());
                 break;
             case QTextToSpeech::Speaking:
@@ -70,8 +83,6 @@ public:
         });
     }
 
-    QString engineName() const { return tts_->engine(); }
-
     QString startError() const override {
         if (QTextToSpeech::availableEngines().isEmpty()) {
             return QStringLiteral("No text-to-speech engine is installed.");
@@ -84,7 +95,19 @@ public:
         return QString();
     }
 
-    void say(const QString& text) override { tts_->say(text); }
+    void say(const QString& text) override {
+        stopped_ = false;
+        tts_->say(text);
+    }
+
+    void stop() override {
+        if (tts_->state() != QTextToSpeech::Speaking) {
+            return; // its end is reported already
+        }
+        stopped_ = true;
+        tts_->stop();
+        emit stateChanged(State::Interrupted, QString());
+    }
 
 private:
     QString describeError() const {
@@ -94,17 +117,11 @@ private:
     }
 
     QTextToSpeech* tts_;
+    bool stopped_ = false;
 };
 
-// usedName, when given, receives the name of the engine actually loaded.
-SpeechEngineFactory qtEngineFactory(const QString& name, const std::shared_ptr<QString>& usedName = nullptr) {
-    return [name, usedName]() -> std::unique_ptr<SpeechEngine> {
-        auto engine = std::make_unique<QtSpeechEngine>(name);
-        if (usedName) {
-            *usedName = engine->engineName();
-        }
-        return engine;
-    };
+SpeechEngineFactory qtEngineFactory(const QString& name) {
+    return [name]() -> std::unique_ptr<SpeechEngine> { return std::make_unique<QtSpeechEngine>(name); };
 }
 
 int stallLimitMs(const QString& text, const VoiceLimits& limits) {
@@ -118,25 +135,16 @@ std::unique_ptr<QtVoice> QtVoice::create(QString* error, const QString& engineNa
     if (!engineName.isEmpty()) {
         return create(qtEngineFactory(engineName), limits, error);
     }
-    const QStringList engines = QTextToSpeech::availableEngines();
-    if (engines.isEmpty()) {
-        if (error) {
-            *error = QStringLiteral("No text-to-speech engine is installed.");
-        }
-        return nullptr;
-    }
-    // The system's default engine first; should it fail, any other installed engine is better than silence.
     QStringList reasons;
     QString reason;
-    auto defaultName = std::make_shared<QString>();
-    if (auto voice = create(qtEngineFactory(QString(), defaultName), limits, &reason)) {
+    if (auto voice = create(speechdEngineFactory(), limits, &reason)) {
         return voice;
     }
     reasons << reason;
+    // Then any other installed engine: anything is better than silence.
+    QStringList engines = QTextToSpeech::availableEngines();
+    engines.removeAll(QStringLiteral("speechd"));
     for (const QString& name : engines) {
-        if (name == *defaultName) {
-            continue;
-        }
         if (auto voice = create(qtEngineFactory(name), limits, &reason)) {
             return voice;
         }
@@ -168,8 +176,10 @@ QtVoice::QtVoice(SpeechEngineFactory factory, const VoiceLimits& limits)
     : factory_(std::move(factory)), limits_(limits) {
     watchdog_.setSingleShot(true);
     retry_.setSingleShot(true);
+    resume_.setSingleShot(true);
     connect(&watchdog_, &QTimer::timeout, this, &QtVoice::onWatchdog);
     connect(&retry_, &QTimer::timeout, this, &QtVoice::openEngine);
+    connect(&resume_, &QTimer::timeout, this, &QtVoice::startNext);
     sweep_.setInterval(1000);
     connect(&sweep_, &QTimer::timeout, this, &QtVoice::sweepRetired);
 }
@@ -206,8 +216,17 @@ void QtVoice::setHeld(bool held) {
     startNext();
 }
 
+void QtVoice::silence() {
+    pending_.clear();
+    resume_.stop();
+    if (current_ && !stopping_ && phase_ == Phase::Open) {
+        stopping_ = true;
+        QMetaObject::invokeMethod(host_, &EngineHost::stop, Qt::QueuedConnection);
+    }
+}
+
 int QtVoice::pendingCount() const {
-    return int(pending_.size()) + (current_ ? 1 : 0);
+    return int(pending_.size()) + (current_ && !stopping_ ? 1 : 0);
 }
 
 void QtVoice::openEngine() {
@@ -287,13 +306,34 @@ void QtVoice::onEngineState(int generation, SpeechEngine::State state, const QSt
         break;
     case SpeechEngine::State::Ready:
         // Only Speaking followed by Ready ends a text; a Ready before that belongs to no text of ours.
-        if (current_ && currentBegun_) {
-            current_.reset();
-            watchdog_.stop();
-            startNext();
+        if (current_ && (currentBegun_ || stopping_)) {
+            endCurrent();
         }
         break;
+    case SpeechEngine::State::Interrupted:
+        if (!current_) {
+            break;
+        }
+        if (stopping_) {
+            endCurrent();
+            break;
+        }
+        // Another program spoke over it: heard in part or not at all, so it is said again, whole, once the
+        // server had a moment for the other program. The engine did nothing wrong; no attempt is used up.
+        --current_->attempts;
+        pending_.push_front(*current_);
+        current_.reset();
+        watchdog_.stop();
+        resume_.start(limits_.resumeAfterInterruptMs);
+        break;
     }
+}
+
+void QtVoice::endCurrent() {
+    current_.reset();
+    stopping_ = false;
+    watchdog_.stop();
+    startNext();
 }
 
 void QtVoice::onWatchdog() {
@@ -308,6 +348,7 @@ void QtVoice::onWatchdog() {
     lastError_ = QStringLiteral("The speech engine did not finish a text in time; the text was given up.");
     qWarning("%s", qUtf8Printable(lastError_));
     current_.reset();
+    stopping_ = false;
     openEngine();
 }
 
@@ -315,6 +356,9 @@ void QtVoice::fail(const QString& reason) {
     lastError_ = reason;
     qWarning("%s", qUtf8Printable(reason));
     watchdog_.stop();
+    if (current_ && std::exchange(stopping_, false)) {
+        current_.reset(); // silenced: not wanted any more
+    }
     if (current_) {
         // The text may not have been heard at all: it goes first again, unless it already had its chances.
         if (current_->attempts < limits_.attemptsPerText) {
@@ -336,7 +380,7 @@ void QtVoice::fail(const QString& reason) {
 }
 
 void QtVoice::startNext() {
-    if (held_ || phase_ != Phase::Open || current_ || pending_.empty()) {
+    if (held_ || phase_ != Phase::Open || current_ || pending_.empty() || resume_.isActive()) {
         return;
     }
     current_ = pending_.front();

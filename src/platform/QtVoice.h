@@ -28,18 +28,24 @@ struct VoiceLimits {
     int attemptsPerText = 2;
     // speak() refuses texts beyond this many waiting.
     int maxPending = 1000;
+    // A text the speech server cut off or dropped because another program (a screen reader) spoke goes first
+    // again and is spoken whole after this pause, as often as it takes; that is no failure of the engine.
+    int resumeAfterInterruptMs = 300;
 };
 
-// The voice of the program: QTextToSpeech with the system's default engine and voice, behind our own queue.
-// QTextToSpeech::say() cuts off the text being spoken, so a text is handed over only when the one before it
-// has ended. The engine runs in a worker thread: speak() never waits for the speech server, even a hung one.
-// A failed engine is replaced after a growing pause, a stalled text is given up, and the queue goes on.
+// The voice of the program: our own speech-dispatcher client when the server is reachable, else QTextToSpeech
+// with an installed engine, behind our own queue. An engine may cut off the text being spoken, so a text is
+// handed over only when the one before it has ended. The engine runs in a worker thread: speak() never waits for the
+// speech server, even a hung one. A failed engine is replaced after a growing pause, a stalled text is given up, and
+// the queue goes on.
 class QtVoice : public Voice {
     Q_OBJECT
 public:
-    // The system's default engine (engineName empty; should it fail, any other installed engine), or the named
-    // QTextToSpeech engine. Null, with the reason in *error, when no engine can be started. Waits for the engine
-    // to start, running a local event loop: call it after the application object exists.
+    // engineName empty: speech-dispatcher through our own client (speechdEngineFactory()), or when it cannot be
+    // reached, QTextToSpeech's default engine, then any other installed one except its speech-dispatcher plug-in
+    // (it cancels every program's speech at exit). Otherwise the named QTextToSpeech engine. Null, with the reason in
+    // *error, when no engine can be started. Waits for the engine to start, running a local event loop: call it after
+    // the application object exists.
     static std::unique_ptr<QtVoice> create(QString* error, const QString& engineName = QString(),
                                            const VoiceLimits& limits = VoiceLimits());
     // Any engine; the first one must start within limits.openTimeoutMs.
@@ -49,6 +55,7 @@ public:
 
     bool speak(const QString& text) override;
     void setHeld(bool held) override;
+    void silence() override;
     bool isHeld() const { return held_; }
 
     // Number of texts not yet ended, the one being spoken included.
@@ -77,12 +84,15 @@ private:
     void onWatchdog();
     void fail(const QString& reason);
     void startNext();
+    void endCurrent();
 
     SpeechEngineFactory factory_;
     VoiceLimits limits_;
     std::deque<Item> pending_;
     std::optional<Item> current_;
     bool currentBegun_ = false;
+    // silence() asked the engine to stop current_; the next text waits for the engine to report that.
+    bool stopping_ = false;
     bool held_ = false;
     Phase phase_ = Phase::Down;
     QThread* thread_ = nullptr;
@@ -95,5 +105,6 @@ private:
     int failuresInRow_ = 0;
     QTimer watchdog_;
     QTimer retry_;
+    QTimer resume_;
     QString lastError_;
 };

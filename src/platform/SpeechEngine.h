@@ -11,7 +11,9 @@
 class SpeechEngine : public QObject {
     Q_OBJECT
 public:
-    enum class State { Ready, Speaking, Failed };
+    // Interrupted: the text was not heard whole, because the speech server cut it off or dropped it (another
+    // program spoke) or because stop() was called; the engine still works.
+    enum class State { Ready, Speaking, Failed, Interrupted };
     Q_ENUM(State)
 
     using QObject::QObject;
@@ -21,6 +23,9 @@ public:
     virtual QString startError() const = 0;
     // Starts speaking one text; the end is reported as Speaking followed by Ready.
     virtual void say(const QString& text) = 0;
+    // Stops this engine's own text at once, reported as Interrupted (or Ready, should it have ended first).
+    // Never touches what other programs say through the same server.
+    virtual void stop() = 0;
 
 signals:
     // errorText is set with Failed only.

@@ -18,6 +18,10 @@ public:
     // While held, the text being spoken goes on to its end but the next one does not begin: texts wait in
     // order, those handed over meanwhile behind them, until the hold is lifted. Nothing is dropped.
     virtual void setHeld(bool held) = 0;
+
+    // Stops this program's own speech at once and drops every text waiting; the hold stays as it is. Other
+    // programs speaking through the same server (a screen reader) are never cut off.
+    virtual void silence() = 0;
 };
 
 // The main window's pending announcement and the procedure that speaks it. Callers overwrite

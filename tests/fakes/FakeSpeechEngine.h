@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class FakeSpeechEngine;
 
@@ -47,6 +48,16 @@ public:
     // The engine reports Ready before it reports Speaking, as QTextToSpeech does when it resets itself.
     void setReadyBeforeSpeaking(bool on) {
         locked([&] { readyFirst_ = on; });
+    }
+    // The server drops the next texts before they begin, as when another program speaks.
+    void dropNextSays(int count) {
+        locked([&] { sayDrops_ = count; });
+    }
+    // The server cuts off the text being spoken (Manual mode), as when another program speaks over it.
+    inline void interruptCurrent();
+    int stops() const {
+        QMutexLocker lock(&mutex_);
+        return stops_;
     }
     // Lets every hung call go on.
     void release() { gate_.release(100000); }
@@ -87,6 +98,8 @@ private:
     QString failingText_;
     int failingTimes_ = 0;
     int sayHangs_ = 0;
+    int sayDrops_ = 0;
+    int stops_ = 0;
     bool readyFirst_ = false;
     QStringList said_;
     int made_ = 0;
@@ -114,6 +127,7 @@ public:
         bool fail = false;
         bool readyFirst = false;
         bool autoFinish = false;
+        bool drop = false;
         {
             QMutexLocker lock(&backend_.mutex_);
             backend_.said_ << text;
@@ -124,6 +138,8 @@ public:
             backend_.sayHangs_ -= hang ? 1 : 0;
             fail = text == backend_.failingText_ && backend_.failingTimes_ != 0;
             backend_.failingTimes_ -= (fail && backend_.failingTimes_ > 0) ? 1 : 0;
+            drop = backend_.sayDrops_ > 0;
+            backend_.sayDrops_ -= drop ? 1 : 0;
             readyFirst = backend_.readyFirst_;
             autoFinish = backend_.mode_ == FakeSpeechBackend::Mode::AutoFinish;
         }
@@ -132,6 +148,10 @@ public:
         }
         if (fail) {
             emit stateChanged(State::Failed, QStringLiteral("fake engine failure"));
+            return;
+        }
+        if (drop) {
+            emit stateChanged(State::Interrupted, QString());
             return;
         }
         if (readyFirst) {
@@ -145,6 +165,22 @@ public:
         emit stateChanged(State::Speaking, QString());
         if (autoFinish) {
             emit stateChanged(State::Ready, QString());
+        }
+    }
+
+    // As a speech server does: the text being spoken ends as interrupted; nothing happens when none is.
+    void stop() override {
+        bool wasSpeaking = false;
+        {
+            QMutexLocker lock(&backend_.mutex_);
+            ++backend_.stops_;
+            wasSpeaking = std::exchange(speaking_, false);
+            if (backend_.speakingEngine_ == this) {
+                backend_.speakingEngine_ = nullptr;
+            }
+        }
+        if (wasSpeaking) {
+            emit stateChanged(State::Interrupted, QString());
         }
     }
 
@@ -184,5 +220,14 @@ inline void FakeSpeechBackend::finishCurrent() {
         speakingEngine_ = nullptr;
         // Emitted from the test's thread; the engine's receiver sits in its worker thread, so this is queued.
         emit engine->stateChanged(SpeechEngine::State::Ready, QString());
+    }
+}
+
+inline void FakeSpeechBackend::interruptCurrent() {
+    QMutexLocker lock(&mutex_);
+    if (FakeSpeechEngine* engine = speakingEngine_) {
+        engine->speaking_ = false;
+        speakingEngine_ = nullptr;
+        emit engine->stateChanged(SpeechEngine::State::Interrupted, QString());
     }
 }

@@ -14,6 +14,7 @@ public:
     bool failing = false;
     bool held = false;
     QStringList waiting;
+    int silenced = 0; // calls of silence()
 
     bool speak(const QString& text) override {
         if (failing) {
@@ -28,5 +29,9 @@ public:
             spoken += waiting;
             waiting.clear();
         }
+    }
+    void silence() override {
+        ++silenced;
+        waiting.clear();
     }
 };
