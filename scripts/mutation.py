@@ -449,7 +449,11 @@ class BuildGraph:
     def __init__(self, build):
         self.build = build
         with open(os.path.join(build, "compile_commands.json")) as f:
-            self.objects = {os.path.realpath(e["file"]): e["output"] for e in json.load(f)}
+            entries = json.load(f)
+        self.objects = {}
+        for e in entries:
+            out = e.get("output") or re.search(r"\s-o\s+(\S+)", e.get("command", "")).group(1)
+            self.objects[os.path.realpath(os.path.join(e["directory"], e["file"]))] = out
         self.outputs = {}
 
     def _query(self, nodes):
@@ -562,8 +566,15 @@ def run_mutants(args):
     if args.save_sites:
         save_json(args.save_sites, dict(seed=args.seed, sites=recorded))
 
+    # The unmutated tree must build and its tests pass before any mutant can mean anything.
+    print("building the unmutated tree", flush=True)
+    rc, out = run(["ninja", "-C", build, f"-j{args.jobs}"])
+    if rc != 0:
+        print(out[-4000:])
+        print("the unmutated tree does not build", file=sys.stderr)
+        return 2
     graph = BuildGraph(build)
-    all_tests = list_tests(build)
+    all_tests = list_tests(build)  # after the build: ctest names no command for a missing executable
     excluded = set() if args.all else set(SLOW_LABELS)
     tests = [t for t in all_tests if not excluded.intersection(t["labels"])]
     if args.tests:
@@ -575,26 +586,19 @@ def run_mutants(args):
     old = {s: signal.signal(s, _on_signal) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
     built = set()
     try:
-        # The tree must build and its tests pass before any mutant can mean anything.
         plan = []
         for site in recorded:
             path = os.path.join(root, site["file"])
             programs = graph.programs_seeing(path)
-            seeing = tests_seeing(tests, programs, build)
-            plan.append((site, path, programs, seeing))
+            plan.append((site, path, programs, tests_seeing(tests, programs, build)))
         needed = sorted({t["name"] for _, _, _, seeing in plan for t in seeing})
-        targets = sorted({p for _, _, programs, seeing in plan for p in programs_for(seeing, programs, build)})
-        print(f"building the unmutated tree ({len(targets)} programs)", flush=True)
-        rc, out = run(["ninja", "-C", build, f"-j{args.jobs}"] + targets)
-        if rc != 0:
-            print(out[-4000:])
-            print("the unmutated tree does not build", file=sys.stderr)
-            return 2
         durations, broken = measure_tests(args, build, [t for t in tests if t["name"] in needed])
         if broken:
             print(f"left out, failing already: {', '.join(broken)}")
         for n, (site, path, programs, seeing) in enumerate(plan, start=1):
-            seeing = sorted((t for t in seeing if t["name"] not in broken), key=lambda t: durations.get(t["name"], 0))
+            # Quickest first: the first failing test ends the mutant.
+            seeing = [t for t in seeing if t["name"] not in broken]
+            seeing.sort(key=lambda t: durations.get(t["name"], 0))
             result = run_one(args, build, graph, mutator, site, path, seeing, durations, programs)
             built.update(result.pop("_targets", []))
             results.append(result)
@@ -604,6 +608,8 @@ def run_mutants(args):
     except Stop as e:
         interrupted = str(e)
     finally:
+        for s in old:
+            signal.signal(s, signal.SIG_IGN)  # a second Ctrl+C must not cut the restore short
         mutator.restore()
         for s, h in old.items():
             signal.signal(s, h)
@@ -616,17 +622,16 @@ def run_mutants(args):
     return 1 if interrupted else 0
 
 
-def programs_for(seeing, programs, build):
-    """The programs worth building: test executables and the product programs they run."""
+def programs_for(seeing, programs, build, graph):
+    """The programs worth building: the test executables, and the product programs those tests run."""
     wanted = set()
     for t in seeing:
         for a in t["command"]:
             rel = os.path.relpath(os.path.realpath(a), build) if a.startswith("/") else a
             if rel in programs:
                 wanted.add(rel)
-    # Programs run by tests (their test executables depend on them) are rebuilt with them.
-    return sorted(wanted | {p for p in programs if not os.path.basename(p).startswith(("tst_", "bench_"))
-                            and not p.endswith("Test")})
+    # A test executable that depends on a program runs it; that program is rebuilt with it.
+    return sorted(wanted | {p for p in programs if p not in wanted and graph.outputs.get(p, set()) & wanted})
 
 
 def run_one(args, build, graph, mutator, site, path, seeing, durations, programs):
@@ -642,7 +647,7 @@ def run_one(args, build, graph, mutator, site, path, seeing, durations, programs
     obj = graph.object_for(path)
     obj_path = os.path.join(build, obj) if obj else None
     not_before = os.path.getmtime(obj_path) if obj_path and os.path.exists(obj_path) else 0
-    targets = ([obj] if obj else []) + programs_for(seeing, programs, build)
+    targets = ([obj] if obj else []) + programs_for(seeing, programs, build, graph)
     result["_targets"] = targets
     try:
         mutator.apply(path, mutate_bytes(data, site, index), not_before)
@@ -655,7 +660,7 @@ def run_one(args, build, graph, mutator, site, path, seeing, durations, programs
             result.update(status="survived", by="no test sees it")
         else:
             result.update(status="survived", tests=len(seeing))
-            deadline = start + args.build_timeout + args.timeout_factor * sum(
+            deadline = time.time() + args.timeout_factor * sum(
                 durations.get(t["name"], 10) for t in seeing) + args.timeout_slack
             for t in seeing:
                 left = deadline - time.time()
@@ -663,7 +668,7 @@ def run_one(args, build, graph, mutator, site, path, seeing, durations, programs
                     result.update(status="timeout", by=t["name"])
                     break
                 per_test = min(left, args.timeout_factor * durations.get(t["name"], 10) + args.timeout_slack)
-                rc, out = run(ctest_cmd(args, build, t["name"], per_test), timeout=per_test + 15)
+                rc, out = run(ctest_cmd(args, build, t["name"], per_test), timeout=per_test + 5)
                 if rc is None or "***Timeout" in out:
                     result.update(status="timeout", by=t["name"])
                     break
