@@ -11,6 +11,9 @@
 //   client environment: SPEECHD_ADDRESS=speech.address(), and speech.forbidAutoSpawn(its XDG_CONFIG_HOME)
 //   speech.spoken()                    // every text spoken to the end, in order
 //   speech.startedAtMs(text)           // when the text began to be spoken (ms since the epoch), -1 if never
+//
+//   e2e::OtherSpeechClient reader;     reader.connectTo(speech);   // another program on the same server, as a
+//   reader.say(text); reader.cancelled()                           // screen reader: priority "message"
 
 #include "ProcessTools.h"
 
@@ -19,7 +22,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextToSpeech>
+#include <cstring>
 #include <memory>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace e2e {
 
@@ -130,18 +138,27 @@ public:
     QStringList started() const { return fileLines(path(QStringLiteral("started.txt"))); }
     // The wall-clock time the text first began to be spoken, to order speech against other programs' events.
     qint64 startedAtMs(const QString& text) const {
-        for (const QString& line : fileLines(path(QStringLiteral("started-times.txt")))) {
-            const qsizetype space = line.indexOf(QLatin1Char(' '));
-            if (space > 0 && QStringView(line).mid(space + 1) == text) {
-                return QStringView(line).left(space).toLongLong() / 1000000; // written in nanoseconds
+        for (const auto& [ms, line] : startedTimes()) {
+            if (line == text) {
+                return ms;
             }
         }
         return -1;
     }
-
-private:
+    // Every start of a text, in order: when (ms since the epoch) and what.
+    QList<std::pair<qint64, QString>> startedTimes() const {
+        QList<std::pair<qint64, QString>> starts;
+        for (const QString& line : fileLines(path(QStringLiteral("started-times.txt")))) {
+            const qsizetype space = line.indexOf(QLatin1Char(' '));
+            if (space > 0) {
+                starts.append({line.left(space).toLongLong() / 1000000, line.mid(space + 1)}); // in nanoseconds
+            }
+        }
+        return starts;
+    }
     QString socketPath() const { return path(QStringLiteral("run/speechd.sock")); }
 
+private:
     bool writeConfig() {
         const QString script =
             QStringLiteral("#!/bin/sh\n"
@@ -185,6 +202,115 @@ private:
     QProcessEnvironment env_;
     QProcess pulse_;
     std::unique_ptr<QProcess> speechd_;
+};
+
+// Another program on the same speech server with a connection of its own, as a screen reader is: it speaks at
+// the priority given (a screen reader uses "message") and counts the server's events about its own texts, so a
+// test sees whether anything cancelled them. Plain SSIP over the server's socket, in the test's thread.
+class OtherSpeechClient {
+public:
+    OtherSpeechClient() = default;
+    OtherSpeechClient(const OtherSpeechClient&) = delete;
+    OtherSpeechClient& operator=(const OtherSpeechClient&) = delete;
+    ~OtherSpeechClient() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    // Empty on success, otherwise why not.
+    QString connectTo(const PrivateSpeechServer& server, const QByteArray& priority = "message") {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray socketPath = QFile::encodeName(server.socketPath());
+        if (fd_ < 0 || size_t(socketPath.size()) >= sizeof(address.sun_path)) {
+            return QStringLiteral("no socket");
+        }
+        std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+            return QStringLiteral("cannot connect to ") + server.socketPath();
+        }
+        for (const QByteArray& line : {QByteArray("SET SELF CLIENT_NAME test:reader:main"),
+                                       QByteArray("SET SELF NOTIFICATION ALL on"), "SET SELF PRIORITY " + priority}) {
+            if (!command(line).startsWith('2')) {
+                return QStringLiteral("the server refused: ") + QString::fromLatin1(line);
+            }
+        }
+        return QString();
+    }
+
+    // True when the server took the text.
+    bool say(const QString& text) {
+        QByteArray body = text.toUtf8();
+        body.replace('\r', ' ').replace('\n', ' ');
+        if (body.startsWith('.')) {
+            body.prepend('.'); // a line of its own that begins with a dot is sent doubled
+        }
+        return command("SPEAK").startsWith("230") && command(body + "\r\n.").startsWith("225");
+    }
+    // CANCEL self: this client's own texts.
+    bool cancelOwn() { return command("CANCEL self").startsWith('2'); }
+
+    // Events so far about this client's texts.
+    int begun() { return events("701 "); }
+    int ended() { return events("702 "); }
+    int cancelled() { return events("703 "); }
+
+private:
+    int events(const QByteArray& code) {
+        while (readLine(0)) {
+        }
+        return int(lines_.count(code));
+    }
+
+    // The final line of the server's reply; events read on the way are kept.
+    QByteArray command(const QByteArray& line) {
+        const QByteArray data = line + "\r\n";
+        if (fd_ < 0 || ::send(fd_, data.constData(), size_t(data.size()), MSG_NOSIGNAL) != data.size()) {
+            return {};
+        }
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            if (!readLine(int(deadline.remainingTime()))) {
+                continue;
+            }
+            const QByteArray& got = lines_.last();
+            if (got.size() >= 4 && !got.startsWith('7') && got.at(3) == ' ') {
+                return got;
+            }
+        }
+        return {};
+    }
+
+    // Reads one line into lines_, waiting up to timeoutMs; event lines are kept as their code and a space.
+    bool readLine(int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (fd_ >= 0) {
+            const qsizetype end = buffer_.indexOf("\r\n");
+            if (end >= 0) {
+                QByteArray line = buffer_.left(end);
+                buffer_.remove(0, end + 2);
+                lines_.append(line.startsWith('7') && line.size() >= 4 && line.at(3) == ' ' ? line.left(4) : line);
+                return true;
+            }
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0) {
+                return false;
+            }
+            char chunk[4096];
+            const ssize_t got = ::read(fd_, chunk, sizeof(chunk));
+            if (got <= 0) {
+                return false;
+            }
+            buffer_.append(chunk, got);
+        }
+        return false;
+    }
+
+    int fd_ = -1;
+    QByteArray buffer_;
+    QByteArrayList lines_;
 };
 
 } // namespace e2e

@@ -2,6 +2,7 @@
 // The queue of QtVoice against a fake engine: order, no cut-off, stalls, failures and recovery.
 #include "QtVoice.h"
 
+#include "DataRow.h"
 #include "FakeSpeechEngine.h"
 
 #include <QtTest>
@@ -15,6 +16,7 @@ VoiceLimits quickLimits() {
     limits.openTimeoutMs = 60000;
     limits.retryFirstMs = 1;
     limits.retryMaxMs = 20;
+    limits.resumeAfterInterruptMs = 20;
     return limits;
 }
 
@@ -106,6 +108,85 @@ private slots:
         voice->setHeld(false);
         QTRY_COMPARE(voice->pendingCount(), 0);
         QCOMPARE(backend.said(), (QStringList{"one", "one", "two"}));
+    }
+
+    // Another program spoke over our text: it is said again, whole, before the texts behind it, however often
+    // that happens, and not while the voice is held.
+    void serverCutsOffOrDropsText_spokenAgainWholeBeforeLaterOnes_data() {
+        QTest::addColumn<QString>("how");
+        row("cut off part-way", "cut");
+        row("dropped three times before it began", "drop");
+        row("cut off while held: waits for the release", "held");
+    }
+    void serverCutsOffOrDropsText_spokenAgainWholeBeforeLaterOnes() {
+        QFETCH(QString, how);
+        FakeSpeechBackend backend;
+        backend.setMode(FakeSpeechBackend::Mode::Manual);
+        auto voice = startVoice(backend);
+        QVERIFY(voice);
+        const int drops = how == QLatin1String("drop") ? 3 : 0;
+        backend.dropNextSays(drops);
+
+        QVERIFY(voice->speak(QStringLiteral("a")));
+        QVERIFY(voice->speak(QStringLiteral("b")));
+        QTRY_COMPARE(backend.said().size(), 1 + drops);
+        if (how != QLatin1String("drop")) {
+            voice->setHeld(how == QLatin1String("held"));
+            backend.interruptCurrent();
+            QTest::qWait(60);
+            QCOMPARE(backend.said().size(), how == QLatin1String("held") ? 1 : 2);
+            voice->setHeld(false);
+        }
+        const int timesA = drops > 0 ? drops + 1 : 2; // the last one is heard whole
+        QTRY_COMPARE(backend.said().size(), timesA);
+        backend.finishCurrent();
+        QTRY_COMPARE(backend.said().size(), timesA + 1);
+        backend.finishCurrent();
+        QTRY_COMPARE(voice->pendingCount(), 0);
+        QStringList expected(backend.said().size() - 1, QStringLiteral("a"));
+        QCOMPARE(backend.said(), expected << QStringLiteral("b"));
+        QCOMPARE(backend.enginesMade(), 1);
+        QVERIFY(!backend.cutOff());
+    }
+
+    // silence() stops our text at once and drops the rest; a text spoken afterwards is said, and nothing of the
+    // old queue comes back, not even the stopped text reported as interrupted.
+    void silence_stopsOwnTextDropsQueue_laterTextSpoken_data() {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("stops");
+        row("while speaking", "speaking", 1);
+        row("while held", "held", 1);
+        row("in the pause after an interruption", "pause", 0);
+    }
+    void silence_stopsOwnTextDropsQueue_laterTextSpoken() {
+        QFETCH(QString, when);
+        QFETCH(int, stops);
+        FakeSpeechBackend backend;
+        backend.setMode(FakeSpeechBackend::Mode::Manual);
+        VoiceLimits limits = quickLimits();
+        limits.resumeAfterInterruptMs = 200;
+        auto voice = startVoice(backend, limits);
+        QVERIFY(voice);
+        for (const char* text : {"a", "b", "c"}) {
+            QVERIFY(voice->speak(QString::fromLatin1(text)));
+        }
+        QTRY_COMPARE(backend.said().size(), 1);
+        voice->setHeld(when == QLatin1String("held"));
+        if (when == QLatin1String("pause")) {
+            backend.interruptCurrent();
+            QTest::qWait(50); // well within the pause
+        }
+
+        voice->silence();
+        QCOMPARE(voice->pendingCount(), 0);
+        QTRY_COMPARE(backend.stops(), stops);
+        QVERIFY(voice->speak(QStringLiteral("d")));
+        voice->setHeld(false);
+        QTRY_COMPARE(backend.said().size(), 2);
+        backend.finishCurrent();
+        QTRY_COMPARE(voice->pendingCount(), 0);
+        QTest::qWait(250);
+        QCOMPARE(backend.said(), (QStringList{"a", "d"}));
     }
 
     void fullQueue_speakRefusesFurtherTexts() {
