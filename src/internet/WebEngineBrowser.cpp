@@ -6,18 +6,26 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QOpenGLContext>
+#include <QPluginLoader>
 #include <QPointer>
 #include <QStandardPaths>
-#include <QUrl>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 #include <QWidget>
+#include <QtEndian>
+#include <cstring>
 
 #if defined(Q_OS_UNIX)
 #include <unistd.h>
 #endif
+
+QT_BEGIN_NAMESPACE
+// Qt GUI exports these for the web engine (which declares them the same way); no public header has them.
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+QT_END_NAMESPACE
 
 BrowserStorage BrowserStorage::standard() {
     const QString name = QStringLiteral("/browser");
@@ -25,62 +33,137 @@ BrowserStorage BrowserStorage::standard() {
             QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + name};
 }
 
-std::shared_ptr<QWebEngineProfile> makeBrowserProfile(const BrowserStorage& storage) {
-    // The cookies are the user's logins: nobody else on the machine should read them.
-    if (QDir().mkpath(storage.dataFolder)) {
-        QFile::setPermissions(storage.dataFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+QString webEnginePluginFile() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QStringLiteral(PARLEVOX_PLUGIN_DIR) + QStringLiteral("/parlevox-webengine.so"));
+}
+
+bool libraryDamaged(QByteArrayView file) {
+    const auto size = quint64(file.size());
+    const auto* bytes = reinterpret_cast<const uchar*>(file.data());
+    if (size < 4 || std::memcmp(bytes,
+                                "\x7f"
+                                "ELF",
+                                4) != 0) {
+        return false;
     }
-    auto profile = std::make_shared<QWebEngineProfile>(QStringLiteral("Parlevox"));
-    profile->setPersistentStoragePath(storage.dataFolder);
-    profile->setCachePath(storage.cacheFolder);
-    // Sites that log in with a session cookie would otherwise ask again after every restart.
-    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
-    profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
-    profile->setHttpCacheMaximumSize(int(BrowserCacheBytes));
-    return profile;
-}
-
-WebEngineBrowser::WebEngineBrowser(QWidget* container, const QRect& geometry,
-                                   std::shared_ptr<QWebEngineProfile> profile)
-    : profile_(std::move(profile)), view_(new QWebEngineView(container)) {
-    view_->setObjectName(QStringLiteral("WebBrowser1"));
-    view_->setAccessibleName(QStringLiteral("Web page"));
-    view_->setGeometry(geometry);
-    auto* page = new QWebEnginePage(profile_.get(), view_);
-    page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, true);
-    view_->setPage(page);
-    view_->show();
-}
-
-WebEngineBrowser::~WebEngineBrowser() {
-    // The page belongs to the view and must go before the profile it uses.
-    delete view_.data();
-}
-
-QWebEngineView* WebEngineBrowser::view() const {
-    return view_.data();
-}
-
-void WebEngineBrowser::navigate(const QString& address) {
-    const QUrl url(address);
-    if (view_ && url.isValid() && !url.isRelative()) {
-        view_->setUrl(url);
+    constexpr quint64 HeaderSize = 64;
+    constexpr quint64 ProgramHeaderSize = 56;
+    if (size < HeaderSize) {
+        return true;
     }
-}
-
-std::function<std::unique_ptr<Browser>(QWidget*, const QRect&)> webEngineBrowserFactory(const BrowserStorage& storage) {
-    // Made with the first engine, kept for the rest of the session: windows made again after a close reuse it.
-    struct SharedProfile {
-        BrowserStorage storage;
-        std::shared_ptr<QWebEngineProfile> profile;
-        std::shared_ptr<QWebEngineProfile> get() {
-            if (!profile) {
-                profile = makeBrowserProfile(storage);
-            }
-            return profile;
+    constexpr uchar Elf64 = 2;
+    constexpr uchar LittleEndian = 1;
+    if (bytes[4] != Elf64 || bytes[5] != LittleEndian) {
+        return false;
+    }
+    const quint64 tableAt = qFromLittleEndian<quint64>(bytes + 32);
+    const quint64 entrySize = qFromLittleEndian<quint16>(bytes + 54);
+    const quint64 entries = qFromLittleEndian<quint16>(bytes + 56);
+    if (entries > 0 && entrySize < ProgramHeaderSize) {
+        return true;
+    }
+    // At most 65535 entries of 65535 bytes: no overflow once the table starts inside the file.
+    if (tableAt > size || entries * entrySize > size - tableAt) {
+        return true;
+    }
+    constexpr quint32 Loadable = 1;
+    for (quint64 i = 0; i < entries; ++i) {
+        const uchar* entry = bytes + tableAt + i * entrySize;
+        if (qFromLittleEndian<quint32>(entry) != Loadable) {
+            continue;
         }
+        const quint64 at = qFromLittleEndian<quint64>(entry + 8);
+        const quint64 length = qFromLittleEndian<quint64>(entry + 32);
+        if (at > size || length > size - at) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<BrowserEngine> loadBrowserEngine(const QString& pluginFile, const BrowserStorage& storage,
+                                                 QString* error) {
+    const QString lost = QStringLiteral("The web browser cannot be shown: its plug-in %1 %2. Installing "
+                                        "Parlevox again should bring it back.");
+    if (!QFileInfo(pluginFile).isFile()) {
+        *error = lost.arg(pluginFile, QStringLiteral("is missing"));
+        return nullptr;
+    }
+    QFile file(pluginFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = lost.arg(pluginFile, QStringLiteral("cannot be read (%1)").arg(file.errorString()));
+        return nullptr;
+    }
+    if (libraryDamaged(file.readAll())) {
+        *error = lost.arg(pluginFile, QStringLiteral("is damaged: parts of it are missing"));
+        return nullptr;
+    }
+    file.close();
+    // The loader may go: a loaded plug-in stays loaded until unload() is called, which it never is.
+    QPluginLoader loader(pluginFile);
+    const QString kind = loader.metaData().value(QStringLiteral("IID")).toString();
+    if (kind.isEmpty()) {
+        *error = lost.arg(pluginFile, QStringLiteral("could not be loaded (%1)").arg(loader.errorString()));
+        return nullptr;
+    }
+    if (kind != QLatin1String(BrowserEnginePlugin_iid)) {
+        *error = lost.arg(pluginFile, QStringLiteral("is not Parlevox's web engine plug-in"));
+        return nullptr;
+    }
+    // Only now that it is ours: the context loads the OpenGL driver.
+    webengine::shareOpenGLContexts();
+    QObject* instance = loader.instance();
+    if (instance == nullptr) {
+        *error = lost.arg(pluginFile, QStringLiteral("could not be loaded (%1)").arg(loader.errorString()));
+        return nullptr;
+    }
+    auto* plugin = qobject_cast<BrowserEnginePlugin*>(instance);
+    if (plugin == nullptr) {
+        *error = lost.arg(pluginFile, QStringLiteral("is not Parlevox's web engine plug-in"));
+        return nullptr;
+    }
+    return plugin->createEngine(storage);
+}
+
+namespace {
+
+// Stands where the page would be and says why there is none.
+class UnavailableBrowser : public Browser {
+public:
+    UnavailableBrowser(QWidget* container, const QRect& geometry, const QString& why)
+        : label_(new QLabel(why, container)) {
+        label_->setObjectName(QStringLiteral("BrowserUnavailable"));
+        label_->setAccessibleName(QStringLiteral("Web page"));
+        label_->setGeometry(geometry);
+        label_->setAlignment(Qt::AlignCenter);
+        label_->setWordWrap(true);
+        label_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        label_->setFocusPolicy(Qt::StrongFocus);
+        label_->show();
+    }
+    ~UnavailableBrowser() override { delete label_.data(); }
+    UnavailableBrowser(const UnavailableBrowser&) = delete;
+    UnavailableBrowser& operator=(const UnavailableBrowser&) = delete;
+
+    void navigate(const QString&) override {}
+
+private:
+    QPointer<QLabel> label_;
+};
+
+} // namespace
+
+std::function<std::unique_ptr<Browser>(QWidget*, const QRect&)> webEngineBrowserFactory(const BrowserStorage& storage,
+                                                                                        const QString& pluginFile) {
+    // Loaded with the first engine, kept for the rest of the session: windows made again after a close reuse it.
+    struct SharedEngine {
+        BrowserStorage storage;
+        QString pluginFile;
+        std::shared_ptr<BrowserEngine> engine;
+        QString error;
     };
-    auto shared = std::make_shared<SharedProfile>(SharedProfile{storage, nullptr});
+    auto shared = std::make_shared<SharedEngine>(SharedEngine{storage, pluginFile, nullptr, {}});
     return [shared](QWidget* container, const QRect& geometry) -> std::unique_ptr<Browser> {
         QPointer<QWidget> where(container);
         return std::make_unique<DeferredBrowser>(
@@ -88,7 +171,13 @@ std::function<std::unique_ptr<Browser>(QWidget*, const QRect&)> webEngineBrowser
                 if (where.isNull()) {
                     return nullptr;
                 }
-                return std::make_unique<WebEngineBrowser>(where.data(), geometry, shared->get());
+                if (!shared->engine && shared->error.isEmpty()) {
+                    shared->engine = loadBrowserEngine(shared->pluginFile, shared->storage, &shared->error);
+                }
+                if (!shared->engine) {
+                    return std::make_unique<UnavailableBrowser>(where.data(), geometry, shared->error);
+                }
+                return shared->engine->createBrowser(where.data(), geometry);
             },
             container);
     };
@@ -104,8 +193,6 @@ void prepareEnvironment(unsigned effectiveUserId) {
     if (sandboxMustBeOff(effectiveUserId) && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
-    // The engine shares its OpenGL contexts with the widgets' ones.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 void prepareEnvironment() {
@@ -114,6 +201,32 @@ void prepareEnvironment() {
 #else
     prepareEnvironment(1U);
 #endif
+}
+
+namespace {
+QOpenGLContext* ownShareContext = nullptr;
+
+void dropShareContext() {
+    if (qt_gl_global_share_context() == ownShareContext) {
+        qt_gl_set_global_share_context(nullptr);
+    }
+    delete ownShareContext;
+    ownShareContext = nullptr;
+}
+} // namespace
+
+void shareOpenGLContexts() {
+    if (qt_gl_global_share_context() != nullptr ||
+        qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        return;
+    }
+    // What Qt does at start-up when Qt::AA_ShareOpenGLContexts is set. The attribute itself is left alone: Qt
+    // only warns that it comes too late, and the engine and the widgets look for the context, not for it.
+    ownShareContext = new QOpenGLContext;
+    ownShareContext->setFormat(QSurfaceFormat::defaultFormat());
+    ownShareContext->create();
+    qt_gl_set_global_share_context(ownShareContext);
+    qAddPostRoutine(dropShareContext);
 }
 
 } // namespace webengine

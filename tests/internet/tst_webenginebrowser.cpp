@@ -14,7 +14,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWebEngineView>
 #include <unistd.h>
 
 // The real web engine, offscreen, on 127.0.0.1 inside the test's own network namespace: it starts only when
@@ -94,14 +93,16 @@ struct Rig {
     SettingsStore settings;
     InternetWindowHost host;
 
-    QWebEngineView* view() const {
+    // The test does not link the web engine, as the program does not: the view is reached as a QWidget.
+    QWidget* view() const {
         Form1* form = host.existingWindow();
-        return form != nullptr ? form->findChild<QWebEngineView*>(QStringLiteral("WebBrowser1")) : nullptr;
+        return form != nullptr ? form->findChild<QWidget*>(QStringLiteral("WebBrowser1")) : nullptr;
     }
-    bool open(const QString& address, const QString& title) {
+    QString title() const { return view() != nullptr ? view()->property("title").toString() : QString(); }
+    bool open(const QString& address, const QString& expected) {
         host.navigate(address);
         host.showWindow();
-        return QTest::qWaitFor([&] { return view() != nullptr && view()->title() == title; }, LoadTimeoutMs);
+        return QTest::qWaitFor([&] { return title() == expected; }, LoadTimeoutMs);
     }
 };
 
@@ -129,8 +130,8 @@ private slots:
         QVERIFY2(rig.view() == nullptr, "the window is drawn before the engine starts");
         QTRY_VERIFY(rig.view() != nullptr);
         QCOMPARE(rig.view()->parentWidget()->objectName(), QStringLiteral("PicFrame"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.view()->title(), QStringLiteral("Parlevox add-ons"), LoadTimeoutMs);
-        QCOMPARE(rig.view()->url(), QUrl(ShippedPage));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.title(), QStringLiteral("Parlevox add-ons"), LoadTimeoutMs);
+        QCOMPARE(rig.view()->property("url").toUrl(), QUrl(ShippedPage));
         QVERIFY(engineProcesses() > 0);
     }
 
@@ -138,7 +139,7 @@ private slots:
         Rig rig(dir_.filePath(QStringLiteral("second")));
         rig.host.showWindow();
         QTRY_VERIFY(rig.view() != nullptr);
-        QSignalSpy loaded(rig.view(), &QWebEngineView::loadFinished);
+        QSignalSpy loaded(rig.view(), SIGNAL(loadFinished(bool)));
         // Port 1 on this machine: refused at once, as an offline machine refuses every site.
         rig.host.navigate(QStringLiteral("http://127.0.0.1:1/"));
         QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, LoadTimeoutMs);
@@ -159,7 +160,7 @@ private slots:
         {
             Rig rig(storage);
             QVERIFY(rig.open(site.page("/set"), QStringLiteral("/set")));
-            QPointer<QWebEngineView> first = rig.view();
+            QPointer<QWidget> first = rig.view();
             rig.host.existingWindow()->close();
             QTRY_VERIFY(first.isNull());
             QVERIFY(rig.open(site.page("/again"), QStringLiteral("/again")));
