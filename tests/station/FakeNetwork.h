@@ -2,7 +2,7 @@
 #pragma once
 
 // Stand-ins for the station's network: a transport that records what is sent and delivers what a test
-// injects, and a directory whose list and answers the test sets.
+// injects, a directory whose list and answers the test sets, and a directory server on TCP.
 
 #include "AudioSource.h"
 #include "Directory.h"
@@ -10,6 +10,10 @@
 
 #include <QHash>
 #include <QList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
 
 class FakeTransport final : public Transport {
     Q_OBJECT
@@ -116,4 +120,86 @@ class FakeAudioSink final : public AudioSink {
 public:
     QList<QPair<QByteArray, quint16>> played;
     void play(const QByteArray& gsmFrames, quint16 sequence) override { played.append({gsmFrames, sequence}); }
+};
+
+// A directory server on address:5200: records each request (a login once its three lines are in) and answers
+// it as the test sets.
+enum ServerMode { Answer, Silent, CloseAtOnce, Endless, NoServer };
+class DirectoryServer : public QObject {
+    Q_OBJECT
+public:
+    explicit DirectoryServer(const QString& address, ServerMode m = Answer) : mode(m) {
+        if (mode != NoServer) {
+            QVERIFY(server_.listen(QHostAddress(address), el::DirectoryPort));
+        }
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = server_.nextPendingConnection()) {
+                accept(s);
+            }
+        });
+    }
+    void stop() { server_.close(); }
+
+    ServerMode mode;
+    QByteArray loginReply = "OK";
+    QByteArray listReply;
+    int chunk = 0; // bytes per TCP segment; 0: all at once
+    bool closeAfter = true;
+    int connections = 0;
+    QList<QByteArray> requests;
+    QHostAddress peer;
+
+    int countOf(const QByteArray& part) const {
+        return int(
+            std::count_if(requests.cbegin(), requests.cend(), [&](const QByteArray& r) { return r.contains(part); }));
+    }
+
+private:
+    QTcpServer server_;
+
+    void accept(QTcpSocket* s) {
+        ++connections;
+        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        if (mode == CloseAtOnce) {
+            s->close();
+            return;
+        }
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto* got = new QByteArray;
+        connect(s, &QObject::destroyed, [got] { delete got; });
+        connect(s, &QTcpSocket::readyRead, this, [this, s, got] {
+            *got += s->readAll();
+            if (got->startsWith('l') && got->count('\r') < 3) {
+                return;
+            }
+            requests << *got;
+            peer = s->peerAddress();
+            respond(s, got->startsWith('s') ? listReply : loginReply);
+        });
+    }
+
+    void respond(QTcpSocket* s, const QByteArray& reply) {
+        if (mode == Endless) { // well-formed entries, more than any list may hold, until the client hangs up
+            const QByteArray entries = ("Q1X\n" + QByteArray(400, 'x') + " [ON 00:00]\n1\n127.1.0.1\n").repeated(1000);
+            s->write("@@@\n90000\n" + entries);
+            connect(s, &QTcpSocket::bytesWritten, s,
+                    [s, entries] { s->bytesToWrite() < entries.size() && s->write(entries); });
+        } else if (mode == Answer) {
+            auto* timer = new QTimer(s);
+            timer->setTimerType(Qt::PreciseTimer);
+            connect(timer, &QTimer::timeout, s, [this, s, timer, reply, sent = qsizetype(0)]() mutable {
+                const qsizetype n = chunk > 0 ? chunk : reply.size();
+                s->write(reply.mid(sent, n));
+                s->flush();
+                sent += n;
+                if (sent >= reply.size()) {
+                    timer->stop();
+                    if (closeAfter) {
+                        s->disconnectFromHost();
+                    }
+                }
+            });
+            timer->start(chunk > 0 ? 1 : 0);
+        }
+    }
 };

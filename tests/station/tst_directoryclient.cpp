@@ -3,21 +3,17 @@
 // namespace by netns.sh): failover, back-off, schedules, hostile replies and list bounds.
 #include "DataRow.h"
 #include "DirectoryClient.h"
+#include "FakeNetwork.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
 const QString First = QStringLiteral("127.0.0.10");
 const QString Second = QStringLiteral("127.0.0.11");
 const QHostAddress Local(QStringLiteral("127.0.0.2"));
-
-enum Mode { Answer, Silent, CloseAtOnce, Endless, NoServer };
 
 // A station list as a directory sends it; the stations' addresses are only data, never contacted.
 QByteArray listOf(int count, bool endMarker = true, int listedCount = -1) {
@@ -30,82 +26,9 @@ QByteArray listOf(int count, bool endMarker = true, int listedCount = -1) {
     return endMarker ? out + "+++" : out;
 }
 
-// One directory server: records each request and answers it as the test sets.
-class FakeDirectory : public QObject {
-public:
-    explicit FakeDirectory(const QString& address, Mode m = Answer) : mode(m) {
-        if (mode != NoServer) {
-            QVERIFY(server.listen(QHostAddress(address), el::DirectoryPort));
-        }
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = server.nextPendingConnection()) {
-                accept(s);
-            }
-        });
-    }
-    void stop() { server.close(); }
-
-    Mode mode;
-    QByteArray loginReply = "OK";
-    QByteArray listReply = listOf(3);
-    int chunk = 0; // bytes per TCP segment; 0: all at once
-    bool closeAfter = true;
-    int connections = 0;
-    QList<QByteArray> requests;
-    QHostAddress peer;
-
-    int countOf(const QByteArray& part) const {
-        return static_cast<int>(
-            std::count_if(requests.cbegin(), requests.cend(), [&](const QByteArray& r) { return r.contains(part); }));
-    }
-
-private:
-    QTcpServer server;
-
-    void accept(QTcpSocket* s) {
-        ++connections;
-        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-        if (mode == CloseAtOnce) {
-            s->close();
-            return;
-        }
-        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto* got = new QByteArray;
-        connect(s, &QObject::destroyed, [got] { delete got; });
-        connect(s, &QTcpSocket::readyRead, this, [this, s, got] {
-            *got += s->readAll();
-            if (got->startsWith('l') && got->count('\r') < 3) {
-                return;
-            }
-            requests << *got;
-            peer = s->peerAddress();
-            respond(s, got->startsWith('s') ? listReply : loginReply);
-        });
-    }
-
-    void respond(QTcpSocket* s, const QByteArray& reply) {
-        if (mode == Endless) { // well-formed entries, more than any list may hold, until the client hangs up
-            const QByteArray entries = ("Q1X\n" + QByteArray(400, 'x') + " [ON 00:00]\n1\n127.1.0.1\n").repeated(1000);
-            s->write("@@@\n90000\n" + entries);
-            connect(s, &QTcpSocket::bytesWritten, s,
-                    [s, entries] { s->bytesToWrite() < entries.size() && s->write(entries); });
-        } else if (mode == Answer) {
-            auto* timer = new QTimer(s);
-            timer->setTimerType(Qt::PreciseTimer);
-            connect(timer, &QTimer::timeout, s, [this, s, timer, reply, sent = qsizetype(0)]() mutable {
-                const qsizetype n = chunk > 0 ? chunk : reply.size();
-                s->write(reply.mid(sent, n));
-                s->flush();
-                sent += n;
-                if (sent >= reply.size()) {
-                    timer->stop();
-                    if (closeAfter) {
-                        s->disconnectFromHost();
-                    }
-                }
-            });
-            timer->start(chunk > 0 ? 1 : 0);
-        }
+struct Server : DirectoryServer {
+    explicit Server(const QString& address, ServerMode m = Answer) : DirectoryServer(address, m) {
+        listReply = listOf(3);
     }
 };
 
@@ -148,7 +71,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         QFETCH(bool, accepted);
         QFETCH(QString, shown);
-        FakeDirectory server(First);
+        Server server(First);
         server.loginReply = reply;
         auto c = client({First});
         QSignalSpy finished(c.get(), &Directory::loginFinished);
@@ -189,9 +112,9 @@ private Q_SLOTS:
         QFETCH(bool, list);
         QFETCH(QByteArray, garbage);
         QFETCH(QString, why);
-        FakeDirectory bad(First, Mode(mode));
+        Server bad(First, ServerMode(mode));
         bad.loginReply = bad.listReply = garbage;
-        FakeDirectory good(Second);
+        Server good(Second);
         auto c = client({First, Second}, timing(300));
         QSignalSpy notices(c.get(), &DirectoryClient::notice);
         QSignalSpy finished(c.get(), &Directory::loginFinished);
@@ -210,8 +133,8 @@ private Q_SLOTS:
     }
 
     void allServersFail_noticeNamesEachAndRetryBacksOff() {
-        FakeDirectory first(First, NoServer);
-        FakeDirectory second(Second, NoServer);
+        Server first(First, NoServer);
+        Server second(Second, NoServer);
         DirectoryTiming t = timing();
         t.backoffFirstMs = 100;
         t.backoffMaxMs = 400;
@@ -231,7 +154,7 @@ private Q_SLOTS:
             QVERIFY(finished.at(i).at(1).toString().endsWith(QStringLiteral("next try in %1 ms").arg(delays[i])));
             QVERIFY2(at[i + 1] - at[i] >= delays[i] * 9 / 10, qPrintable(QString::number(at[i + 1] - at[i])));
         }
-        FakeDirectory back(Second);
+        Server back(Second);
         QTRY_VERIFY_WITH_TIMEOUT(finished.last().at(0).toBool(), 3000);
         QVERIFY(c->reachable());
     }
@@ -252,7 +175,7 @@ private Q_SLOTS:
         QFETCH(int, chunk);
         QFETCH(bool, closeAfter);
         QFETCH(int, count);
-        FakeDirectory server(First);
+        Server server(First);
         server.listReply = reply;
         server.chunk = chunk;
         server.closeAfter = closeAfter;
@@ -294,13 +217,13 @@ private Q_SLOTS:
         QFETCH(bool, close);
         QFETCH(int, timeoutMs);
         QFETCH(QString, why);
-        FakeDirectory server(First);
+        Server server(First);
         auto c = client({First}, timing(timeoutMs));
         QSignalSpy updated(c.get(), &Directory::listUpdated);
         QSignalSpy failed(c.get(), &Directory::listFailed);
         c->refreshList();
         QTRY_COMPARE(updated.count(), 1);
-        server.mode = Mode(mode);
+        server.mode = ServerMode(mode);
         server.listReply = reply;
         server.closeAfter = close;
         c->refreshList();
@@ -331,7 +254,7 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(bool, byAddress);
         QFETCH(QString, found);
-        FakeDirectory server(First);
+        Server server(First);
         server.listReply = "@@@\n4\nQ1BBB-L\nb [ON 10:00]\n2\n127.1.0.2\nq1low\nl [BUSY 10:00]\n3\n127.1.0.3\n"
                            "Q1DUP1\nd [ON 10:00]\n4\n127.1.0.9\nQ1DUP2\nd [ON 10:00]\n5\n127.1.0.9\n+++";
         auto c = client({First});
@@ -343,7 +266,7 @@ private Q_SLOTS:
     }
 
     void online_logsInAgainOnScheduleAndOnStatusChange() {
-        FakeDirectory server(First);
+        Server server(First);
         DirectoryTiming t = timing();
         t.reloginMs = 100;
         t.listRefreshMs = 250;
@@ -374,12 +297,12 @@ private Q_SLOTS:
         QFETCH(int, mode);
         QFETCH(int, logOffMs);
         QFETCH(bool, destroy);
-        FakeDirectory server(First);
+        Server server(First);
         auto c = client({First}, timing(300));
         QSignalSpy finished(c.get(), &Directory::loginFinished);
         c->setStatus(el::DirectoryStatus::Online);
         QTRY_VERIFY(finished.count() == 1 && c->hasList());
-        server.mode = Mode(mode);
+        server.mode = ServerMode(mode);
         if (mode == NoServer) {
             server.stop();
         }

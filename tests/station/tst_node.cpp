@@ -16,18 +16,8 @@ const QString A = QStringLiteral("127.0.0.2");
 const QString B = QStringLiteral("127.0.0.3");
 const QString C = QStringLiteral("127.0.0.4");
 
-NodeTiming fastTiming() {
-    NodeTiming t;
-    t.keepAliveMs = 60;
-    t.peerTimeoutMs = 300;
-    t.retryMs = 40;
-    t.giveUpMs = 200;
-    t.recallBlockMs = 600;
-    t.listWaitMs = 150;
-    t.byeGraceMs = 300;
-    t.talkEndMs = 100;
-    return t;
-}
+// keep-alive, peer time-out, retry, give up, recall block, list wait, BYE grace, talk end (ms)
+constexpr NodeTiming Fast{60, 300, 40, 200, 600, 150, 300, 100};
 
 QByteArray sdes(const char* call, const char* name = "Op") {
     return el::buildSdes(QString::fromLatin1(call), QString::fromLatin1(name));
@@ -51,7 +41,7 @@ class NodeTest : public QObject {
             config.name = QStringLiteral("Olive");
             config.info = QStringLiteral("Parlevox test station");
         }
-        node_ = std::make_unique<Node>(config, net_, dir_, source_, sink_, fastTiming());
+        node_ = std::make_unique<Node>(config, net_, dir_, source_, sink_, Fast);
         up_ = std::make_unique<QSignalSpy>(node_.get(), &Node::connected);
         down_ = std::make_unique<QSignalSpy>(node_.get(), &Node::disconnected);
         chat_ = std::make_unique<QSignalSpy>(node_.get(), &Node::chatReceived);
@@ -163,7 +153,7 @@ private Q_SLOTS:
     void unansweredCall_retriesEndsQuietly_andBlocksRecall() {
         QVERIFY(call(QStringLiteral("Q1AAA-L")).ok);
         QTRY_VERIFY_WITH_TIMEOUT(countSdes(A) >= 3, 1000);
-        QTest::qWait(fastTiming().giveUpMs + 50);
+        QTest::qWait(Fast.giveUpMs + 50);
         const int sent = countSdes(A);
         QTest::qWait(120);
         QCOMPARE(countSdes(A), sent); // given up
@@ -171,7 +161,7 @@ private Q_SLOTS:
         const NodeReply again = call(QStringLiteral("q1aaa-l"));
         QVERIFY(!again.ok);
         QVERIFY2(again.message.contains(QLatin1String("did not answer")), qPrintable(again.message));
-        QTest::qWait(fastTiming().recallBlockMs);
+        QTest::qWait(Fast.recallBlockMs);
         QVERIFY(call(QStringLiteral("Q1AAA-L")).ok);
     }
 
@@ -238,7 +228,7 @@ private Q_SLOTS:
         accepted(B, "Q1BBB");
         const int first = countSdes(B);
         for (int i = 0; i < 6; ++i) { // the peer's keep-alives hold it past the time-out
-            QTest::qWait(fastTiming().peerTimeoutMs / 3);
+            QTest::qWait(Fast.peerTimeoutMs / 3);
             net_.receiveControl(B, sdes("Q1BBB"));
         }
         QVERIFY(countSdes(B) >= first + 3);

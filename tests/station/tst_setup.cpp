@@ -3,11 +3,10 @@
 // answers on a pipe, checking its login against an in-test directory on 127.0.0.1 (inside the private network
 // namespace netns.sh makes).
 #include "DataRow.h"
+#include "FakeNetwork.h"
 #include "StationSettings.h"
 
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdlib>
@@ -20,30 +19,6 @@ namespace {
 const QStringList Answers{QStringLiteral("q1aaa-l"), QStringLiteral("s3cret pass"), QStringLiteral("Ann"),
                           QStringLiteral("Testville"), QStringLiteral("Parlevox test")};
 constexpr int WaitMs = 20000;
-
-// A directory server answering every login with reply, then closing; it keeps the requests.
-class FakeDirectory : public QObject {
-public:
-    explicit FakeDirectory(QByteArray reply) : reply_(std::move(reply)) {
-        QVERIFY(server_.listen(QHostAddress::LocalHost, 5200));
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket* s = server_.nextPendingConnection();
-            connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-            connect(s, &QTcpSocket::readyRead, this, [this, s] {
-                if (s->peek(4096).count('\r') >= 3) { // a login is three lines ending in CR
-                    requests << s->readAll();
-                    s->write(reply_);
-                    s->disconnectFromHost();
-                }
-            });
-        });
-    }
-    QList<QByteArray> requests;
-
-private:
-    QByteArray reply_;
-    QTcpServer server_;
-};
 
 // parlevox-station --setup with its input on a pseudo-terminal (which echoes what is typed unless the program
 // turns that off) or on a pipe; its output on a pipe.
@@ -133,9 +108,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         QFETCH(int, requests);
         QFETCH(QString, said);
-        std::optional<FakeDirectory> directory;
+        std::optional<DirectoryServer> directory;
         if (serverUp) {
-            directory.emplace(reply);
+            directory.emplace(QStringLiteral("127.0.0.1"));
+            directory->loginReply = reply;
         }
         SetupRun run(setupArgs(), true);
         const QList<QByteArray> prompts{

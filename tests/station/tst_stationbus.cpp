@@ -4,6 +4,7 @@
 #include "DataRow.h"
 #include "EchoLinkBus.h"
 #include "FakeNetwork.h"
+#include "InteropRig.h"
 #include "Packets.h"
 #include "StationBus.h"
 #include "StationHarness.h"
@@ -26,29 +27,6 @@ QString interfaceText(const QString& xml) {
                                             QRegularExpression::DotMatchesEverythingOption);
     return element.match(xml).captured().simplified();
 }
-
-// Records the station's bus signals as they arrive.
-class BusSignals : public QObject {
-    Q_OBJECT
-public:
-    QList<QDBusMessage> received;
-    explicit BusSignals(QDBusConnection connection) {
-        for (const char* name : {"Connected", "Disconnected", "ChatTextReceived", "Closing"}) {
-            connection.connect(Service, Path, Interface, QLatin1String(name), this, SLOT(take(QDBusMessage)));
-        }
-    }
-    QList<QVariantList> of(const char* member) const {
-        QList<QVariantList> out;
-        for (const QDBusMessage& m : received) {
-            if (m.member() == QLatin1String(member)) {
-                out << m.arguments();
-            }
-        }
-        return out;
-    }
-public Q_SLOTS:
-    void take(const QDBusMessage& message) { received << message; }
-};
 
 } // namespace
 
@@ -159,27 +137,23 @@ private slots:
     }
 
     void nodeEvents_areSignalsWithArguments() {
-        BusSignals bus(client_);
+        interop::BusRecorder bus;
+        QVERIFY(bus.listen(client_, Path, Interface));
         transport_.receiveControl(QStringLiteral("127.0.0.5"),
                                   el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin")));
-        QTRY_COMPARE(bus.of("Connected").size(), 1);
-        QCOMPARE(bus.of("Connected").at(0),
-                 (QVariantList{QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin"), QStringLiteral("127.0.0.5")}));
+        QTRY_COMPARE(bus.events().size(), 1);
         QCOMPARE(call(QStringLiteral("ConnectedCount")).arguments(), QVariantList{1});
         QCOMPARE(call(QStringLiteral("OwnCallsign")).arguments(), QVariantList{QStringLiteral("QA1OWN")});
-
         transport_.receiveData(QStringLiteral("127.0.0.5"),
                                el::buildChat(QStringLiteral("QA2ABC"), QStringLiteral("73 all")));
-        QTRY_COMPARE(bus.of("ChatTextReceived"), QList<QVariantList>{{QStringLiteral("QA2ABC>73 all")}});
-
+        QTRY_COMPARE(bus.events().size(), 2);
         transport_.receiveControl(QStringLiteral("127.0.0.5"), el::buildBye());
-        QTRY_COMPARE(bus.of("Disconnected"), QList<QVariantList>{{QStringLiteral("QA2ABC")}});
-
+        QTRY_COMPARE(bus.events().size(), 3);
         object_->close();
-        QTRY_COMPARE(bus.of("Closing").size(), 1);
+        QTRY_COMPARE(bus.events().size(), 4);
+        QCOMPARE(bus.events(), (QStringList{"Connected QA2ABC|Bea Lin|127.0.0.5", "ChatTextReceived QA2ABC>73 all",
+                                            "Disconnected QA2ABC", "Closing"}));
     }
-
-    // --- the program -------------------------------------------------------------------------------------
 
     void program_refusesToStartWithReason_data() {
         QTest::addColumn<QStringList>("arguments");
@@ -239,13 +213,15 @@ private slots:
         QProcess program;
         QVERIFY(startProgram(program, programEnvironment(),
                              {QStringLiteral("--config"), dir_.filePath(QStringLiteral("station.ini"))}));
-        BusSignals seen(programBus_->connect());
+        interop::BusRecorder seen;
+        QDBusConnection programBus = programBus_->connect();
+        QVERIFY(seen.listen(programBus, Path, Interface));
         QElapsedTimer timer;
         if (signal == 0) {
             programBus_->stop();
         } else {
             ::kill(static_cast<pid_t>(program.processId()), signal);
-            QTRY_COMPARE(seen.of("Closing").size(), 1);
+            QVERIFY(seen.waitFor(QStringLiteral("Closing"), 5000) >= 0);
             timer.start();
             if (twice) {
                 ::kill(static_cast<pid_t>(program.processId()), signal);
@@ -259,42 +235,34 @@ private slots:
     }
 
     void program_busyWhileFull_printsEachConnection() {
-        // A directory that accepts every login and notes its status line.
-        QTcpServer directory;
-        QStringList statuses;
-        QVERIFY(directory.listen(QHostAddress(QStringLiteral("127.0.0.10")), el::DirectoryPort));
-        connect(&directory, &QTcpServer::newConnection, this, [&] {
-            QTcpSocket* socket = directory.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [&statuses, socket] {
-                const QByteArray got = socket->peek(4096);
-                if (got.startsWith('s')) {
-                    socket->write("@@@\n0\n+++\n");
-                } else if (got.count('\r') < 3) {
-                    return;
-                } else {
-                    statuses << QString::fromLatin1(got.split('\r').at(1)).section(QLatin1Char('3'), 0, 0);
-                    socket->write("OK\n");
+        DirectoryServer directory(QStringLiteral("127.0.0.10"));
+        directory.listReply = "@@@\n0\n+++\n";
+        const auto statuses = [&] {
+            QStringList out;
+            for (const QByteArray& got : std::as_const(directory.requests)) {
+                if (got.startsWith('l')) {
+                    out << QString::fromLatin1(got.split('\r').at(1)).section(QLatin1Char('3'), 0, 0);
                 }
-                socket->disconnectFromHost();
-            });
-        });
+            }
+            return out;
+        };
         QProcess program;
         QVERIFY(startProgram(program, programEnvironment("MAXCONNECTIONS=1\nACCEPT=any\n"),
                              {QStringLiteral("--config"), dir_.filePath(QStringLiteral("station.ini"))}));
-        QTRY_COMPARE(statuses, QStringList{QStringLiteral("ONLINE")});
+        QTRY_COMPARE(statuses(), QStringList{QStringLiteral("ONLINE")});
         QUdpSocket peer;
         QVERIFY(peer.bind(QHostAddress(QStringLiteral("127.0.0.5")), el::ControlPort));
         const QHostAddress station(QStringLiteral("127.0.0.2"));
         peer.writeDatagram(el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea")), station, el::ControlPort);
         QTRY_VERIFY(program.canReadLine());
         QCOMPARE(program.readLine(), QByteArray("connected: QA2ABC (Bea) at 127.0.0.5\n"));
-        QTRY_COMPARE(statuses.size(), 2);
+        QTRY_COMPARE(statuses().size(), 2);
         peer.writeDatagram(el::buildBye(), station, el::ControlPort);
         QTRY_VERIFY(program.canReadLine());
         QCOMPARE(program.readLine(), QByteArray("disconnected: QA2ABC\n"));
         ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
         QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 10000); // the directory answers meanwhile
-        QCOMPARE(statuses, (QStringList{"ONLINE", "BUSY", "ONLINE", "OFF-V"}));
+        QCOMPARE(statuses(), (QStringList{"ONLINE", "BUSY", "ONLINE", "OFF-V"}));
     }
 
 private:
