@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The interop test's helpers: a child program whose output is kept line by line (and in a log file) and
-// waited on with deadlines, and a recorder of the station's signals on the bus.
+// The interop rig's programs, their output kept line by line (and in a log file), and the station's bus signals.
 
 #include "ProcessTools.h"
 
 #include <QDBusConnection>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QProcess>
@@ -15,8 +13,7 @@
 #include <QStringList>
 #include <QTest>
 
-// QtTest cuts failure messages at 1 KiB: the details (log tails) go to the output in full, the message names
-// the check.
+// QtTest cuts failure messages at 1 KiB: the log tails go to the output in full, the message names the check.
 #define EXPECT(condition, details)                                                                                     \
     do {                                                                                                               \
         if (!(condition)) {                                                                                            \
@@ -27,7 +24,13 @@
 
 namespace interop {
 
-// A program of the rig: stdout and stderr together, one line each, also appended to logPath.
+// Runs the event loop until found() gives an index (returned) or the time is up (-1).
+template <typename Find> qsizetype waitIndex(Find found, int timeoutMs) {
+    qsizetype at = -1;
+    (void)QTest::qWaitFor([&] { return (at = found()) >= 0; }, timeoutMs);
+    return at;
+}
+
 class Child {
 public:
     Child(QString name, QString logPath) : name_(std::move(name)), log_(std::move(logPath)) {
@@ -35,8 +38,6 @@ public:
         process_.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { collect(); });
     }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
     ~Child() { e2e::stopProcess(process_); }
 
     bool start(const QString& program, const QStringList& arguments, QString* error) {
@@ -52,7 +53,6 @@ public:
         return true;
     }
     QProcess& process() { return process_; }
-    const QString& name() const { return name_; }
     void send(const QString& line) {
         process_.write(line.toUtf8() + '\n');
         process_.waitForBytesWritten(1000);
@@ -70,18 +70,8 @@ public:
         }
         return -1;
     }
-    qsizetype count(const QString& pattern, qsizetype from = 0) const {
-        qsizetype n = 0;
-        for (qsizetype i = find(pattern, from); i >= 0; i = find(pattern, i + 1)) {
-            ++n;
-        }
-        return n;
-    }
-    // Runs the event loop until a matching line appears (index) or the deadline passes (-1).
     qsizetype waitFor(const QString& pattern, int timeoutMs, qsizetype from = 0) {
-        qsizetype found = -1;
-        (void)QTest::qWaitFor([&] { return (found = find(pattern, from)) >= 0; }, timeoutMs);
-        return found;
+        return waitIndex([&] { return find(pattern, from); }, timeoutMs);
     }
     QString line(qsizetype index) const { return lines_.value(index); }
     QString tail(int n = 12) const {
@@ -98,10 +88,8 @@ private:
         log_.write(data);
         log_.flush();
         partial_ += data;
-        qsizetype newline;
-        while ((newline = partial_.indexOf('\n')) >= 0) {
+        for (qsizetype newline; (newline = partial_.indexOf('\n')) >= 0; partial_.remove(0, newline + 1)) {
             lines_ << QString::fromUtf8(partial_.left(newline)).remove(QLatin1Char('\r'));
-            partial_.remove(0, newline + 1);
         }
     }
 
@@ -112,7 +100,7 @@ private:
     QStringList lines_;
 };
 
-// What the station said on the bus, in order: "Connected Q1BBB|Bob|127.0.0.3", "Disconnected Q1BBB", ...
+// What the station said on the bus, in order: "Connected Q1BBB|Bob|127.0.0.3", "ReceivingChanged true Q1BBB", ...
 class BusRecorder : public QObject {
     Q_OBJECT
 public:
@@ -122,29 +110,23 @@ public:
                bus.connect(any, path, interface, QStringLiteral("ChatTextReceived"), this, SLOT(onChat(QString))) &&
                bus.connect(any, path, interface, QStringLiteral("Connected"), this,
                            SLOT(onConnected(QString, QString, QString))) &&
-               bus.connect(any, path, interface, QStringLiteral("Disconnected"), this, SLOT(onDisconnected(QString)));
-    }
-    // ReceivingChanged too, as "ReceivingChanged true Q1BBB".
-    bool listenReceiving(QDBusConnection& bus, const QString& path, const QString& interface) {
-        return bus.connect(QString(), path, interface, QStringLiteral("ReceivingChanged"), this,
+               bus.connect(any, path, interface, QStringLiteral("Disconnected"), this, SLOT(onDisconnected(QString))) &&
+               bus.connect(any, path, interface, QStringLiteral("ReceivingChanged"), this,
                            SLOT(onReceiving(bool, QString)));
     }
     const QStringList& events() const { return events_; }
-    qsizetype count(const QString& event) const { return events_.count(event); }
     // Index of the first event at or after `from` starting with prefix, waiting up to timeoutMs; -1 if none.
     qsizetype waitFor(const QString& prefix, int timeoutMs, qsizetype from = 0) {
-        qsizetype found = -1;
-        auto scan = [&] {
-            for (qsizetype i = from; i < events_.size(); ++i) {
-                if (events_.at(i).startsWith(prefix)) {
-                    found = i;
-                    return true;
+        return waitIndex(
+            [&] {
+                for (qsizetype i = from; i < events_.size(); ++i) {
+                    if (events_.at(i).startsWith(prefix)) {
+                        return i;
+                    }
                 }
-            }
-            return false;
-        };
-        (void)QTest::qWaitFor(scan, timeoutMs);
-        return found;
+                return qsizetype(-1);
+            },
+            timeoutMs);
     }
     QString dump() const { return QStringLiteral("--- bus signals:\n%1\n").arg(events_.join(QLatin1Char('\n'))); }
 

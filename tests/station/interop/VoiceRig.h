@@ -48,6 +48,7 @@ struct Heard {
     double seconds = 0; // first to last loud window
     double hz = 0;      // strongest frequency within it, 300..3000 Hz in 5 Hz steps
     double purity = 0;  // share of its energy at that frequency
+    double level = 0;   // RMS within it
     int holes = 0;      // dropouts
     double holeMs = 0;  // their total length
     double longestHoleMs = 0;
@@ -124,6 +125,7 @@ inline Heard hear(std::span<const qint16> x, int rate) {
         }
     }
     h.purity = energy > 0 ? best / energy : 0;
+    h.level = sound.empty() ? 0 : std::sqrt(energy / double(sound.size()));
     return h;
 }
 
