@@ -95,7 +95,8 @@ echo "-- control fields"
 field() { dpkg-deb -f "$deb" "$1"; }
 dpkg-deb -f "$deb" | grep -E '^(Depends|Recommends|Section|Maintainer):'
 check "section hamradio" test "$(field Section)" = hamradio
-check "Depends has the Qt libraries, found from the programs" grep -q 'libqt6webenginewidgets6' <<<"$(field Depends)"
+check "Depends has the Qt libraries, found from the programs and the web engine plug-in" \
+    grep -q 'libqt6webenginewidgets6' <<<"$(field Depends)"
 check "Depends has a speech engine and a session bus" \
     grep -q 'qt6-speech-speechd-plugin.*dbus-session-bus' <<<"$(field Depends)"
 depends=$(field Depends | sed 's/[,|]/\n/g' | sed 's/(.*//; s/[[:space:]]//g') # names alone, no versions
@@ -118,6 +119,14 @@ for program in parlevox parlevox-station echolink-sim; do
     check "usr/bin/$program, stripped" stripped_program "$root/usr/bin/$program"
     check "man page $program(1) renders without warnings" man_renders "$root/usr/share/man/man1/$program.1.gz"
 done
+# The program looks for its web engine plug-in at one place relative to its own folder; the build folder has it there.
+plugin=$(find "$build" -path "$build/_CPack_Packages" -prune -o -name parlevox-webengine.so -path '*/parlevox/*' -print)
+plugin=$(realpath --relative-to="$build/bin" "$(head -n 1 <<<"$plugin")")
+stripped_plugin() { file -L "$1" | grep -q 'ELF.*shared object.*, stripped'; }
+check "web engine plug-in where usr/bin/parlevox looks ($plugin), stripped" stripped_plugin "$root/usr/bin/$plugin"
+prefix=$scratch/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+check "cmake --install under a prefix puts the web engine plug-in where its parlevox looks" test -f "$prefix/bin/$plugin"
 service=$root/usr/share/dbus-1/services/org.parlevox.EchoLink.service
 check "D-Bus service file starts the installed station, through the user unit where systemd runs the bus" \
     has_lines "$service" Name=org.parlevox.EchoLink Exec=/usr/bin/parlevox-station SystemdService=parlevox-station.service
