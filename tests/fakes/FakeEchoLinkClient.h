@@ -25,98 +25,53 @@ public:
     int count = -1; // ConnectedCount answers this when >= 0, else connected.size()
     QStringList sentChat;
     bool available = true;
+    int noWaitSends = 0; // texts sent without waiting; recorded as SendChatText calls too
     // Runs inside SendChatText before it answers, e.g. to deliver an event while a call is pending.
     std::function<void(const QString&)> duringSendChatText;
+    // IsReceiving answers this; nullopt plays a station that does not report receiving. Tests emit
+    // ReceivingChanged themselves.
+    std::optional<bool> receiving;
 
     CallStatus Connect(const QString& callsign, int flag) override {
-        calls << QStringLiteral("Connect(%1,%2)").arg(callsign).arg(flag);
-        if (fails(QStringLiteral("Connect")) || refused.contains(callsign)) {
-            return CallStatus::failure(QStringLiteral("refused"));
-        }
-        connected.insert(callsign);
-        return CallStatus::success();
+        const bool ok = record(QStringLiteral("Connect(%1,%2)").arg(callsign).arg(flag)) && !refused.contains(callsign);
+        return status(ok, "refused", [&] { connected.insert(callsign); });
     }
     CallStatus Disconnect(const QString& callsign) override {
-        calls << QStringLiteral("Disconnect(%1)").arg(callsign);
-        if (fails(QStringLiteral("Disconnect"))) {
-            return CallStatus::failure(QStringLiteral("disconnect failed"));
-        }
-        connected.remove(callsign);
-        return CallStatus::success();
+        return status(record(QStringLiteral("Disconnect(%1)").arg(callsign)), "disconnect failed",
+                      [&] { connected.remove(callsign); });
     }
     CallStatus DisconnectAll() override {
-        calls << QStringLiteral("DisconnectAll()");
-        if (fails(QStringLiteral("DisconnectAll"))) {
-            return CallStatus::failure(QStringLiteral("disconnect all failed"));
-        }
-        connected.clear();
-        return CallStatus::success();
+        return status(record(QStringLiteral("DisconnectAll()")), "disconnect all failed", [&] { connected.clear(); });
     }
     CallStatus SetTransmit(bool on) override {
-        calls << QStringLiteral("SetTransmit(%1)").arg(on ? QStringLiteral("true") : QStringLiteral("false"));
-        if (fails(QStringLiteral("SetTransmit"))) {
-            return CallStatus::failure(QStringLiteral("transmit failed"));
-        }
-        transmitting = on;
-        return CallStatus::success();
-    }
-    CallResult<bool> IsTransmitting() override {
-        calls << QStringLiteral("IsTransmitting()");
-        if (fails(QStringLiteral("IsTransmitting"))) {
-            return CallResult<bool>::failure(QStringLiteral("no answer"));
-        }
-        return CallResult<bool>::success(transmitting);
-    }
-    CallResult<int> ConnectedCount() override {
-        calls << QStringLiteral("ConnectedCount()");
-        if (fails(QStringLiteral("ConnectedCount"))) {
-            return CallResult<int>::failure(QStringLiteral("no answer"));
-        }
-        return CallResult<int>::success(count >= 0 ? count : static_cast<int>(connected.size()));
-    }
-    CallResult<bool> IsConnected(const QString& callsign) override {
-        calls << QStringLiteral("IsConnected(%1)").arg(callsign);
-        if (fails(QStringLiteral("IsConnected"))) {
-            return CallResult<bool>::failure(QStringLiteral("no answer"));
-        }
-        return CallResult<bool>::success(connected.contains(callsign));
-    }
-    CallResult<QString> OwnCallsign() override {
-        calls << QStringLiteral("OwnCallsign()");
-        if (fails(QStringLiteral("OwnCallsign"))) {
-            return CallResult<QString>::failure(QStringLiteral("no answer"));
-        }
-        return CallResult<QString>::success(ownCallsign);
+        return status(record(QStringLiteral("SetTransmit(%1)").arg(QLatin1String(on ? "true" : "false"))),
+                      "transmit failed", [&] { transmitting = on; });
     }
     CallStatus SendChatText(const QString& text) override {
         calls << QStringLiteral("SendChatText(%1)").arg(text);
         if (duringSendChatText) {
             duringSendChatText(text);
         }
-        if (fails(QStringLiteral("SendChatText"))) {
-            return CallStatus::failure(QStringLiteral("send failed"));
-        }
-        sentChat << text;
-        return CallStatus::success();
+        return status(!failing.contains(QStringLiteral("SendChatText")), "send failed", [&] { sentChat << text; });
     }
-    // Texts sent without waiting for the answer; they are recorded as SendChatText calls too.
-    int noWaitSends = 0;
     void SendChatTextNoWait(const QString& text) override {
         ++noWaitSends;
         (void)SendChatText(text);
     }
-    // IsReceiving answers this; nullopt plays a station that does not report receiving. Tests emit
-    // ReceivingChanged themselves.
-    std::optional<bool> receiving;
+    CallResult<bool> IsTransmitting() override { return answer(QStringLiteral("IsTransmitting()"), transmitting); }
+    CallResult<int> ConnectedCount() override {
+        return answer(QStringLiteral("ConnectedCount()"), count >= 0 ? count : static_cast<int>(connected.size()));
+    }
+    CallResult<bool> IsConnected(const QString& callsign) override {
+        return answer(QStringLiteral("IsConnected(%1)").arg(callsign), connected.contains(callsign));
+    }
+    CallResult<QString> OwnCallsign() override { return answer(QStringLiteral("OwnCallsign()"), ownCallsign); }
     CallResult<bool> IsReceiving() override {
-        calls << QStringLiteral("IsReceiving()");
         if (!receiving.has_value()) {
+            calls << QStringLiteral("IsReceiving()");
             return EchoLinkClient::IsReceiving();
         }
-        if (fails(QStringLiteral("IsReceiving"))) {
-            return CallResult<bool>::failure(QStringLiteral("no answer"));
-        }
-        return CallResult<bool>::success(*receiving);
+        return answer(QStringLiteral("IsReceiving()"), *receiving);
     }
     bool supportsReceiving() override { return receiving.has_value(); }
     bool isAvailable() const override { return available; }
@@ -133,5 +88,19 @@ public:
     }
 
 private:
-    bool fails(const QString& op) const { return failing.contains(op); }
+    // Records the call; false when its operation is set to fail.
+    bool record(const QString& call) {
+        calls << call;
+        return !failing.contains(call.section(QLatin1Char('('), 0, 0));
+    }
+    template <typename Change> static CallStatus status(bool ok, const char* failure, Change change) {
+        if (!ok) {
+            return CallStatus::failure(QString::fromLatin1(failure));
+        }
+        change();
+        return CallStatus::success();
+    }
+    template <typename T> CallResult<T> answer(const QString& call, const T& value) {
+        return record(call) ? CallResult<T>::success(value) : CallResult<T>::failure(QStringLiteral("no answer"));
+    }
 };

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+// For tests that link the app library: the main window's controls, fakes behind them, the clock at 09:05.
+#include "Controls.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
+#include "FakeInternetOptions.h"
 #include "FakeVoice.h"
 #include "MainLayout.h"
 
@@ -11,26 +14,35 @@
 #include <QTextBlock>
 #include <memory>
 
-// The main window with one chat handler on it, fakes behind it and the clock at 09:05.
-template <typename Chat> struct ChatWindow {
+struct MainWindowRig {
     QWidget window;
     FakeEchoLinkClient echoLink;
     FakeVoice voice;
+    Speaker speaker{voice};
     FakeClock clock;
-    typename Chat::Widgets w;
-    std::unique_ptr<Chat> chat;
+    FakeInternetOptions internet;
 
-    ChatWindow() {
-        buildMainLayout(&window);
-        clock.set(9, 5);
-        w = Chat::Widgets::find(&window);
-        chat = std::make_unique<Chat>(w, echoLink, voice, clock);
+    MainWindowRig() { buildMainLayout(&window); }
+    template <typename W = QWidget> W* control(const char* name) {
+        return window.findChild<W*>(QString::fromLatin1(name));
     }
     bool show() {
         window.show();
         return QTest::qWaitForWindowActive(&window);
     }
 };
+
+// The rig with one chat handler on it.
+template <typename Chat> struct ChatWindow : MainWindowRig {
+    typename Chat::Widgets w = Chat::Widgets::find(&window);
+    std::unique_ptr<Chat> chat = std::make_unique<Chat>(w, echoLink, voice, clock);
+};
+
+// A log's text once the event loop has come round.
+inline QString logText(QPlainTextEdit* log) {
+    controls::flushLog(log);
+    return log->toPlainText();
+}
 
 // Whether the last line with text in the log is wholly inside the visible part of the log.
 inline bool newestLineInView(QPlainTextEdit* log) {
