@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ChatWindow.h"
 #include "Controls.h"
 #include "DataRow.h"
 #include "IncomingChat.h"
+#include "MainWindowRig.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -92,7 +92,7 @@ private Q_SLOTS:
         setChecks(check2, 0);
         receive(text);
         QCOMPARE(logged(), shown);
-        // A lone CR is a real line break in the log, not a stray character.
+        // A lone CR is a real line break, not a stray character.
         QCOMPARE(t->w.IncomingText->document()->blockCount(), 2 + shown.count(QLatin1Char('\n')));
     }
 
@@ -102,19 +102,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("spoken");
         const QStringList raw{QStringLiteral("Message from  N0CALL-L:>hello")};
         const QStringList eased{QStringLiteral("Message from  N0CALL : L: hello")};
-        QTest::newRow("unstamped, announce") << 0 << 1 << raw;
-        QTest::newRow("stamped, announce") << 1 << 1 << eased;
-        QTest::newRow("greyed stamp, announce") << 2 << 1 << eased;
-        QTest::newRow("announce off") << 1 << 0 << QStringList();
-        QTest::newRow("announce greyed is silent") << 0 << 2 << QStringList();
+        row("unstamped, announce", 0, 1, raw);
+        row("stamped, announce", 1, 1, eased);
+        row("greyed stamp, announce", 2, 1, eased);
+        row("announce off", 1, 0, QStringList());
+        row("announce greyed is silent", 0, 2, QStringList());
     }
     void spoken() {
         QFETCH(int, check2);
         QFETCH(int, check3);
-        QFETCH(QStringList, spoken);
         setChecks(check2, check3);
         receive(QStringLiteral("N0CALL-L>hello"));
-        QCOMPARE(t->voice.spoken, spoken);
+        QTEST(t->voice.spoken, "spoken");
     }
     void failingVoice_stillLogsAndFinishes() {
         t->voice.failing = true;
@@ -124,24 +123,7 @@ private Q_SLOTS:
         QVERIFY(t->w.IncomingText->textCursor().atEnd());
     }
 
-    void everyText_putsCaretAtEndAndNewestLineInView() {
-        QVERIFY(t->show());
-        for (int i = 0; i < 400; ++i) {
-            receive(QStringLiteral("N0CALL>line %1 %2").arg(i).arg(QString(60, QLatin1Char('z'))));
-        }
-        QVERIFY(t->w.IncomingText->verticalScrollBar()->maximum() > 0);
-        t->w.FilterText.at(0)->setText(QStringLiteral("drop"));
-        for (const QString& text : {QStringLiteral("N0CALL>drop me"), QStringLiteral("N0CALL>newest")}) {
-            t->w.IncomingText->moveCursor(QTextCursor::Start);
-            receive(text);
-            QVERIFY2(t->w.IncomingText->textCursor().atEnd(), qPrintable(text));
-            QTRY_VERIFY(newestLineInView(t->w.IncomingText));
-        }
-        QVERIFY(log().endsWith(QStringLiteral("N0CALL (09:05)>newest\n")));
-    }
-
-    // "focused": the control that has the focus in the main window before the text comes ("" none);
-    // "after": the main window's focus control afterwards. Another window, when active, keeps its focus.
+    // The main window's focus control before the text comes ("" none) and after; another active window keeps its own.
     void focusAfterText_movesToEntryOnlyFromEntryLogOrNowhere_data() {
         QTest::addColumn<QString>("focused");
         QTest::addColumn<bool>("otherWindowActive");
@@ -188,7 +170,9 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), otherWindowActive ? &other : now);
     }
 
-    void burstInOneTurn_isShownWholeAndInOrderWhenTheLoopComesRound() {
+    // A burst in one turn shows whole and in order when the loop comes round; every text, dropped ones too,
+    // puts the caret at the end with the newest line in view.
+    void burstAndEveryText_shownInOrder_caretAtEndNewestLineInView() {
         QVERIFY(t->show());
         QString expected;
         for (int i = 0; i < 300; ++i) {
@@ -200,26 +184,31 @@ private Q_SLOTS:
         t->w.IncomingText->moveCursor(QTextCursor::Start);
         QCOMPARE(t->voice.spoken.size(), 300);
         QTRY_COMPARE(logged(), expected);
-        QVERIFY(t->w.IncomingText->textCursor().atEnd());
-        QTRY_VERIFY(newestLineInView(t->w.IncomingText));
+        QVERIFY(t->w.IncomingText->verticalScrollBar()->maximum() > 0);
+        t->w.FilterText.at(0)->setText(QStringLiteral("drop"));
+        for (const QString& text : {QStringLiteral("N0CALL>drop me"), QStringLiteral("N0CALL>newest")}) {
+            t->w.IncomingText->moveCursor(QTextCursor::Start);
+            receive(text);
+            QVERIFY2(t->w.IncomingText->textCursor().atEnd(), qPrintable(text));
+            QTRY_VERIFY(newestLineInView(t->w.IncomingText));
+        }
+        QVERIFY(log().endsWith(QStringLiteral("N0CALL (09:05)>newest\n")));
     }
 
     void hostileTexts_areLoggedAndSpoken_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("control characters")
-            << QStringLiteral("N0CALL>\x01\x07\x1b[2J\x7f") + QChar(0) + QStringLiteral("end");
-        QTest::newRow("megabyte without spaces") << QStringLiteral("N0CALL>") + QString(1 << 20, QLatin1Char('x'));
-        QTest::newRow("right-to-left override") << QStringLiteral("N0CALL>\u202E\u05E9\u05DC\u05D5\u05DD olleh");
-        QTest::newRow("frame markers") << QStringLiteral("N0CALL>\uFDD0x\uFDD1");
-        QTest::newRow("only separators") << QStringLiteral(">>>>");
+        row("control characters", QStringLiteral("N0CALL>\x01\x07\x1b[2J\x7f") + QChar(0) + QStringLiteral("end"));
+        row("megabyte without spaces", QStringLiteral("N0CALL>") + QString(1 << 20, QLatin1Char('x')));
+        row("right-to-left override", QStringLiteral("N0CALL>\u202E\u05E9\u05DC\u05D5\u05DD olleh"));
+        row("frame markers", QStringLiteral("N0CALL>\uFDD0x\uFDD1"));
+        row("only separators", ">>>>");
     }
     void hostileTexts_areLoggedAndSpoken() {
         QFETCH(QString, text);
         QVERIFY(t->show());
         receive(text);
         receive(QStringLiteral("N0CALL>after"));
-        // One line per text below the heading, whatever the text held.
-        QCOMPARE(t->w.IncomingText->document()->blockCount(), 4);
+        QCOMPARE(t->w.IncomingText->document()->blockCount(), 4); // heading, one line per text, empty end
         QVERIFY(logged().startsWith(text.section(QLatin1Char('>'), 0, 0) + QStringLiteral(" (09:05)>")));
         QVERIFY(logged().endsWith(QStringLiteral("N0CALL (09:05)>after\n")));
         QCOMPARE(t->voice.spoken.size(), 2);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ChatRules.h"
-#include "ChatWindow.h"
 #include "Controls.h"
 #include "DataRow.h"
+#include "MainWindowRig.h"
 #include "OutgoingChat.h"
 
 #include <QCheckBox>
@@ -19,10 +19,7 @@ class OutgoingChatTest : public QObject {
 
     std::unique_ptr<ChatWindow<OutgoingChat>> t;
 
-    QString sentLog() const {
-        controls::flushLog(t->w.ReceivedText);
-        return t->w.ReceivedText->toPlainText();
-    }
+    QString sentLog() const { return logText(t->w.ReceivedText); }
     void send(const QString& typed) {
         t->w.TextTX->setText(typed);
         t->chat->Send_Click();
@@ -44,8 +41,7 @@ private Q_SLOTS:
         row("unstamped", 0, "hello", "hello");
         row("greyed sends without stamp", 2, "hello", "hello");
         row("empty, unstamped", 0, "", "");
-        const QString longLine(100000, QLatin1Char('q'));
-        QTest::newRow("long line sent whole") << 0 << longLine << longLine;
+        row("long line sent whole", 0, QString(100000, QLatin1Char('q')), QString(100000, QLatin1Char('q')));
     }
     void send() {
         QFETCH(int, check1);
@@ -90,9 +86,7 @@ private Q_SLOTS:
         QVERIFY(t->w.TextTX->toolTip().contains(QStringLiteral("send failed")));
         QVERIFY(t->w.TextTX->accessibleDescription().startsWith(QStringLiteral("Message not sent")));
         QVERIFY(t->w.TextTX->hasFocus());
-
-        // The next send that goes through takes the notice away.
-        t->echoLink.failing.clear();
+        t->echoLink.failing.clear(); // the next send that goes through takes the notice away
         QTest::mouseClick(t->w.Send, Qt::LeftButton);
         QCOMPARE(t->echoLink.sentChat, QStringList{QStringLiteral("(09:05) >hello <there>")});
         QVERIFY(t->w.TextTX->toolTip().isEmpty());
@@ -159,8 +153,7 @@ private Q_SLOTS:
         QCOMPARE(t->w.IncomingText->toPlainText(), QString());
         QVERIFY(t->w.TextTX->hasFocus());
 
-        // Lines sent afterwards start the log afresh.
-        send(QStringLiteral("next"));
+        send(QStringLiteral("next")); // starts the log afresh
         QCOMPARE(sentLog(), QStringLiteral("N0CALL> (09:05) >next\n"));
 
         // A line that came in just before the click, and is not shown yet, goes with the rest.
