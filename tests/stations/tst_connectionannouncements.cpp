@@ -1,48 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConnectionAnnouncements.h"
-#include "Controls.h"
 #include "DataRow.h"
-#include "FakeClock.h"
-#include "FakeInternetOptions.h"
-#include "FakeVoice.h"
-#include "MainLayout.h"
-#include "Voice.h"
+#include "MainWindowRig.h"
 
-#include <QCheckBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTest>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <memory>
 
 namespace {
 
 const QString root = QStringLiteral("https://lookup.example/db/");
 
-// The main window's controls with the announcer on them, "Stations When Con/Disc" ticked.
-struct Station {
-    QWidget window;
-    FakeVoice voice;
-    Speaker speaker{voice};
-    FakeClock clock;
-    FakeInternetOptions internet;
+// The announcer on the main window's controls, "Stations When Con/Disc" ticked.
+struct Station : MainWindowRig {
+    ConnectionAnnouncements::Widgets w = ConnectionAnnouncements::Widgets::find(&window);
     std::unique_ptr<ConnectionAnnouncements> announcer;
-    ConnectionAnnouncements::Widgets w;
 
     Station() {
-        buildMainLayout(&window);
-        w = ConnectionAnnouncements::Widgets::find(&window);
         controls::setCheckValue(w.announce, 1);
         announcer = std::make_unique<ConnectionAnnouncements>(w, internet, speaker, clock, root);
     }
     QString label() const { return w.lastConnectedNode->text(); }
-    QString history() const {
-        controls::flushLog(w.callHistory);
-        return w.callHistory->toPlainText();
-    }
+    QString history() const { return logText(w.callHistory); }
 };
 
 } // namespace
@@ -89,19 +68,13 @@ private Q_SLOTS:
         Station s;
         s.announcer->Echolink_connected(callsign, QStringLiteral("Jo"), QStringLiteral("10.0.0.1"));
         QCOMPARE(s.internet.addresses, addresses);
-        const QString history = s.history();
-        QCOMPARE(history, QStringLiteral("9 05 AM - ") + callsign + QLatin1Char('\n'));
-
-        s.announcer->Echolink_Disconnected(callsign);
-        const QStringList spoken = onConnect.isEmpty() ? QStringList{} : QStringList{onConnect, onDisconnect};
-        QCOMPARE(s.voice.spoken, spoken);
-        if (!onConnect.isEmpty()) {
-            QCOMPARE(s.speaker.TextToSpeak, onDisconnect);
-        }
-        // A disconnection changes no display and looks nothing up.
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - ") + callsign + QLatin1Char('\n'));
+        s.announcer->Echolink_Disconnected(callsign); // changes no display and looks nothing up
+        QCOMPARE(s.voice.spoken, (onConnect.isEmpty() ? QStringList{} : QStringList{onConnect, onDisconnect}));
+        QCOMPARE(s.speaker.TextToSpeak, onConnect.isEmpty() ? QString() : onDisconnect);
         QCOMPARE(s.label(), callsign + QStringLiteral(" Jo"));
         QCOMPARE(s.internet.lastConnectedNode, callsign + QStringLiteral(" Jo"));
-        QCOMPARE(s.history(), history);
+        QCOMPARE(s.history(), QStringLiteral("9 05 AM - ") + callsign + QLatin1Char('\n'));
         QCOMPARE(s.internet.addresses, addresses);
     }
 
@@ -124,25 +97,19 @@ private Q_SLOTS:
         QCOMPARE(s.history(), QStringLiteral("12 07 AM - W1AW\n"));
     }
 
-    void conDiscUntickedOrGreyed_displaysChangeButNothingSpokenOrLookedUp() {
-        for (const int conDisc : {0, 2}) {
+    // Con/Disc unticked or greyed: displays change, nothing spoken or looked up; "Show QRZ info" off: no look-up.
+    void conDiscOrQrzInfoOff_silencesWhatTheyGate() {
+        for (const int conDisc : {0, 2, 1}) {
             Station s;
             controls::setCheckValue(s.w.announce, conDisc);
-            s.announcer->Echolink_connected(QStringLiteral("N0CALL"), QStringLiteral("Jo"), {});
-            s.announcer->Echolink_Disconnected(QStringLiteral("N0CALL"));
-            QCOMPARE(s.label(), QStringLiteral("N0CALL Jo"));
-            QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0CALL\n"));
-            QVERIFY(s.voice.spoken.isEmpty());
+            s.internet.qrzInfo = conDisc != 1;
+            s.announcer->Echolink_connected(QStringLiteral("N0CALL-R"), QStringLiteral("Jo"), {});
+            s.announcer->Echolink_Disconnected(QStringLiteral("N0CALL-R"));
+            QCOMPARE(s.label(), QStringLiteral("N0CALL-R Jo"));
+            QCOMPARE(s.history(), QStringLiteral("9 05 AM - N0CALL-R\n"));
+            QCOMPARE(s.voice.spoken.size(), conDisc == 1 ? 2 : 0);
             QVERIFY(s.internet.addresses.isEmpty());
         }
-    }
-
-    void showQrzInfoUnticked_speaksWithoutLookUp() {
-        Station s;
-        s.internet.qrzInfo = false;
-        s.announcer->Echolink_connected(QStringLiteral("N0CALL-R"), QStringLiteral("Hill"), {});
-        QCOMPARE(s.voice.spoken, QStringList{QStringLiteral("N 0 C A L L -  : Repeater Connected.")});
-        QVERIFY(s.internet.addresses.isEmpty());
     }
 
     void strangersText_shownLiterallyAndLookedUpSafely() {
@@ -172,7 +139,7 @@ private Q_SLOTS:
             s.announcer->Echolink_connected(QStringLiteral("N%1").arg(i), QString(), {});
         }
         QPlainTextEdit* history = s.w.callHistory;
-        controls::flushLog(history);
+        logText(history);
         const auto lineRect = [history](int line) {
             return history->cursorRect(QTextCursor(history->document()->findBlockByNumber(line)));
         };
