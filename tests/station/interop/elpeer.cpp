@@ -3,9 +3,8 @@
 // (a test tool: never installed, never part of the product). Reads one command per line on stdin and prints
 // every event with a time stamp on stdout, one line each, flushed at once so a test can wait on them.
 //
-// Commands:  login | busy | logoff | list | connect IP | chat TEXT | info TEXT | tone HZ SECONDS | disc | quit
+// Commands:  login | connect IP | chat TEXT | tone HZ SECONDS | disc | quit    (it never answers callers)
 // Options:   --call CALL --bind IP [--name NAME] [--info TEXT] [--dir IP]... [--pass PW] [--desc TEXT]
-//            [--accept] (answer callers) [--speex] (advertise Speex as libecholib does by default)
 #include <AsyncAudioSink.h>
 #include <AsyncCppApplication.h>
 #include <AsyncFdWatch.h>
@@ -15,7 +14,6 @@
 #include <EchoLinkDispatcher.h>
 #include <EchoLinkQso.h>
 #include <EchoLinkStationData.h>
-#include <arpa/inet.h>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -113,39 +111,16 @@ struct Analyzer : public AudioSink {
 struct Peer {
     Qso* qso;
     Analyzer an;
-    int pkts = 0;
-    int first_seq = -1, last_seq = -1;
-    int gaps = 0;
-    std::map<int, int> pts;
 };
 
 static std::string g_call, g_name, g_info, g_bind, g_pass = "x", g_desc = "elpeer test";
 static std::vector<std::string> g_dirs;
-static bool g_accept = false, g_speex = false;
 static std::map<std::string, Peer*> peers; // by remote IP
 static Directory* dir = 0;
 static Timer* tone_timer = 0;
 static double tone_phase = 0, tone_hz = 0;
 static int tone_left = 0;
 static std::string linebuf;
-
-static void dumpFirst(Peer* p, Qso::RawPacket* rp) {
-    const Qso::VoicePacket* vp = rp->voice_packet;
-    int seq = ntohs(vp->header.seqNum);
-    p->pts[vp->header.pt]++;
-    if (p->pkts == 0) {
-        std::ostringstream o;
-        o << "RXAUDIO first_packet hdr_byte0=0x" << std::hex << (int)vp->header.version << " pt=" << std::dec
-          << (int)vp->header.pt << " seq=" << seq << " ts=" << ntohl(vp->header.time)
-          << " ssrc=" << ntohl(vp->header.ssrc) << " len=" << rp->length;
-        ev(o.str());
-        p->first_seq = seq;
-    } else if (((p->last_seq + 1) & 0xffff) != seq) {
-        p->gaps++;
-    }
-    p->last_seq = seq;
-    p->pkts++;
-}
 
 static std::vector<std::pair<Peer*, std::string>> graveyard; // deleted from the reaper timer
 static void schedDelete(Peer* p, const std::string& ip) {
@@ -171,10 +146,8 @@ static Peer* makePeer(const IpAddress& ip) {
         delete p;
         return 0;
     }
-    if (!g_speex) {
-        p->qso->setUseGsmOnly();
-        p->qso->setLocalName(g_name);
-    } // drop PRIV "SPEEX"
+    p->qso->setUseGsmOnly(); // no PRIV "SPEEX": we speak GSM only
+    p->qso->setLocalName(g_name);
     std::string ips = ip.toString();
     p->qso->registerSink(&p->an);
     p->qso->stateChange.connect([p, ips](Qso::State s) {
@@ -185,22 +158,12 @@ static Peer* makePeer(const IpAddress& ip) {
     });
     p->qso->chatMsgReceived.connect([ips](const std::string& m) { ev("CHAT from=" + ips + " text=" + esc(m)); });
     p->qso->infoMsgReceived.connect([ips](const std::string& m) { ev("INFO from=" + ips + " text=" + esc(m)); });
-    p->qso->audioReceivedRaw.connect([p](Qso::RawPacket* rp) { dumpFirst(p, rp); });
     p->qso->isReceiving.connect([p, ips](bool on) {
         if (on) {
             ev("RXAUDIO start from=" + ips);
             return;
         }
-        std::ostringstream o;
-        o << "RXAUDIO stop from=" << ips << " packets=" << p->pkts << " seq=" << p->first_seq << ".." << p->last_seq
-          << " seq_gaps=" << p->gaps << " pt_counts=";
-        for (auto& kv : p->pts)
-            o << kv.first << ":" << kv.second << ",";
-        o << " " << p->an.report();
-        ev(o.str());
-        p->pkts = 0;
-        p->gaps = 0;
-        p->pts.clear();
+        ev("RXAUDIO stop from=" + ips + " " + p->an.report());
     });
     peers[ips] = p;
     return p;
@@ -235,15 +198,6 @@ static void command(const std::string& line) {
     if (cmd == "login") {
         if (dir)
             dir->makeOnline();
-    } else if (cmd == "logoff") {
-        if (dir)
-            dir->makeOffline();
-    } else if (cmd == "busy") {
-        if (dir)
-            dir->makeBusy();
-    } else if (cmd == "list") {
-        if (dir)
-            dir->getCalls();
     } else if (cmd == "connect") {
         IpAddress ip(rest);
         Peer* p = peers.count(rest) ? peers[rest] : makePeer(ip);
@@ -253,9 +207,6 @@ static void command(const std::string& line) {
         for (auto& kv : peers)
             if (!kv.second->qso->sendChatData(rest))
                 ev("ERROR chat not sent to " + kv.first);
-    } else if (cmd == "info") {
-        for (auto& kv : peers)
-            kv.second->qso->sendInfoData(rest);
     } else if (cmd == "tone") {
         double secs = 3;
         std::istringstream r(rest);
@@ -315,10 +266,6 @@ int main(int argc, char** argv) {
             g_pass = nx();
         else if (a == "--desc")
             g_desc = nx();
-        else if (a == "--accept")
-            g_accept = true;
-        else if (a == "--speex")
-            g_speex = true;
         else {
             std::cerr << "unknown arg " << a << "\n";
             return 2;
@@ -336,36 +283,10 @@ int main(int argc, char** argv) {
         ev("ERROR cannot bind UDP 5198/5199 on " + g_bind);
         return 1;
     }
-    Dispatcher::instance()->incomingConnection.connect(
-        [](const IpAddress& ip, const std::string& call, const std::string& name, const std::string& priv) {
-            ev("INCOMING from=" + ip.toString() + " call=" + call + " name=" + esc(name) + " priv=" + esc(priv));
-            if (!g_accept)
-                return;
-            Peer* p = makePeer(ip);
-            if (!p)
-                return;
-            p->qso->setRemoteCallsign(call);
-            p->qso->setRemoteName(name);
-            p->qso->setRemoteParams(priv);
-            p->qso->accept();
-        });
     if (!g_dirs.empty()) {
         dir = new Directory(g_dirs, g_call, g_pass, g_desc, IpAddress(g_bind));
         dir->statusChanged.connect([](StationData::Status s) { ev("DIR status=" + StationData::statusStr(s)); });
         dir->error.connect([](const std::string& m) { ev("DIR error=" + esc(m)); });
-        dir->stationListUpdated.connect([]() {
-            std::ostringstream o;
-            int n = 0;
-            for (auto* l : {&dir->links(), &dir->repeaters(), &dir->conferences(), &dir->stations()})
-                for (auto& s : *l) {
-                    o << " [" << s.callsign() << "|" << s.statusStr() << "|" << s.time() << "|" << s.description()
-                      << "|" << s.id() << "|" << s.ip() << "]";
-                    ++n;
-                }
-            ev("DIR list n=" + std::to_string(n) + " links=" + std::to_string(dir->links().size()) + " repeaters=" +
-               std::to_string(dir->repeaters().size()) + " conferences=" + std::to_string(dir->conferences().size()) +
-               " stations=" + std::to_string(dir->stations().size()) + o.str() + " message=" + esc(dir->message()));
-        });
     }
     Timer reaper(250, Timer::TYPE_PERIODIC);
     reaper.expired.connect(sigc::ptr_fun(&reap));

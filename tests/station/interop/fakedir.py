@@ -3,13 +3,13 @@
 """Fake EchoLink directory for the interop test: binds a loopback address only and logs every exchange,
 one flushed line each, so that the test can wait on what the stations sent.
 
-  login: b"l" CALL b"\\xac\\xac" PASSWORD b"\\r" STATUS b"\\r" DESCRIPTION b"\\r"  ->  b"OK" (b"BAD" with --refuse)
+  login: b"l" CALL b"\\xac\\xac" PASSWORD b"\\r" STATUS b"\\r" DESCRIPTION b"\\r"  ->  b"OK"
   list:  b"s"  ->  b"@@@\\n" COUNT b"\\n", per station CALL\\n DATA\\n ID\\n IP\\n, then b"+++"
 
 Log lines:  LOGIN from IP call=CALL password=PW status=STATUS desc='...' -> ON|BUSY|OFF reply=OK
             LIST from IP count=N calls=A,B,...     UNKNOWN from IP: BYTES     NOCOMMAND from IP
-The list holds the static stations of --stations FILE ("CALL IP ID DESCRIPTION" lines) and every station
-logged in ONLINE or BUSY, at the address it logged in from; an OFF login takes it out.
+The list holds every station logged in ONLINE or BUSY, at the address it logged in from; an OFF login takes
+it out.
 """
 import argparse
 import asyncio
@@ -28,24 +28,12 @@ def show(data):
 
 
 class Directory:
-    def __init__(self, args):
-        self.refuse = set(args.refuse)
-        self.static = []
+    def __init__(self):
         self.online = {}
         self.next_id = 900001
-        for line in open(args.stations) if args.stations else []:
-            fields = line.split()
-            if fields and not fields[0].startswith("#"):
-                self.static.append(dict(call=fields[0], ip=fields[1], id=int(fields[2]),
-                                        desc=" ".join(fields[3:]), status="ON", time=time.strftime("%H:%M")))
 
     def entries(self):
-        seen, out = set(), []
-        for e in self.static + list(self.online.values()):
-            if e["call"] not in seen:
-                seen.add(e["call"])
-                out.append(e)
-        return out
+        return list(self.online.values())
 
     def list_reply(self, entries):
         parts = [b"@@@\n", b"%d\n" % len(entries)]
@@ -63,23 +51,20 @@ class Directory:
         call = call.decode("latin-1")
         status = fields[1].decode("latin-1") if len(fields) > 1 else ""
         desc = fields[2].decode("latin-1") if len(fields) > 2 else ""
-        refused = call in self.refuse
         if status.startswith("OFF"):
             self.online.pop(call, None)
             state = "OFF"
         else:
             state = "BUSY" if status.startswith("BUSY") else "ON"
             hhmm = status[status.find("(") + 1:status.find(")")] if "(" in status else time.strftime("%H:%M")
-            if not refused:
-                old = self.online.get(call)
-                if not old:
-                    self.next_id += 1
-                self.online[call] = dict(call=call, ip=ip, id=old["id"] if old else self.next_id, desc=desc,
-                                         status=state, time=hhmm)
-        reply = b"BAD" if refused else b"OK"
-        log("LOGIN from %s call=%s password=%s status=%s desc=%r -> %s reply=%s"
-            % (ip, call, show(password), show(status.encode("latin-1")), desc, state, reply.decode()))
-        return reply
+            old = self.online.get(call)
+            if not old:
+                self.next_id += 1
+            self.online[call] = dict(call=call, ip=ip, id=old["id"] if old else self.next_id, desc=desc,
+                                     status=state, time=hhmm)
+        log("LOGIN from %s call=%s password=%s status=%s desc=%r -> %s reply=OK"
+            % (ip, call, show(password), show(status.encode("latin-1")), desc, state))
+        return b"OK"
 
     async def handle(self, reader, writer):
         ip = writer.get_extra_info("peername")[0]
@@ -126,15 +111,11 @@ class Directory:
 async def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bind", required=True)
-    ap.add_argument("--port", type=int, default=5200)
-    ap.add_argument("--stations", help="file of static stations: CALL IP ID DESCRIPTION")
-    ap.add_argument("--refuse", action="append", default=[], help="answer this callsign's login with BAD")
     args = ap.parse_args()
     if not args.bind.startswith("127."):
         sys.exit("fakedir.py: refusing to bind %s, loopback addresses only" % args.bind)
-    directory = Directory(args)
-    server = await asyncio.start_server(directory.handle, args.bind, args.port)
-    log("LISTENING on %s:%d" % (args.bind, args.port))
+    server = await asyncio.start_server(Directory().handle, args.bind, 5200)
+    log("LISTENING on %s:5200" % args.bind)
     async with server:
         await server.serve_forever()
 
