@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// QtVoice with the real speechd engine against a private speech-dispatcher (see SpeechHarness.h): its file of
-// spoken texts proves both order and completeness, with no sound card.
+// QtVoice with our speech-dispatcher engine against a private speech-dispatcher (see SpeechHarness.h): its file of
+// spoken texts proves both order and completeness, with no sound card. Another client on the same server plays the
+// screen reader.
+#include "DataRow.h"
 #include "QtVoice.h"
 #include "SpeechHarness.h"
+#include "SpeechdEngine.h"
 
 #include <QtTest>
 
@@ -22,6 +25,10 @@ VoiceLimits quickLimits(int giveUpMs) {
     return limits;
 }
 
+std::unique_ptr<QtVoice> makeVoice(QString* error, const VoiceLimits& limits = VoiceLimits()) {
+    return QtVoice::create(speechdEngineFactory(), limits, error);
+}
+
 } // namespace
 
 class QtVoiceSpeechdTest : public QObject {
@@ -34,13 +41,22 @@ private slots:
     void serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwards();
     void serverFrozen_voiceCanBeDestroyedWithoutWaitingForIt();
     void noServer_createFailsWithReason();
+    void screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAfterIt_data();
+    void screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAfterIt();
+    void ourStartSilenceOrExit_neverCancelsScreenReader_data();
+    void ourStartSilenceOrExit_neverCancelsScreenReader();
 
 private:
+    void startServer(double secondsPerText);
     std::unique_ptr<e2e::PrivateSpeechServer> server_;
 };
 
 void QtVoiceSpeechdTest::init() {
-    server_ = std::make_unique<e2e::PrivateSpeechServer>();
+    startServer(0.3);
+}
+
+void QtVoiceSpeechdTest::startServer(double secondsPerText) {
+    server_ = std::make_unique<e2e::PrivateSpeechServer>(secondsPerText);
     const QString problem = server_->start();
     if (!problem.isEmpty()) {
         server_.reset();
@@ -58,7 +74,7 @@ void QtVoiceSpeechdTest::cleanup() {
 
 void QtVoiceSpeechdTest::textsInQuickSuccession_allSpokenWholeAndInOrder() {
     QString error;
-    auto voice = QtVoice::create(&error, QStringLiteral("speechd"));
+    auto voice = makeVoice(&error);
     QVERIFY2(voice, qPrintable(error));
 
     const QStringList texts{QStringLiteral("Message from  N0CALL hello there"),
@@ -80,7 +96,7 @@ void QtVoiceSpeechdTest::serverKilledMidSentence_laterTextsSpokenOnceItIsBack() 
     // An engine made while the server starts up again may be left without an answer; the next one is not.
     const VoiceLimits limits = quickLimits(2000);
     QString error;
-    auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
+    auto voice = makeVoice(&error, limits);
     QVERIFY2(voice, qPrintable(error));
 
     QVERIFY(voice->speak(QStringLiteral("before")));
@@ -103,7 +119,7 @@ void QtVoiceSpeechdTest::serverKilledMidSentence_laterTextsSpokenOnceItIsBack() 
 void QtVoiceSpeechdTest::serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwards() {
     const VoiceLimits limits = quickLimits(1500);
     QString error;
-    auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
+    auto voice = makeVoice(&error, limits);
     QVERIFY2(voice, qPrintable(error));
     QVERIFY(voice->speak(QStringLiteral("before the freeze")));
     QTRY_COMPARE_WITH_TIMEOUT(server_->spoken().size(), 1, kSpeechTimeoutMs);
@@ -134,7 +150,7 @@ void QtVoiceSpeechdTest::serverFrozen_windowKeepsRunning_andSpeechGoesOnAfterwar
 void QtVoiceSpeechdTest::serverFrozen_voiceCanBeDestroyedWithoutWaitingForIt() {
     const VoiceLimits limits = quickLimits(1000);
     QString error;
-    auto voice = QtVoice::create(&error, QStringLiteral("speechd"), limits);
+    auto voice = makeVoice(&error, limits);
     QVERIFY2(voice, qPrintable(error));
     server_->signalSpeechd(SIGSTOP);
     QVERIFY(voice->speak(QStringLiteral("into the frozen server")));
@@ -151,8 +167,94 @@ void QtVoiceSpeechdTest::serverFrozen_voiceCanBeDestroyedWithoutWaitingForIt() {
 void QtVoiceSpeechdTest::noServer_createFailsWithReason() {
     server_->stopSpeechd();
     QString error;
-    QVERIFY(!QtVoice::create(&error, QStringLiteral("speechd")));
+    QVERIFY(!makeVoice(&error));
     QVERIFY2(error.contains(QStringLiteral("speech-dispatcher")), qPrintable(error));
+}
+
+// A screen reader's text cuts ours off or comes before it; ours are heard whole afterwards, in order, and the
+// reader's are heard to their end.
+void QtVoiceSpeechdTest::screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAfterIt_data() {
+    QTest::addColumn<QStringList>("reader");
+    QTest::addColumn<bool>("readerFirst");
+    row("over our first text", QStringList{"reader one"}, false);
+    row("twice over our first text", QStringList{"reader one", "reader two"}, false);
+    row("before ours begin", QStringList{"reader one"}, true);
+}
+void QtVoiceSpeechdTest::screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAfterIt() {
+    QFETCH(QStringList, reader);
+    QFETCH(bool, readerFirst);
+    startServer(1.0); // long enough to speak over a text for sure
+    e2e::OtherSpeechClient screenReader;
+    const QString problem = screenReader.connectTo(*server_);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QString error;
+    auto voice = makeVoice(&error);
+    QVERIFY2(voice, qPrintable(error));
+
+    const QStringList ours{QStringLiteral("ours one"), QStringLiteral("ours two")};
+    if (readerFirst) {
+        QVERIFY(screenReader.say(reader.first()));
+        QTRY_COMPARE_WITH_TIMEOUT(server_->started(), QStringList{reader.first()}, kSpeechTimeoutMs);
+    }
+    for (const QString& text : ours) {
+        QVERIFY(voice->speak(text));
+    }
+    if (!readerFirst) {
+        QTRY_COMPARE_WITH_TIMEOUT(server_->started(), QStringList{ours.first()}, kSpeechTimeoutMs);
+        for (const QString& text : reader) {
+            QVERIFY(screenReader.say(text));
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server_->spoken().size(), reader.size() + ours.size(), kSpeechTimeoutMs);
+    QCOMPARE(server_->spoken(), reader + ours);
+    QTRY_COMPARE(voice->pendingCount(), 0);
+    QCOMPARE(screenReader.ended(), reader.size());
+    QCOMPARE(screenReader.cancelled(), 0);
+}
+
+// While the screen reader speaks, our voice starts, is silenced with texts waiting, or ends with texts waiting: the
+// reader's text is heard to its end all the same. Silenced texts of ours are never heard; at the end, the one
+// already with the server is still said whole, the rest never.
+void QtVoiceSpeechdTest::ourStartSilenceOrExit_neverCancelsScreenReader_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("heard");
+    row("start", "start", QStringList{"reader"});
+    row("silence", "silence", QStringList{"reader"});
+    row("exit", "exit", QStringList{"reader", "ours one"});
+}
+void QtVoiceSpeechdTest::ourStartSilenceOrExit_neverCancelsScreenReader() {
+    QFETCH(QString, action);
+    QFETCH(QStringList, heard);
+    startServer(1.0);
+    e2e::OtherSpeechClient screenReader;
+    const QString problem = screenReader.connectTo(*server_);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY(screenReader.say(QStringLiteral("reader")));
+    QTRY_COMPARE_WITH_TIMEOUT(server_->started(), QStringList{QStringLiteral("reader")}, kSpeechTimeoutMs);
+
+    QString error;
+    auto voice = makeVoice(&error);
+    QVERIFY2(voice, qPrintable(error));
+    if (action != QLatin1String("start")) {
+        QVERIFY(voice->speak(QStringLiteral("ours one")));
+        QVERIFY(voice->speak(QStringLiteral("ours two")));
+        QTest::qWait(200); // the first is with the server, waiting for the reader
+    }
+    if (action == QLatin1String("silence")) {
+        voice->silence();
+        QCOMPARE(voice->pendingCount(), 0);
+    } else if (action == QLatin1String("exit")) {
+        voice.reset();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(screenReader.ended(), 1, kSpeechTimeoutMs);
+    QCOMPARE(screenReader.cancelled(), 0);
+    QTest::qWait(1500); // time enough for a text of ours that was wrongly kept
+    QTRY_COMPARE_WITH_TIMEOUT(server_->spoken(), heard, kSpeechTimeoutMs);
+    if (voice) {
+        QVERIFY(voice->speak(QStringLiteral("ours after")));
+        heard << QStringLiteral("ours after");
+        QTRY_COMPARE_WITH_TIMEOUT(server_->spoken(), heard, kSpeechTimeoutMs);
+    }
 }
 
 QTEST_GUILESS_MAIN(QtVoiceSpeechdTest)
