@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -29,6 +30,7 @@ QCheckBox* check(QWidget* parent, const char* name, const QString& caption, int 
 QLineEdit* entry(QWidget* parent, const char* name, const QString& accessible, int l, int t, int w, int h) {
     auto* e = place(new QLineEdit, parent, name, l, t, w, h);
     e->setAccessibleName(accessible);
+    controls::settleCaret(e);
     return e;
 }
 
@@ -78,9 +80,32 @@ void setBackground(QWidget* w, const QColor& colour) {
     w->setPalette(pal);
 }
 
+// Alt+letter for every button, no letter twice. The six "Con/Disc" buttons share their caption, so they take its
+// six letters in turn; the others keep clear of those.
+const std::array<std::pair<const char*, char>, 17> Mnemonics{{
+    {"Command4", 'C'},
+    {"Command5", 'o'},
+    {"Command6", 'n'},
+    {"Command7", 'D'},
+    {"Command8", 'i'},
+    {"GetCall", 's'},
+    {"TheTime", 'y'},
+    {"Clear", 'l'},
+    {"ClearRX", 'r'},
+    {"Send", 'e'},
+    {"Command1", 'H'},
+    {"About", 'b'},
+    {"Command13", 'w'},
+    {"DisconnectAll", 'A'},
+    {"TxRx", 'T'},
+    {"SaveIt", 'v'},
+    {"Exit", 'x'},
+}};
+
 } // namespace
 
 void buildMainLayout(QWidget* window) {
+    controls::makeAccessibleWindow(window);
     window->setFixedSize(twips(9480), twips(9255));
     window->setFont(font("MS Sans Serif", 8.25));
 
@@ -106,6 +131,7 @@ void buildMainLayout(QWidget* window) {
     auto* showTime = label(window, "ShowTime", QStringLiteral("00:00:00"), 5400, 120, 1215, 375);
     showTime->setFont(font("MS Sans Serif", 13.5));
     controls::makeValueLabel(showTime, QStringLiteral("Time"));
+    controls::makeFocusableValueLabel(showTime, true);
 
     auto* frame7 = frame(window, "Frame7", QStringLiteral("Connect to Callsign"), 5280, 600, 1575, 975);
     callsignEntry(frame7, "Callsign", QStringLiteral("Callsign to connect"), 240, 210, 1095, 285);
@@ -159,6 +185,7 @@ void buildMainLayout(QWidget* window) {
     auto* label2 = label(frame12, "Label2", QStringLiteral("None"), 120, 240, 2175, 255);
     label2->setFont(font("MS Sans Serif", 9.75, true));
     controls::makeValueLabel(label2, QStringLiteral("Last connected node"));
+    controls::makeFocusableValueLabel(label2);
 
     button(window, "DisconnectAll", QStringLiteral("Disconnect All"), 6960, 7920, 2415, 255);
 
@@ -168,14 +195,17 @@ void buildMainLayout(QWidget* window) {
     label1->setWordWrap(true);
     setBackground(label1, QColor(0, 255, 0));
     controls::makeValueLabel(label1, QStringLiteral("Transmit state"));
+    controls::makeFocusableValueLabel(label1);
 
     auto* txrx = button(window, "TxRx", QStringLiteral("Transmit / Receive"), 1800, 8280, 3615, 855);
     txrx->setFont(font("MS Sans Serif", 9.75, true));
+    controls::makeToggleButton(txrx);
 
     auto* frame9 = frame(window, "Frame9", QStringLiteral("Connected Nodes"), 5520, 8160, 3855, 615);
     label(frame9, "Label3", QStringLiteral("Number of stations connected"), 120, 240, 2775, 255);
     auto* num = label(frame9, "NumStations", QStringLiteral("0"), 2940, 240, 735, 255);
     controls::makeValueLabel(num, QStringLiteral("Number of stations connected"));
+    controls::makeFocusableValueLabel(num);
 
     button(window, "SaveIt", QStringLiteral("Save"), 5520, 8880, 1815, 255);
     button(window, "Exit", QStringLiteral("Exit / Save"), 7440, 8880, 1935, 255);
@@ -189,5 +219,12 @@ void buildMainLayout(QWidget* window) {
                          "ReceivedText", "Clear",         "IncomingText", "ClearRX",     "TextTX",      "Send",
                          "Check1",       "Check2",        "Check3",       "About",       "Command13",   "FilterText1",
                          "FilterText2",  "FilterText3",   "FilterText4",  "FilterText5", "FilterText6", "FilterText7",
-                         "FilterText8",  "DisconnectAll", "TxRx",         "SaveIt",      "Exit"});
+                         "FilterText8",  "DisconnectAll", "TxRx",         "SaveIt",      "Exit",        "ShowTime",
+                         "Label1",       "NumStations",   "Label2"});
+
+    for (const auto& [name, letter] : Mnemonics) {
+        if (auto* b = window->findChild<QAbstractButton*>(QString::fromLatin1(name)); b != nullptr) {
+            controls::setMnemonic(b, QChar::fromLatin1(letter));
+        }
+    }
 }

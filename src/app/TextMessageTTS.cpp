@@ -4,6 +4,7 @@
 #include "BuildConfig.h"
 #include "CallsignConnection.h"
 #include "Clock.h"
+#include "ConnectedStations.h"
 #include "ConnectionAnnouncements.h"
 #include "Controls.h"
 #include "EchoLinkClient.h"
@@ -15,6 +16,7 @@
 #include "OutgoingChat.h"
 #include "SettingsStore.h"
 #include "SpeechHold.h"
+#include "StatusKeys.h"
 #include "StatusRefresh.h"
 #include "TransmitState.h"
 #include "TransmitToggle.h"
@@ -80,6 +82,9 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     connect(&echoLink_, &EchoLinkClient::ChatTextReceived, this,
             [incoming](const QString& sText) { incoming->EchoLink_ChatTextReceived(sText); });
     new OutgoingChat(OutgoingChat::Widgets::find(this), echoLink_, voice_, clock_, this);
+    auto* connected = new ConnectedStations(echoLink_, this);
+    connected->describe(ConnectedStations::find(this));
+    new StatusKeys(this, StatusKeys::Widgets::find(this), *connected, *transmit, voice_, this);
 }
 
 TextMessageTTS::~TextMessageTTS() = default;

@@ -122,7 +122,8 @@ QString credits() {
     return QStringLiteral("%1 %2\n").arg(name).arg(CreditsYear) +
            QStringLiteral("Written by the %1 project team\n").arg(name) +
            QStringLiteral("Project home: https://parlevox.org\n") + QStringLiteral("Write to: team@parlevox.org\n") +
-           QStringLiteral("\n") + QStringLiteral("%1 is free to use.\n").arg(name);
+           QStringLiteral("\n") +
+           QStringLiteral("%1 is free to use. F2 says the status, F3 stops its speech.\n").arg(name);
 }
 
 } // namespace chat

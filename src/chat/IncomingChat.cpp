@@ -59,7 +59,7 @@ void IncomingChat::handle(const QString& sText) {
     if (!filtered) {
         logAndAnnounce(sText);
     }
-    controls::keepLogEndInView(w_.IncomingText);
+    controls::followLogEnd(w_.IncomingText);
     if (!filtered && focusMayGoToEntry()) {
         w_.TextTX->setFocus(Qt::OtherFocusReason);
     }
@@ -80,7 +80,7 @@ void IncomingChat::logAndAnnounce(const QString& sText) {
     const bool stamped = controls::checkValue(w_.Check2) != 0;
 
     const QString logged = stamped ? chat::stampedLine(line, timepatterns::stamp24(clock_.now().time())) : sText;
-    // handle() keeps the end in view for every text, logged or not.
+    // handle() keeps the end in view for every text, logged or not, unless the user is reading older lines.
     controls::appendToLog(w_.IncomingText, chat::logDisplayText(logged) + QLatin1Char('\n'), false);
 
     if (controls::checkValue(w_.Check3) == 1) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TransmitToggle.h"
 
+#include "Controls.h"
 #include "EchoLinkClient.h"
 #include "TransmitState.h"
 
@@ -22,6 +23,11 @@ TransmitToggle::TransmitToggle(const Widgets& widgets, EchoLinkClient& echoLink,
                                QObject* parent)
     : QObject(parent), w_(widgets), echoLink_(echoLink), transmit_(transmit) {
     connect(w_.TxRx, &QAbstractButton::clicked, this, &TransmitToggle::TxRx_Click);
+    // Screen readers hear the button pressed while transmitting; its look does not change.
+    controls::makeToggleButton(w_.TxRx);
+    controls::setTogglePressed(w_.TxRx, transmit_.TransmitFlag() != 0);
+    connect(&transmit_, &TransmitState::transmittingSet, this,
+            [this](bool transmitting) { controls::setTogglePressed(w_.TxRx, transmitting); });
 }
 
 // Acts on the count and direction of the last refresh (or of the previous click), without asking

@@ -7,11 +7,13 @@
 #include "QrzAddress.h"
 #include "WindowPlacement.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <cmath>
 
 namespace {
@@ -41,6 +43,10 @@ Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, 
     for (const auto& [name, handler] : buttons) {
         connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this, handler);
     }
+    // Escape does what the close box does.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setObjectName(QStringLiteral("CloseKey"));
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     Form_Load();
 }
 
@@ -143,6 +149,15 @@ void Form1::Command11_Click() {
 
 void Form1::EchoLink_Closing() {
     Q_EMIT closingRequested();
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    // The page is read by screen readers only when the engine builds its accessibility tree; the engine reads
+    // its flags once, when it starts, which is after the first show.
+    if (QAccessible::isActive()) {
+        internet::enableWebAccessibility();
+    }
+    QWidget::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

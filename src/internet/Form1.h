@@ -55,6 +55,7 @@ Q_SIGNALS:
 protected:
     // Form_QueryUnload: every close saves and is accepted.
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Form_Load();

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
+#include <utility>
 
 namespace internet {
 namespace {
@@ -21,11 +22,22 @@ using layout::place;
 
 } // namespace
 
+void enableWebAccessibility() {
+    const QByteArray flag = "--force-renderer-accessibility";
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.split(' ').contains(flag)) {
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.isEmpty() ? flag : flags + ' ' + flag);
+    }
+    // The engine leaves its accessibility off on Linux unless asked.
+    qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+}
+
 QRect browserGeometry() {
     return {0, 0, layout::twips(6855), layout::twips(6255)};
 }
 
 void buildForm1Layout(QWidget* window) {
+    controls::makeAccessibleWindow(window);
     window->setFixedSize(layout::twips(7170), layout::twips(7665));
     QFont base(QStringLiteral("MS Sans Serif"));
     base.setPointSizeF(8.25);
@@ -60,6 +72,7 @@ void buildForm1Layout(QWidget* window) {
     pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
     text1->setPalette(pal);
     controls::makeUpperCaseEntry(text1);
+    controls::settleCaret(text1);
 
     button(window, "Command1", QStringLiteral("QRZ"), 1800, 7200, 735, 255,
            QStringLiteral("Look up the callsign on QRZ"));
@@ -77,8 +90,16 @@ void buildForm1Layout(QWidget* window) {
     label2->setPalette(labelPalette);
     controls::makeValueLabel(label2, QStringLiteral("Last connected node"));
 
-    layout::setTabOrder(window,
-                        {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1", "Check9"});
+    controls::makeFocusableValueLabel(label2);
+    layout::setTabOrder(window, {"Command2", "Command10", "Command9", "Command11", "Command3", "Text1", "Command1",
+                                 "Check9", "Label2"});
+
+    // Alt+letter for every button, no letter twice.
+    const std::pair<const char*, char> mnemonics[] = {{"Command2", 'e'},  {"Command10", 'C'}, {"Command9", 'L'},
+                                                      {"Command11", 'P'}, {"Command3", 'V'},  {"Command1", 'Q'}};
+    for (const auto& [name, letter] : mnemonics) {
+        controls::setMnemonic(window->findChild<QPushButton*>(QString::fromLatin1(name)), QChar::fromLatin1(letter));
+    }
 }
 
 } // namespace internet

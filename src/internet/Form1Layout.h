@@ -15,4 +15,8 @@ void buildForm1Layout(QWidget* window);
 // Where the browser goes inside "PicFrame", in pixels.
 QRect browserGeometry();
 
+// Has the web engine, once it starts, give screen readers the page: renderer accessibility on in its flags.
+// Adds the flag once, keeping flags already there.
+void enableWebAccessibility();
+
 } // namespace internet

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Controls.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -14,6 +17,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace controls {
@@ -116,6 +120,10 @@ void makeUpperCaseEntry(QLineEdit* edit) {
     edit->installEventFilter(new UpperCaseFilter(edit));
 }
 
+void settleCaret(QLineEdit* edit) {
+    edit->setText(edit->text());
+}
+
 LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
@@ -153,39 +161,53 @@ public:
         return writer != nullptr ? writer : new LogWriter(log);
     }
 
+    enum class View { Stay, FollowUnlessReading, KeepEnd };
+
     void append(const QString& text, bool keepInView) {
         QString normalized = text;
         normalized.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         pending_ += normalized;
-        keepInView_ = keepInView_ || keepInView;
-        comeRound();
+        want(keepInView ? View::KeepEnd : View::Stay);
     }
 
-    void keepEndInView() {
-        keepInView_ = true;
+    void want(View view) {
+        view_ = std::max(view_, view);
         comeRound();
     }
 
     void discard() {
         pending_.clear();
-        keepInView_ = false;
+        view_ = View::Stay;
         turnEnd_.stop();
     }
 
     void flush() {
         turnEnd_.stop();
+        View view = std::exchange(view_, View::Stay);
+        if (view == View::FollowUnlessReading && readerIsElsewhere()) {
+            view = View::Stay;
+        }
         if (!pending_.isEmpty()) {
             QTextCursor end(log_->document());
             end.movePosition(QTextCursor::End);
             end.insertText(std::exchange(pending_, QString()));
         }
-        if (std::exchange(keepInView_, false)) {
+        if (view != View::Stay) {
             log_->moveCursor(QTextCursor::End);
             log_->ensureCursorVisible();
         }
     }
 
 private:
+    // Judged before the new text goes in: a caret at the old end counts as following.
+    bool readerIsElsewhere() const {
+        if (!log_->hasFocus()) {
+            return false;
+        }
+        const QTextCursor caret = log_->textCursor();
+        return caret.hasSelection() || !caret.atEnd();
+    }
+
     void comeRound() {
         if (!turnEnd_.isActive()) {
             turnEnd_.start();
@@ -194,7 +216,7 @@ private:
 
     QPlainTextEdit* log_;
     QString pending_;
-    bool keepInView_ = false;
+    View view_ = View::Stay;
     QTimer turnEnd_;
 };
 
@@ -205,7 +227,11 @@ void appendToLog(QPlainTextEdit* log, const QString& text, bool keepInView) {
 }
 
 void keepLogEndInView(QPlainTextEdit* log) {
-    LogWriter::of(log)->keepEndInView();
+    LogWriter::of(log)->want(LogWriter::View::KeepEnd);
+}
+
+void followLogEnd(QPlainTextEdit* log) {
+    LogWriter::of(log)->want(LogWriter::View::FollowUnlessReading);
 }
 
 void flushLog(QPlainTextEdit* log) {
@@ -223,13 +249,194 @@ void makeValueLabel(QLabel* label, const QString& caption) {
     setLabelValue(label, label->text());
 }
 
+namespace {
+
+QString valueName(const QLabel* label) {
+    const QString caption = label->property("valueCaption").toString();
+    return caption.isEmpty() ? label->text() : caption + QStringLiteral(": ") + label->text();
+}
+
+void showValueName(QLabel* label) {
+    const QString name = valueName(label);
+    if (label->accessibleName() != name) {
+        label->setAccessibleName(name); // tells screen readers of the change
+    }
+}
+
+// Brings a quiet label's name up to date as the focus arrives, before the screen reader asks for it.
+class QuietLabelFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            showValueName(static_cast<QLabel*>(watched));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 void setLabelValue(QLabel* label, const QString& value) {
     label->setText(value);
-    const QString caption = label->property("valueCaption").toString();
-    const QString name = caption.isEmpty() ? value : caption + QStringLiteral(": ") + value;
-    if (label->accessibleName() != name) {
-        label->setAccessibleName(name);
+    if (label->property("quietWhileFocused").toBool() && label->hasFocus()) {
+        return;
     }
+    showValueName(label);
+}
+
+void makeFocusableValueLabel(QLabel* label, bool quietWhileFocused) {
+    // Tab only: a click leaves the focus where it was, and no caret or frame appears.
+    label->setFocusPolicy(Qt::TabFocus);
+    if (quietWhileFocused && !label->property("quietWhileFocused").toBool()) {
+        label->setProperty("quietWhileFocused", true);
+        label->installEventFilter(new QuietLabelFilter(label));
+    }
+}
+
+namespace {
+
+const char* const ToggleProperty = "accessibleToggle";
+const char* const PressedProperty = "accessiblePressed";
+const char* const WindowProperty = "accessibleWindow";
+
+// A button read as a toggle: checkable, and checked and pressed while its property says so. Its role is the one
+// Qt gives its own checkable buttons (check box): Qt 6.4 has no toggle-button role on Linux, and screen readers
+// say nothing of "pressed" on a plain button.
+class ToggleButtonAccessible : public QAccessibleWidget {
+public:
+    explicit ToggleButtonAccessible(QAbstractButton* button) : QAccessibleWidget(button, QAccessible::CheckBox) {}
+
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(object()); }
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = togglePressed(button());
+        s.pressed = s.checked;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && button()->accessibleName().isEmpty()) {
+            return withoutMnemonic(button()->text());
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+    QStringList actionNames() const override {
+        return QStringList{toggleAction(), pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& action) override {
+        if (action == toggleAction() || action == pressAction()) {
+            if (button()->isEnabled()) {
+                button()->click();
+            }
+            return;
+        }
+        QAccessibleWidget::doAction(action);
+    }
+
+    QStringList keyBindingsForAction(const QString& action) const override {
+        const QKeySequence mnemonic = QKeySequence::mnemonic(button()->text());
+        if ((action == toggleAction() || action == pressAction()) && !mnemonic.isEmpty()) {
+            return {mnemonic.toString(QKeySequence::NativeText)};
+        }
+        return QAccessibleWidget::keyBindingsForAction(action);
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& /*className*/, QObject* object) {
+    if (object == nullptr || !object->isWidgetType()) {
+        return nullptr;
+    }
+    auto* widget = static_cast<QWidget*>(object);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget);
+        button != nullptr && button->property(ToggleProperty).toBool()) {
+        return new ToggleButtonAccessible(button);
+    }
+    if (widget->isWindow() && widget->property(WindowProperty).toBool()) {
+        return new QAccessibleWidget(widget, QAccessible::Window);
+    }
+    return nullptr;
+}
+
+// Idempotent: the factory is installed once per process, before any interface of ours is asked for.
+void installAccessibleFactory() {
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
+// An interface Qt made before the property was set (a name change asks for one) has the plain role: dropped,
+// so the next query goes through the factory.
+void renewInterface(QObject* object, QAccessible::Role wanted) {
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(object);
+        made != nullptr && made->role() != wanted) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
+}
+
+} // namespace
+
+void makeToggleButton(QAbstractButton* button) {
+    installAccessibleFactory();
+    button->setProperty(ToggleProperty, true);
+    renewInterface(button, QAccessible::CheckBox);
+}
+
+bool togglePressed(const QAbstractButton* button) {
+    return button->property(PressedProperty).toBool();
+}
+
+void setTogglePressed(QAbstractButton* button, bool pressed) {
+    if (togglePressed(button) == pressed) {
+        return; // refreshed each second: no event without a change
+    }
+    button->setProperty(PressedProperty, pressed);
+    QAccessible::State changed;
+    changed.checked = true;
+    changed.pressed = true;
+    QAccessibleStateChangeEvent event(button, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+void makeAccessibleWindow(QWidget* window) {
+    installAccessibleFactory();
+    window->setProperty(WindowProperty, true);
+    renewInterface(window, QAccessible::Window);
+}
+
+void setMnemonic(QAbstractButton* button, QChar letter) {
+    QString caption = withoutMnemonic(button->text());
+    const qsizetype at = caption.indexOf(letter);
+    Q_ASSERT(at >= 0);
+    if (at < 0) {
+        return;
+    }
+    caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    caption.insert(caption.indexOf(letter), QLatin1Char('&'));
+    if (button->accessibleName().isEmpty()) {
+        button->setAccessibleName(withoutMnemonic(caption));
+    }
+    button->setText(caption);
+}
+
+QString withoutMnemonic(const QString& caption) {
+    QString plain;
+    plain.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == QLatin1Char('&') && i + 1 < caption.size()) {
+            ++i;
+        }
+        plain += caption.at(i);
+    }
+    return plain;
 }
 
 } // namespace controls

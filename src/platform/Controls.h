@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QString>
 
+class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -55,9 +56,38 @@ void flushLog(QPlainTextEdit* log);
 // Empties the log, pending text included.
 void clearLog(QPlainTextEdit* log);
 
+// A line box whose text was never set reports a caret move on its first focus, just before the focus itself;
+// Orca takes the move for the focus and then says nothing. Setting the (empty) text once settles the caret.
+void settleCaret(QLineEdit* edit);
+
+// As keepLogEndInView(), unless the reader is elsewhere in the log: while the log has the focus and its
+// caret is not at the end (or text is selected), caret and view stay where they are, so a screen reader
+// walking older lines is not thrown to the end by each new text.
+void followLogEnd(QPlainTextEdit* log);
+
 // Shows a value in a label and lets screen readers read it: the accessible name becomes
 // "<caption>: <value>", where caption is the label's "valueCaption" property.
 void setLabelValue(QLabel* label, const QString& value);
 void makeValueLabel(QLabel* label, const QString& caption);
+// A value label the keyboard reaches with Tab, without a new look. When quietWhileFocused is set (a clock),
+// its accessible name is left alone while it has the focus, so a screen reader does not read each new value
+// aloud; it is brought up to date when the focus comes.
+void makeFocusableValueLabel(QLabel* label, bool quietWhileFocused = false);
+
+// Screen readers see the button as a toggle (checkable; checked and pressed while on), without a new look: a
+// checkable QPushButton would draw itself sunken. setTogglePressed() tells them of each change.
+void makeToggleButton(QAbstractButton* button);
+void setTogglePressed(QAbstractButton* button, bool pressed);
+bool togglePressed(const QAbstractButton* button);
+
+// A top-level window that screen readers see as a window with its caption, where Qt would give a plain
+// filler whose name nobody reads.
+void makeAccessibleWindow(QWidget* window);
+
+// Underlines the first `letter` of the button's caption (Alt+letter presses it). The accessible name stays
+// the caption's words, without the "&".
+void setMnemonic(QAbstractButton* button, QChar letter);
+// The caption as read, without the mnemonic's "&" ("&&" stays one "&").
+QString withoutMnemonic(const QString& caption);
 
 } // namespace controls

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ConnectedStations.h"
+
+#include "EchoLinkClient.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+
+QList<ConnectedStations::Toggle> ConnectedStations::find(QWidget* window) {
+    QList<Toggle> toggles;
+    for (int n = 4; n <= 8; ++n) {
+        toggles.append({window->findChild<QLineEdit*>(QStringLiteral("Text%1").arg(n)),
+                        window->findChild<QAbstractButton*>(QStringLiteral("Command%1").arg(n))});
+    }
+    toggles.append({window->findChild<QLineEdit*>(QStringLiteral("Callsign")),
+                    window->findChild<QAbstractButton*>(QStringLiteral("GetCall"))});
+    for ([[maybe_unused]] const Toggle& t : toggles) {
+        Q_ASSERT(t.callsign && t.button);
+    }
+    return toggles;
+}
+
+ConnectedStations::ConnectedStations(EchoLinkClient& echoLink, QObject* parent) : QObject(parent) {
+    connect(&echoLink, &EchoLinkClient::Connected, this, [this](const QString& call) { connected(call); });
+    connect(&echoLink, &EchoLinkClient::Disconnected, this, &ConnectedStations::disconnected);
+    connect(&echoLink, &EchoLinkClient::availabilityChanged, this, &ConnectedStations::availabilityChanged);
+}
+
+void ConnectedStations::describe(const QList<Toggle>& toggles) {
+    for (const Toggle& toggle : toggles) {
+        toggles_.append(toggle);
+        connect(toggle.callsign, &QLineEdit::textChanged, this, [this, toggle] { refresh(toggle); });
+        refresh(toggle);
+    }
+}
+
+bool ConnectedStations::isConnected(const QString& callsign) const {
+    const QString call = callsign.trimmed();
+    return !call.isEmpty() && connected_.contains(call, Qt::CaseInsensitive);
+}
+
+void ConnectedStations::learn(const QString& callsign, bool isNow) {
+    if (isNow) {
+        connected(callsign);
+    } else {
+        disconnected(callsign);
+    }
+}
+
+void ConnectedStations::connected(const QString& callsign) {
+    if (callsign.trimmed().isEmpty() || isConnected(callsign)) {
+        return;
+    }
+    connected_.append(callsign.trimmed());
+    refresh();
+}
+
+void ConnectedStations::disconnected(const QString& callsign) {
+    if (connected_.removeIf([&](const QString& c) { return c.compare(callsign.trimmed(), Qt::CaseInsensitive) == 0; }) >
+        0) {
+        refresh();
+    }
+}
+
+void ConnectedStations::availabilityChanged(bool available) {
+    // A station program that went away took its connections with it; one that comes back reports its own.
+    if (!available && !connected_.isEmpty()) {
+        connected_.clear();
+        refresh();
+    }
+}
+
+void ConnectedStations::refresh() {
+    for (const Toggle& toggle : std::as_const(toggles_)) {
+        refresh(toggle);
+    }
+    Q_EMIT changed();
+}
+
+void ConnectedStations::refresh(const Toggle& toggle) {
+    // Qt tells screen readers of the new description; an unchanged one sends nothing.
+    toggle.button->setAccessibleDescription(isConnected(toggle.callsign->text()) ? connectedText()
+                                                                                 : notConnectedText());
+}

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "StatusKeys.h"
+
+#include "ConnectedStations.h"
+#include "StationRules.h"
+#include "TransmitState.h"
+#include "Voice.h"
+
+#include <QLabel>
+#include <QShortcut>
+#include <QWidget>
+
+StatusKeys::Widgets StatusKeys::Widgets::find(QWidget* window) {
+    Widgets w;
+    w.time = window->findChild<QLabel*>(QStringLiteral("ShowTime"));
+    w.count = window->findChild<QLabel*>(QStringLiteral("NumStations"));
+    Q_ASSERT(w.time && w.count);
+    return w;
+}
+
+QString StatusKeys::statusText(const QString& time, const QString& count, const QStringList& connected,
+                               bool transmitting) {
+    bool known = false;
+    const int n = count.toInt(&known);
+    QString text = QStringLiteral("Time %1. ").arg(time);
+    if (!known) {
+        text += QStringLiteral("Number of stations not known");
+    } else {
+        text += n == 1 ? QStringLiteral("1 station connected") : QStringLiteral("%1 stations connected").arg(n);
+    }
+    if (known && n > 0 && !connected.isEmpty()) {
+        QStringList spelled;
+        for (const QString& call : connected) {
+            spelled << stations::splitCall(call).trimmed();
+        }
+        text += QStringLiteral(": ") + spelled.join(QStringLiteral(", "));
+    }
+    text += transmitting ? QStringLiteral(". Transmitting.") : QStringLiteral(". Receiving.");
+    return text;
+}
+
+StatusKeys::StatusKeys(QWidget* window, const Widgets& widgets, const ConnectedStations& stations,
+                       const TransmitState& transmit, Voice& voice, QObject* parent)
+    : QObject(parent), w_(widgets), stations_(stations), transmit_(transmit), voice_(voice) {
+    auto* status = new QShortcut(speakStatusKey(), window);
+    status->setObjectName(QStringLiteral("SpeakStatusKey"));
+    connect(status, &QShortcut::activated, this, &StatusKeys::speakStatus);
+    auto* stop = new QShortcut(stopSpeechKey(), window);
+    stop->setObjectName(QStringLiteral("StopSpeechKey"));
+    connect(stop, &QShortcut::activated, this, &StatusKeys::stopSpeech);
+}
+
+void StatusKeys::speakStatus() {
+    voice_.speak(statusText(w_.time->text(), w_.count->text(), stations_.callsigns(), transmit_.TransmitFlag() != 0));
+}
+
+void StatusKeys::stopSpeech() {
+    voice_.silence();
+}
