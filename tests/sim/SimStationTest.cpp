@@ -7,15 +7,6 @@
 #include <QTest>
 
 namespace {
-SimCommand command(SimCommand::Kind kind, const QString& callsign = {}, const QString& text = {}, int count = 0) {
-    SimCommand c;
-    c.kind = kind;
-    c.callsign = callsign;
-    c.text = text;
-    c.count = count;
-    return c;
-}
-
 QStringList firstArguments(const QSignalSpy& spy, const QString& prefix = {}) {
     QStringList out;
     for (const auto& args : spy) {
@@ -31,6 +22,18 @@ class SimStationTest : public QObject {
 private:
     QStringList log_;
     std::unique_ptr<Station> station_;
+
+    // One line of the sim's command language, as its standard input gives it.
+    void run(const QString& line) {
+        QString error;
+        const auto c = parseSimCommand(line, &error);
+        QVERIFY2(c, qPrintable(error));
+        if (c->kind == SimCommand::Kind::Close) {
+            station_->close();
+        } else {
+            QVERIFY(station_->apply(*c));
+        }
+    }
 
 private Q_SLOTS:
     void init() {
@@ -77,12 +80,12 @@ private Q_SLOTS:
         QCOMPARE(station_->disconnect(QStringLiteral("QA9NON")).errorName,
                  QLatin1String(EchoLinkBus::ErrorNotConnected));
 
-        station_->apply(command(SimCommand::Kind::Refuse, QStringLiteral("QA1BAD")));
+        run(QStringLiteral("refuse QA1BAD"));
         const StationReply refused = station_->connectTo(QStringLiteral("qa1bad"), -1);
         QVERIFY(!refused.ok);
         QCOMPARE(refused.errorName, QLatin1String(EchoLinkBus::ErrorRefused));
         QVERIFY(refused.message.contains(QStringLiteral("QA1BAD")));
-        station_->apply(command(SimCommand::Kind::Accept, QStringLiteral("QA1BAD")));
+        run(QStringLiteral("accept QA1BAD"));
         QVERIFY(station_->connectTo(QStringLiteral("QA1BAD"), -1).ok);
     }
 
@@ -90,24 +93,24 @@ private Q_SLOTS:
         QSignalSpy connected(station_.get(), &Station::Connected);
         QSignalSpy disconnected(station_.get(), &Station::Disconnected);
         QSignalSpy chat(station_.get(), &Station::ChatTextReceived);
-        station_->apply(command(SimCommand::Kind::Connect, QStringLiteral("QA1BRK"), QStringLiteral("Home")));
-        station_->apply(command(SimCommand::Kind::Connect, QStringLiteral("QA1BRK"))); // already there: no event
-        station_->apply(command(SimCommand::Kind::Chat, {}, QStringLiteral("QA1BRK>a\rb")));
-        station_->apply(command(SimCommand::Kind::Drop, QStringLiteral("QA1BRK")));
-        station_->apply(command(SimCommand::Kind::Drop, QStringLiteral("QA1BRK"))); // gone: no event
+        run(QStringLiteral("connect QA1BRK Home"));
+        run(QStringLiteral("connect QA1BRK")); // already there: no event
+        run(QStringLiteral("chat QA1BRK>a\\rb"));
+        run(QStringLiteral("drop QA1BRK"));
+        run(QStringLiteral("drop QA1BRK")); // gone: no event
         QCOMPARE(connected.size(), 1);
         QCOMPARE(connected.at(0).at(1).toString(), QStringLiteral("Home"));
         QCOMPARE(firstArguments(chat), QStringList{QStringLiteral("QA1BRK>a\rb")});
         QCOMPARE(disconnected.size(), 1);
         QVERIFY(log_.contains(QStringLiteral("< ChatTextReceived QA1BRK>a\\rb")));
 
-        station_->apply(command(SimCommand::Kind::Key));
+        run(QStringLiteral("key"));
         QVERIFY(station_->isTransmitting());
-        station_->apply(command(SimCommand::Kind::Unkey));
+        run(QStringLiteral("unkey"));
         QVERIFY(!station_->isTransmitting());
 
         for (const char* call : {"QB1", "*NET*", "QB3-L"}) {
-            station_->apply(command(SimCommand::Kind::Connect, QString::fromLatin1(call)));
+            run(QStringLiteral("connect ") + QLatin1String(call));
         }
         disconnected.clear();
         QVERIFY(station_->disconnectAll().ok);
@@ -151,14 +154,7 @@ private Q_SLOTS:
                 [&](const QString& call) { sent << QStringLiteral("Disconnected ") + call; });
         connect(station_.get(), &Station::Closing, this, [&] { sent << QStringLiteral("Closing"); });
         for (const QString& line : commands) {
-            QString error;
-            const auto c = parseSimCommand(line, &error);
-            QVERIFY2(c, qPrintable(error));
-            if (c->kind == SimCommand::Kind::Close) {
-                station_->close();
-            } else {
-                QVERIFY(station_->apply(*c));
-            }
+            run(line);
         }
         QCOMPARE(sent, events);
         QStringList logged;
@@ -173,8 +169,8 @@ private Q_SLOTS:
     }
 
     void disconnectRequest_ofTheTalker_endsTheTransmissionFirst() {
-        station_->apply(command(SimCommand::Kind::Connect, QStringLiteral("QA1BRK")));
-        station_->apply(command(SimCommand::Kind::Receive, QStringLiteral("QA1BRK")));
+        run(QStringLiteral("connect QA1BRK"));
+        run(QStringLiteral("receive QA1BRK"));
         QSignalSpy receiving(station_.get(), &Station::ReceivingChanged);
         QVERIFY(station_->disconnect(QStringLiteral("qa1brk")).ok);
         QCOMPARE(receiving.size(), 1);
@@ -194,7 +190,7 @@ private Q_SLOTS:
         QFETCH(QString, summaryEnd);
         QSignalSpy chat(station_.get(), &Station::ChatTextReceived);
         const auto count = static_cast<int>(replies.size());
-        QVERIFY(station_->apply(command(SimCommand::Kind::Burst, {}, QStringLiteral("QA1BRK>/ver/"), count)));
+        run(QStringLiteral("burst %1 QA1BRK>/ver/").arg(count));
         QCOMPARE(chat.size(), count);
         QCOMPARE(chat.at(0).at(0).toString(), QStringLiteral("QA1BRK>/ver/ #1"));
         QCOMPARE(chat.last().at(0).toString(), QStringLiteral("QA1BRK>/ver/ #%1").arg(count));
@@ -211,7 +207,7 @@ private Q_SLOTS:
 
     void burst_withMissingReplies_sumsUpAfterTheTimeOut() {
         station_->setBurstTimeoutMs(50);
-        station_->apply(command(SimCommand::Kind::Burst, {}, QStringLiteral("A>/ver/"), 5));
+        run(QStringLiteral("burst 5 A>/ver/"));
         station_->sendChatText(QStringLiteral("x #1"));
         QTRY_VERIFY(!station_->countingReplies());
         QVERIFY2(log_.last().contains(QStringLiteral(" replies=1 ")) &&
@@ -224,11 +220,11 @@ private Q_SLOTS:
     }
 
     void storm_connectsThenDropsEveryStationOnce_andLogsOneLine() {
-        station_->apply(command(SimCommand::Kind::Connect, QStringLiteral("QS2")));
+        run(QStringLiteral("connect QS2"));
         QSignalSpy connected(station_.get(), &Station::Connected);
         QSignalSpy disconnected(station_.get(), &Station::Disconnected);
         const qsizetype lines = log_.size();
-        QVERIFY(station_->apply(command(SimCommand::Kind::Storm, {}, {}, 3)));
+        run(QStringLiteral("storm 3"));
         // QS2 was on before the storm and stays.
         QCOMPARE(firstArguments(connected, QStringLiteral("+")) + firstArguments(disconnected, QStringLiteral("-")),
                  QStringList({"+QS1", "+QS3", "-QS1", "-QS3"}));
