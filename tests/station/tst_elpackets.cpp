@@ -310,6 +310,7 @@ private Q_SLOTS:
         row("fewer entries, open", list(3, ListEntryB), false, -2);
         row("junk instead of marker", list(1, ListEntryB, "ZZZ"), false, -2);
         row("not a list", QByteArray("HTTP/1.1 400\r\n"), false, -2);
+        row("third byte not @, open", QByteArray("@@x"), false, -2); // no waiting for more of a wrong header
         row("empty, open", QByteArray(), false, -1);
         row("empty, closed", QByteArray(), true, -2);
         row("count not a number", list(1, ListEntryB).replace("\n1\n", "\nx1\n"), false, -2);
