@@ -129,6 +129,9 @@ std::optional<double> cpuSeconds(pid_t pid) {
 }
 
 QList<pid_t> descendants(pid_t pid) {
+    if (pid <= 0) {
+        return {}; // no process (never started): 0 would be the parent of everything
+    }
     QHash<pid_t, QList<pid_t>> children;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
