@@ -3,7 +3,10 @@
 // private Xvfb, watched by an X client of our own), and the memory once everything has settled: Parlevox
 // alone, and with the web engine's processes, which must not exist before the internet window is first
 // shown. Then, when xdotool is there to press "Show Internet Options", the same once that window has shown
-// its page. All of it in a private network namespace: the page the window opens first stays on this machine.
+// its page. Beside it, in the same runs and on the same screen, Qtel (another EchoLink program, when
+// /usr/bin/qtel is there): its memory once its main window has settled is the mark Parlevox's is held to. All
+// of it in a private network namespace: the page the window opens first and Qtel's directory (127.0.0.1) stay
+// on this machine.
 //
 //   bench_startup [--runs N]
 #include "BenchSupport.h"
@@ -11,9 +14,14 @@
 #include "XWatch.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -30,6 +38,35 @@ int engineProcesses(pid_t pid) {
     return count;
 }
 
+// Where a process's resident memory is, by mapped file (anonymous memory as one entry): the largest first.
+QString residentByFile(pid_t pid, int largest) {
+    QFile smaps(QStringLiteral("/proc/%1/smaps").arg(pid));
+    if (!smaps.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("(no smaps)");
+    }
+    QHash<QString, qint64> kb;
+    QString file;
+    for (const QByteArray& line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 5 && fields[0].contains('-')) {
+            file = fields.size() >= 6 ? QString::fromUtf8(fields[5]) : QStringLiteral("[anonymous]");
+            file = file.startsWith(QLatin1Char('/')) ? file.section(QLatin1Char('/'), -1) : file;
+        } else if (fields.size() >= 2 && fields[0] == "Rss:") {
+            kb[file] += fields[1].toLongLong();
+        }
+    }
+    QList<std::pair<qint64, QString>> sorted;
+    for (auto it = kb.cbegin(); it != kb.cend(); ++it) {
+        sorted.append({it.value(), it.key()});
+    }
+    std::sort(sorted.begin(), sorted.end(), std::greater<>());
+    QStringList parts;
+    for (const auto& [size, name] : sorted.mid(0, largest)) {
+        parts << QStringLiteral("%1 %2 MB").arg(name).arg(double(size) / 1024.0, 0, 'f', 1);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 // "Show Internet Options" (Command13), in the middle of where the main window's layout puts it.
 bool pressShowInternetOptions(const QString& xdotool, const QString& display, std::uint32_t window) {
     QProcess press;
@@ -40,6 +77,49 @@ bool pressShowInternetOptions(const QString& xdotool, const QString& display, st
                           QStringLiteral("544"), QStringLiteral("448"), QStringLiteral("click"), QStringLiteral("1")});
     return press.waitForFinished(10000) && press.exitStatus() == QProcess::NormalExit && press.exitCode() == 0;
 }
+
+const QString QtelPath = QStringLiteral("/usr/bin/qtel");
+
+// Qtel with a home of its own, configured so that it opens its main window rather than its settings, with its
+// directory on 127.0.0.1.
+class Qtel {
+public:
+    bool start(const bench::ParlevoxRig& rig, QString* error) {
+        const QString config = home_.filePath(QStringLiteral(".config/SvxLink"));
+        QFile file(config + QStringLiteral("/Qtel.conf"));
+        if (!QDir().mkpath(config) || !file.open(QIODevice::WriteOnly)) {
+            *error = QStringLiteral("cannot write Qtel's settings in %1").arg(config);
+            return false;
+        }
+        file.write("[General]\nCallsign=QX1QTL\nPassword=BENCH\nVPassword=BENCH\nName=Bench\nLocation=Bench\n"
+                   "DirectoryServers=127.0.0.1\nBindAddress=127.0.0.1\n");
+        file.close();
+        QProcessEnvironment env = rig.environment();
+        env.insert(QStringLiteral("HOME"), home_.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.filePath(QStringLiteral(".config")));
+        process_.setProcessEnvironment(env);
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.setStandardErrorFile(home_.filePath(QStringLiteral("stderr")));
+        process_.start(QtelPath, {});
+        if (!process_.waitForStarted(10000)) {
+            *error = QStringLiteral("Qtel did not start: %1").arg(process_.errorString());
+            return false;
+        }
+        return true;
+    }
+    pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
+    void stop() {
+        process_.terminate();
+        if (!process_.waitForFinished(10000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+private:
+    QTemporaryDir home_;
+    QProcess process_;
+};
 
 } // namespace
 
@@ -111,6 +191,12 @@ int main(int argc, char* argv[]) {
                             std::nullopt};
     bench::Figure shownHelpers{
         QStringLiteral("internet window shown: web engine processes"), QStringLiteral("count"), {}, {}, std::nullopt};
+    bench::Figure qtel{
+        QStringLiteral("start-up: memory of Qtel beside it (RSS)"), QStringLiteral("MB"), {}, {}, std::nullopt};
+    const bool withQtel = QFile::exists(QtelPath);
+    if (!withQtel) {
+        bench::note(QStringLiteral("%1 not found: Parlevox's memory is not compared with Qtel's").arg(QtelPath));
+    }
     const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     if (xdotool.isEmpty()) {
         bench::note(QStringLiteral("xdotool not found: the internet window is not shown, its memory not measured"));
@@ -142,6 +228,9 @@ int main(int argc, char* argv[]) {
                         .arg(children)
                         .arg(rssTree, 0, 'f', 1)
                         .arg(pssTree, 0, 'f', 1));
+        if (r == 1) {
+            bench::note(QStringLiteral("%1: where Parlevox's memory is: %2").arg(run, residentByFile(pid, 12)));
+        }
         if (!xdotool.isEmpty()) {
             if (!pressShowInternetOptions(xdotool, rig.display(), mapped->window) ||
                 !watch.waitForMapped(QStringLiteral("Parlevox"), 30000) ||
@@ -166,6 +255,26 @@ int main(int argc, char* argv[]) {
             }
         }
         rig.stopParlevox();
+        if (withQtel) {
+            // One at a time, so neither shares pages with or waits for the other.
+            Qtel other;
+            if (!other.start(rig, &error) || !watch.waitForMapped(QStringLiteral("Qtel"), 30000)) {
+                std::fprintf(stderr, "bench_startup: Qtel's main window was not shown within 30 s: %s\n",
+                             qPrintable(error));
+                return 1;
+            }
+            bench::waitUntilQuiet(other.pid(), 0.02, 30000);
+            QTest::qWait(1000);
+            const double qtelRss = bench::rssKb(other.pid()).value_or(0) / 1024.0;
+            bench::note(QStringLiteral("%1: Qtel: RSS %2 MB").arg(run).arg(qtelRss, 0, 'f', 1));
+            if (r == 1) {
+                bench::note(QStringLiteral("%1: where Qtel's memory is: %2").arg(run, residentByFile(other.pid(), 12)));
+            }
+            other.stop();
+            if (r > 0) {
+                qtel.samples << qtelRss;
+            }
+        }
         if (r == 0) {
             continue;
         }
@@ -177,8 +286,15 @@ int main(int argc, char* argv[]) {
     }
     shown.pass = shown.median() < 400;
     helpers.pass = helpers.max() == 0;
+    if (!qtel.samples.isEmpty()) {
+        alone.target = QStringLiteral("<= Qtel's %1").arg(qtel.median(), 0, 'f', 1);
+        alone.pass = alone.median() <= qtel.median();
+    }
     bench::report(shown);
     bench::report(alone);
+    if (!qtel.samples.isEmpty()) {
+        bench::report(qtel);
+    }
     bench::report(tree);
     bench::report(treePss);
     bench::report(helpers);

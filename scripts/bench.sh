@@ -6,11 +6,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
+# Qtel, another EchoLink program: bench_startup holds Parlevox's memory at start-up to Qtel's, measured beside it.
+if ! dpkg-query -W -f='${Status}' qtel 2>/dev/null | grep -q 'install ok installed'; then
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends qtel >/dev/null
+fi
 
 out=build/bench
 mkdir -p "$out"
 status=0
-for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm bench_station bench_station_voice; do
+for b in bench_incoming_chat bench_dbus_roundtrip bench_startup bench_idle bench_storm bench_station bench_station_voice bench_screenreader; do
     echo "== $b"
     if ! "build/bin/$b" "$@" 2>&1 | tee "$out/$b.txt"; then
         echo "$b failed" >&2
