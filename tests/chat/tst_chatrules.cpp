@@ -26,8 +26,7 @@ private Q_SLOTS:
         row("no > keeps whole text as message", "hello there", "", "hello there");
         row("only >", ">", "", ">");
         row("empty", "", "", "");
-        QTest::newRow("> far beyond 32767")
-            << QString(40000, QLatin1Char('A')) + ">x" << QString(40000, QLatin1Char('A')) << ">x";
+        row("> far beyond 32767", QString(40000, QLatin1Char('A')) + ">x", QString(40000, QLatin1Char('A')), ">x");
     }
     void split() {
         QFETCH(QString, text);
@@ -95,16 +94,15 @@ private Q_SLOTS:
         row("CR LF is one break", "a\r\nb", "a\nb");
         row("lone LF", "a\nb", "a\nb");
         row("CR CR is two breaks", "a\r\rb", "a\n\nb");
-        QTest::newRow("paragraph separator") << QStringLiteral("a\u2029b") << "a\nb";
-        QTest::newRow("bell and escape made visible")
-            << QStringLiteral("a\x07[\x1b]") << QStringLiteral("a\u2407[\u241b]");
-        QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("\u2400");
-        QTest::newRow("DEL") << QStringLiteral("\x7f") << QStringLiteral("\u2421");
+        row("paragraph separator", QStringLiteral("a\u2029b"), "a\nb");
+        row("bell and escape made visible", QStringLiteral("a\x07[\x1b]"), QStringLiteral("a\u2407[\u241b]"));
+        row("NUL", QString(QChar(0)), QStringLiteral("\u2400"));
+        row("DEL", QStringLiteral("\x7f"), QStringLiteral("\u2421"));
         row("tab kept", "a\tb", "a\tb");
-        QTest::newRow("frame markers replaced") << QStringLiteral("a\uFDD0b\uFDD1") << QStringLiteral("a\uFFFDb\uFFFD");
+        row("frame markers replaced", QStringLiteral("a\uFDD0b\uFDD1"), QStringLiteral("a\uFFFDb\uFFFD"));
         row("markup literal", "<b>x</b>&amp;", "<b>x</b>&amp;");
-        QTest::newRow("right-to-left") << QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc")
-                                       << QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc");
+        row("right-to-left", QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc"),
+            QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u202Eabc"));
     }
     void logDisplay() {
         QFETCH(QString, text);
@@ -158,18 +156,6 @@ private Q_SLOTS:
         QCOMPARE(chat::sentLogLine(QStringLiteral("N0CALL"), QStringLiteral("(09:05) >hello")),
                  QStringLiteral("N0CALL> (09:05) >hello\n"));
         QCOMPARE(chat::sentLogLine(QString(), QStringLiteral("hi")), QStringLiteral("> hi\n"));
-    }
-
-    void credits_areSixLinesWithNameYearAndFreeUse() {
-        const QString text = chat::credits();
-        QVERIFY(text.endsWith(QLatin1Char('\n')));
-        const QStringList lines = text.chopped(1).split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 6);
-        QVERIFY(lines.at(0).startsWith(QStringLiteral("Parlevox")));
-        QVERIFY(lines.at(0).contains(QStringLiteral("2026")));
-        QVERIFY(lines.mid(1, 3).join(QLatin1Char(' ')).contains(QStringLiteral("https://parlevox.org")));
-        QVERIFY(lines.at(4).isEmpty());
-        QVERIFY(lines.at(5).contains(QStringLiteral("free to use")));
     }
 };
 
