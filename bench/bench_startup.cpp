@@ -21,9 +21,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <unistd.h>
 #include <vector>
 
