@@ -37,6 +37,8 @@ TEST_PKGS=(
     svxlink-server libecholib-dev libasynccore-dev libasynccpp-dev libasyncaudio-dev libsigc++-2.0-dev
     python3 iproute2
     lintian desktop-file-utils appstream dpkg-dev
+    # The screen reader test: Orca on the accessibility bus, in a window manager.
+    orca at-spi2-core python3-pyatspi openbox
 )
 if [ "$with_test" = 1 ]; then
     PKGS+=("${TEST_PKGS[@]}")
