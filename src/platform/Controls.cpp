@@ -18,6 +18,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace controls {
@@ -251,6 +252,9 @@ void makeValueLabel(QLabel* label, const QString& caption) {
 
 namespace {
 
+const char* const RevisionProperty = "valueRevision";
+const char* const HeardValueProperty = "heardValue";
+
 QString valueName(const QLabel* label) {
     const QString caption = label->property("valueCaption").toString();
     return caption.isEmpty() ? label->text() : caption + QStringLiteral(": ") + label->text();
@@ -258,8 +262,20 @@ QString valueName(const QLabel* label) {
 
 void showValueName(QLabel* label) {
     const QString name = valueName(label);
-    if (label->accessibleName() != name) {
-        label->setAccessibleName(name); // tells screen readers of the change
+    if (label->accessibleName() == name) {
+        return;
+    }
+    label->setAccessibleName(name);
+    // Qt 6.4 sends the object, not the new name, with a name change, and Orca drops a label's name changes
+    // anyway; a value change of the control it is on has Orca read that control again.
+    // Orca keeps one last value for all controls: a number no other change had.
+    static int lastRevision = 0;
+    const int revision = ++lastRevision;
+    label->setProperty(RevisionProperty, revision);
+    if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(label);
+        iface != nullptr && iface->valueInterface() != nullptr) {
+        QAccessibleValueChangeEvent event(label, revision);
+        QAccessible::updateAccessibility(&event);
     }
 }
 
@@ -285,15 +301,6 @@ void setLabelValue(QLabel* label, const QString& value) {
         return;
     }
     showValueName(label);
-}
-
-void makeFocusableValueLabel(QLabel* label, bool quietWhileFocused) {
-    // Tab only: a click leaves the focus where it was, and no caret or frame appears.
-    label->setFocusPolicy(Qt::TabFocus);
-    if (quietWhileFocused && !label->property("quietWhileFocused").toBool()) {
-        label->setProperty("quietWhileFocused", true);
-        label->installEventFilter(new QuietLabelFilter(label));
-    }
 }
 
 namespace {
@@ -349,6 +356,28 @@ public:
     }
 };
 
+// A focusable value label: a label whose value changes with its text, to a number no change had before (see
+// showValueName()).
+class ValueLabelAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ValueLabelAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this)
+                                                   : QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+    QVariant currentValue() const override { return object()->property(RevisionProperty).toInt(); }
+    void setCurrentValue(const QVariant& /*value*/) override {}
+    QVariant maximumValue() const override { return std::numeric_limits<int>::max(); }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+};
+
 QAccessibleInterface* accessibleFactory(const QString& /*className*/, QObject* object) {
     if (object == nullptr || !object->isWidgetType()) {
         return nullptr;
@@ -357,6 +386,9 @@ QAccessibleInterface* accessibleFactory(const QString& /*className*/, QObject* o
     if (auto* button = qobject_cast<QAbstractButton*>(widget);
         button != nullptr && button->property(ToggleProperty).toBool()) {
         return new ToggleButtonAccessible(button);
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && label->property(HeardValueProperty).toBool()) {
+        return new ValueLabelAccessible(label);
     }
     if (widget->isWindow() && widget->property(WindowProperty).toBool()) {
         return new QAccessibleWidget(widget, QAccessible::Window);
@@ -375,9 +407,9 @@ void installAccessibleFactory() {
 
 // An interface Qt made before the property was set (a name change asks for one) has the plain role: dropped,
 // so the next query goes through the factory.
-void renewInterface(QObject* object, QAccessible::Role wanted) {
+void renewInterface(QObject* object, QAccessible::Role wanted, bool withValue = false) {
     if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(object);
-        made != nullptr && made->role() != wanted) {
+        made != nullptr && (made->role() != wanted || (withValue && made->valueInterface() == nullptr))) {
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     }
 }
@@ -404,6 +436,18 @@ void setTogglePressed(QAbstractButton* button, bool pressed) {
     changed.pressed = true;
     QAccessibleStateChangeEvent event(button, changed);
     QAccessible::updateAccessibility(&event);
+}
+
+void makeFocusableValueLabel(QLabel* label, bool quietWhileFocused) {
+    // Tab only: a click leaves the focus where it was, and no caret or frame appears.
+    label->setFocusPolicy(Qt::TabFocus);
+    installAccessibleFactory();
+    label->setProperty(HeardValueProperty, true);
+    renewInterface(label, QAccessible::StaticText, true);
+    if (quietWhileFocused && !label->property("quietWhileFocused").toBool()) {
+        label->setProperty("quietWhileFocused", true);
+        label->installEventFilter(new QuietLabelFilter(label));
+    }
 }
 
 void makeAccessibleWindow(QWidget* window) {

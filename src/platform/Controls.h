@@ -65,8 +65,9 @@ void settleCaret(QLineEdit* edit);
 // walking older lines is not thrown to the end by each new text.
 void followLogEnd(QPlainTextEdit* log);
 
-// Shows a value in a label and lets screen readers read it: the accessible name becomes
-// "<caption>: <value>", where caption is the label's "valueCaption" property.
+// Shows a value in a label and lets screen readers read it: the accessible name becomes "<caption>: <value>",
+// where caption is the label's "valueCaption" property. A focusable value label also tells screen readers of
+// each change as a value change, which Orca announces when the label has the focus.
 void setLabelValue(QLabel* label, const QString& value);
 void makeValueLabel(QLabel* label, const QString& caption);
 // A value label the keyboard reaches with Tab, without a new look. When quietWhileFocused is set (a clock),

@@ -213,8 +213,20 @@ private Q_SLOTS:
             QVERIFY(at->focusPolicy() & Qt::TabFocus);
         }
         auto* count = r.control<QLabel>("NumStations");
-        controls::setLabelValue(count, QStringLiteral("3")); // a new name: Qt tells the screen reader
+        // Each change is a value change too (Orca drops a label's name changes), to a value no change had; the
+        // same text again is none.
+        QAccessibleValueInterface* changes = accessible(count)->valueInterface();
+        QVERIFY(changes != nullptr);
+        const int before = changes->currentValue().toInt();
+        controls::setLabelValue(count, QStringLiteral("3"));
+        controls::setLabelValue(count, QStringLiteral("3"));
+        const int after = changes->currentValue().toInt();
+        QVERIFY(after > before);
+        controls::setLabelValue(r.control<QLabel>("Label1"), QStringLiteral("Transmitting"));
+        QCOMPARE(changes->currentValue().toInt(), after);
+        QVERIFY(accessible(r.control("Label1"))->valueInterface()->currentValue().toInt() > after);
         QCOMPARE(accessible(count)->text(QAccessible::Name), QStringLiteral("Number of stations connected: 3"));
+        QCOMPARE(accessible(count)->role(), QAccessible::StaticText);
         // The clock keeps still while the reader is on it, and is current when the reader comes to it.
         auto* clock = r.control<QLabel>("ShowTime");
         clock->setFocus(Qt::TabFocusReason);
