@@ -9,9 +9,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +59,14 @@ public:
         const bool ended = QTest::qWaitFor([&] { return process_.state() == QProcess::NotRunning; }, WaitMs);
         output += process_.readAll();
         return ended ? process_.exitCode() : -1;
+    }
+    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+    bool endedBy(int number) {
+        return exitCode() >= 0 && process_.exitStatus() == QProcess::CrashExit && process_.exitCode() == number;
+    }
+    bool echoing() const { // the master reads the terminal's own settings
+        struct termios t {};
+        return ::tcgetattr(master_, &t) == 0 && (t.c_lflag & ECHO);
     }
     QByteArray echoed() const {
         QByteArray all(65536, '\0');
@@ -205,6 +215,19 @@ private Q_SLOTS:
         QFile written(file());
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), "[STATION]\nCALLSIGN=Q1OLD\n" + QByteArray(kept).replace("Oldtown", "New Town"));
+    }
+
+    // Ctrl+C or a kill while the password is typed: the echo comes back and the program ends by that signal.
+    void signalAtPasswordPrompt_restoresEchoAndEnds() {
+        SetupRun run(setupArgs(), true);
+        QVERIFY(run.waitFor("Callsign: "));
+        run.type("q1aaa-l\n");
+        QVERIFY(run.waitFor("(not shown as you type): "));
+        QTRY_VERIFY(!run.echoing());
+        run.signal(SIGINT);
+        QVERIFY2(run.endedBy(SIGINT), run.output.constData());
+        QVERIFY(run.echoing());
+        QVERIFY(!QFile::exists(file()));
     }
 
     void inputEndsBeforeEveryAnswer_exitsOneAndWritesNothing() {
