@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a screen reader finds in both windows: roles, states and descriptions it reads, the events that make it
-// speak, the keys, and a log that leaves the reader's caret alone.
+// What a screen reader finds in both windows: roles, states and descriptions it reads, the changes that make it
+// speak, the keys, and a log that leaves the reader's caret alone. Orca itself reads them in tests/e2e/OrcaTest.
 #include "ConnectedStations.h"
 #include "DataRow.h"
 #include "Form1.h"
@@ -58,66 +58,42 @@ private Q_SLOTS:
         QCOMPARE(bool(s.checked), transmitting);
         QCOMPARE(bool(s.pressed), transmitting);
         QVERIFY(!button->isCheckable()); // a checkable push button would draw itself sunken
-        QCOMPARE(accessible(button)->text(QAccessible::Name), QStringLiteral("Transmit / Receive"));
-    }
-
-    void windows_areFramesWithTheirCaption_data() {
-        QTest::addColumn<bool>("internet");
-        row("main window", false);
-        row("internet window", true);
-    }
-    void windows_areFramesWithTheirCaption() {
-        QFETCH(bool, internet);
-        MainWindowRig r;
-        InternetRig i;
-        QWidget* window = internet ? static_cast<QWidget*>(&i.form) : &r.window;
-        window->setWindowTitle(QStringLiteral("Parlevox    QX1TST   v1.2"));
-        QCOMPARE(accessible(window)->role(), QAccessible::Window);
-        QCOMPARE(accessible(window)->text(QAccessible::Name), window->windowTitle());
     }
 
     void conDisc_descriptionFollowsStationsAndTheBox_data() {
         QTest::addColumn<QString>("box");
-        QTest::addColumn<QStringList>("connects");
-        QTest::addColumn<QStringList>("drops");
-        QTest::addColumn<bool>("stationGone");
+        QTest::addColumn<QString>("news"); // +CALL connects, -CALL drops, "gone": the station program went away
         QTest::addColumn<QString>("description");
-        const QStringList none;
-        const QStringList one{QStringLiteral("QX1AB")};
-        row("nobody", "QX1AB", none, none, false, "not connected");
-        row("that station", "QX1AB", one, none, false, "connected");
-        row("station reported in small letters", "QX1AB", QStringList{QStringLiteral("qx1ab")}, none, false,
-            "connected");
-        row("another station", "QX1AB", QStringList{QStringLiteral("QX1ABC")}, none, false, "not connected");
-        row("dropped again", "QX1AB", one, one, false, "not connected");
-        row("station program gone", "QX1AB", one, none, true, "not connected");
-        row("empty box", "", one, none, false, "not connected");
+        row("nobody", "QX1AB", "", "not connected");
+        row("that station", "QX1AB", "+QX1AB", "connected");
+        row("station reported in small letters", "QX1AB", "+qx1ab", "connected");
+        row("another station", "QX1AB", "+QX1ABC", "not connected");
+        row("dropped again", "QX1AB", "+QX1AB -QX1AB", "not connected");
+        row("station program gone", "QX1AB", "+QX1AB gone", "not connected");
+        row("empty box", "", "+QX1AB", "not connected");
     }
     void conDisc_descriptionFollowsStationsAndTheBox() {
         QFETCH(QString, box);
-        QFETCH(QStringList, connects);
-        QFETCH(QStringList, drops);
-        QFETCH(bool, stationGone);
+        QFETCH(QString, news);
         QFETCH(QString, description);
         // Box filled before the station's news (favourite 1) and after it ("Connect to Callsign").
         MainWindowRig r;
         ConnectedStations stations(r.echoLink);
         stations.describe(ConnectedStations::find(&r.window));
         r.control<QLineEdit>("Text4")->setText(box);
-        for (const QString& call : connects) {
-            Q_EMIT r.echoLink.Connected(call, QString(), QString());
-        }
-        for (const QString& call : drops) {
-            Q_EMIT r.echoLink.Disconnected(call);
-        }
-        if (stationGone) {
-            Q_EMIT r.echoLink.availabilityChanged(false);
+        for (const QString& item : news.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (item == QStringLiteral("gone")) {
+                Q_EMIT r.echoLink.availabilityChanged(false);
+            } else if (item.startsWith(QLatin1Char('+'))) {
+                Q_EMIT r.echoLink.Connected(item.mid(1), QString(), QString());
+            } else {
+                Q_EMIT r.echoLink.Disconnected(item.mid(1));
+            }
         }
         r.control<QLineEdit>("Callsign")->setText(box);
         for (const char* button : {"Command4", "GetCall"}) {
             QCOMPARE(accessible(r.control(button))->text(QAccessible::Description), description);
         }
-        QCOMPARE(accessible(r.control("Command5"))->text(QAccessible::Description), QStringLiteral("not connected"));
     }
 
     void statusText_saysTimeStationsAndDirection_data() {
@@ -164,28 +140,27 @@ private Q_SLOTS:
         QTEST(r.voice.silenced, "silenced");
     }
 
-    void mnemonics_everyButtonOneLetterNoneTwice_namesUnchanged_data() {
+    void windows_framesWithCaption_everyButtonOneMnemonicNoneTwice_data() {
         QTest::addColumn<bool>("internet");
         row("main window", false);
         row("internet window", true);
     }
-    void mnemonics_everyButtonOneLetterNoneTwice_namesUnchanged() {
+    void windows_framesWithCaption_everyButtonOneMnemonicNoneTwice() {
         QFETCH(bool, internet);
         MainWindowRig r;
         InternetRig i;
         QWidget* window = internet ? static_cast<QWidget*>(&i.form) : &r.window;
+        window->setWindowTitle(QStringLiteral("Parlevox    QX1TST   v1.2"));
+        QCOMPARE(accessible(window)->role(), QAccessible::Window); // not a filler whose caption nobody reads
+        QCOMPARE(accessible(window)->text(QAccessible::Name), window->windowTitle());
         QSet<QString> letters;
         for (QPushButton* button : window->findChildren<QPushButton*>()) {
-            const QKeySequence mnemonic = QKeySequence::mnemonic(button->text());
-            QVERIFY2(!mnemonic.isEmpty(), qPrintable(button->objectName()));
-            QVERIFY2(!letters.contains(mnemonic.toString()), qPrintable(mnemonic.toString()));
-            letters << mnemonic.toString();
-            const QString name = accessible(button)->text(QAccessible::Name);
-            QVERIFY2(!name.contains(QLatin1Char('&')), qPrintable(name));
+            const QString mnemonic = QKeySequence::mnemonic(button->text()).toString();
+            QVERIFY2(!mnemonic.isEmpty() && !letters.contains(mnemonic), qPrintable(button->text()));
+            letters << mnemonic;
+            QVERIFY2(!accessible(button)->text(QAccessible::Name).contains(QLatin1Char('&')), qPrintable(mnemonic));
         }
         QVERIFY(letters.size() >= 6);
-        QCOMPARE(r.control<QPushButton>("Command4")->accessibleName(),
-                 QStringLiteral("Connect or disconnect favourite 1"));
         QCOMPARE(controls::withoutMnemonic(r.control<QPushButton>("Exit")->text()), QStringLiteral("Exit / Save"));
         QCOMPARE(controls::withoutMnemonic(QStringLiteral("R&&&D")), QStringLiteral("R&D"));
     }
@@ -210,7 +185,6 @@ private Q_SLOTS:
                 at = at->nextInFocusChain();
             } while (!(at->focusPolicy() & Qt::TabFocus));
             QCOMPARE(at->objectName(), QString::fromLatin1(name));
-            QVERIFY(at->focusPolicy() & Qt::TabFocus);
         }
         auto* count = r.control<QLabel>("NumStations");
         // Each change is a value change too (Orca drops a label's name changes), to a value no change had; the
@@ -225,8 +199,6 @@ private Q_SLOTS:
         controls::setLabelValue(r.control<QLabel>("Label1"), QStringLiteral("Transmitting"));
         QCOMPARE(changes->currentValue().toInt(), after);
         QVERIFY(accessible(r.control("Label1"))->valueInterface()->currentValue().toInt() > after);
-        QCOMPARE(accessible(count)->text(QAccessible::Name), QStringLiteral("Number of stations connected: 3"));
-        QCOMPARE(accessible(count)->role(), QAccessible::StaticText);
         // The clock keeps still while the reader is on it, and is current when the reader comes to it.
         auto* clock = r.control<QLabel>("ShowTime");
         clock->setFocus(Qt::TabFocusReason);
@@ -273,10 +245,10 @@ private Q_SLOTS:
     void webPages_readableOnceAsked_flagAddedOnceKeepingOthers_data() {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
-        row("none", QByteArray(), QByteArray("--force-renderer-accessibility"));
-        row("others kept", QByteArray("--no-sandbox"), QByteArray("--no-sandbox --force-renderer-accessibility"));
-        row("there already", QByteArray("--force-renderer-accessibility --x"),
-            QByteArray("--force-renderer-accessibility --x"));
+        const QByteArray flag = "--force-renderer-accessibility";
+        row("none", QByteArray(), flag);
+        row("others kept", QByteArray("--no-sandbox"), "--no-sandbox " + flag);
+        row("there already", flag + " --x", flag + " --x");
     }
     void webPages_readableOnceAsked_flagAddedOnceKeepingOthers() {
         QFETCH(QByteArray, before);
