@@ -1,33 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "DataRow.h"
 #include "InternetRules.h"
 
 #include <QTest>
 
-using namespace internet;
-
+// The caption is tested through the window (tst_internetwindow).
 class TestInternetRules : public QObject {
     Q_OBJECT
 
 private slots:
-    void caption_data() {
-        QTest::addColumn<QString>("callsign");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("callsign") << "N0CALL"
-                                  << "Parlevox    N0CALL   v1.2   Internet Option";
-        QTest::newRow("no callsign") << ""
-                                     << "Parlevox       v1.2   Internet Option";
+    void sitePage_joinsWithOneSlash_data() {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QString>("page");
+        row("site without slash", "https://site.example", "https://site.example/logins.jsp");
+        row("site with slash", "https://site.example/", "https://site.example/logins.jsp");
     }
-    void caption() {
-        QFETCH(QString, callsign);
-        QFETCH(QString, caption);
-        QCOMPARE(windowCaption(callsign), caption);
-    }
-
     void sitePage_joinsWithOneSlash() {
-        QCOMPARE(sitePage(QStringLiteral("https://www.echolink.org"), QStringLiteral("/logins.jsp")),
-                 QStringLiteral("https://www.echolink.org/logins.jsp"));
-        QCOMPARE(sitePage(QStringLiteral("https://www.echolink.org/"), QStringLiteral("/proxylist.jsp")),
-                 QStringLiteral("https://www.echolink.org/proxylist.jsp"));
+        QFETCH(QString, site);
+        QFETCH(QString, page);
+        QCOMPARE(internet::sitePage(site, QStringLiteral("/logins.jsp")), page);
     }
 };
 

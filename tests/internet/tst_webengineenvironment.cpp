@@ -9,21 +9,14 @@ class TestWebEngineEnvironment : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { qunsetenv("QTWEBENGINE_DISABLE_SANDBOX"); }
-
     // Sharing OpenGL contexts from the start would have the application load OpenGL as it starts.
-    void normalUser_keepsTheSandbox_andNoOpenGLAtStart() {
+    void sandboxOffOnlyForRootWithoutAChoice_andNoOpenGLAtStart() {
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
         webengine::prepareEnvironment(1000U);
         QVERIFY(!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"));
         QVERIFY(!QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
-    }
-
-    void root_turnsTheSandboxOff() {
         webengine::prepareEnvironment(0U);
         QCOMPARE(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("1"));
-    }
-
-    void root_withOwnChoice_keepsIt() {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "0");
         webengine::prepareEnvironment(0U);
         QCOMPARE(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("0"));
