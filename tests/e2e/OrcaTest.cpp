@@ -104,13 +104,17 @@ private Q_SLOTS:
         orca_.reset();
     }
 
-    void startUp_windowReadAsFrameWithCaption_focusInFirstFavourite() {
+    void startUp_windowReadAsFrameWithCaption_focusInFirstFavourite_titleOnRequest() {
         // The window was a plain filler before, whose caption Orca never read.
         QVERIFY2(
             !orca_->waitForSaid(re(QStringLiteral("^Parlevox    QX1TST   v1\\.2 frame")), StartTimeoutMs).isEmpty(),
             qPrintable(failure(QStringLiteral("no frame with its caption"))));
         QVERIFY2(!orca_->waitForSaid(re(QStringLiteral("^Callsign of favourite 1 text")), HeardTimeoutMs).isEmpty(),
                  qPrintable(failure(QStringLiteral("first focus not heard"))));
+        orca_->mark();
+        QVERIFY(key(QStringLiteral("Insert+KP_Enter"))); // Orca's "read title"
+        QVERIFY2(!orca_->waitForSaid(re(QStringLiteral("^Parlevox    QX1TST   v1\\.2")), HeardTimeoutMs).isEmpty(),
+                 qPrintable(failure(QStringLiteral("title not read"))));
     }
 
     // The rows run in order along one walk; every stop on the way must be heard.
