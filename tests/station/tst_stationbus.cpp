@@ -136,6 +136,12 @@ private slots:
         QVERIFY(!transport_.sentTo(QStringLiteral("127.0.0.5"), true).isEmpty()); // the call went out
     }
 
+    void connect_fromTheProgramItself_calls() { // not through the bus: there is no reply to send
+        directory_.add(QStringLiteral("QA3XYZ"), QStringLiteral("127.0.0.6"));
+        object_->Connect(QStringLiteral(" QA3XYZ "), 0);
+        QTRY_VERIFY(!transport_.sentTo(QStringLiteral("127.0.0.6"), true).isEmpty());
+    }
+
     void nodeEvents_areSignalsWithArguments() {
         interop::BusRecorder bus;
         QVERIFY(bus.listen(client_, Path, Interface));
