@@ -74,7 +74,8 @@ private slots:
                        "]\r\nCALLSIGN=QA1ABC\r\nPASSWORD=pw\r\n"),
             0600, ok, "");
         row("noSection", QByteArray("CALLSIGN=QA1ABC\nPASSWORD=pw"), 0600, ok, "put [STATION] above them");
-        row("unknownKey", QByteArray("PASSWORD=pw\nPASWORD=x"), 0600, ok, "PASWORD");
+        row("unknownKeysSorted", QByteArray("PASSWORD=pw\nZED=1\nPASWORD=x\nBKEY=2\nAKEY=3"), 0600, ok,
+            "unknown key(s) AKEY, BKEY, PASWORD, ZED ignored");
         row("maxNotANumber", QByteArray("PASSWORD=pw\nMAXCONNECTIONS=abc"), 0600, ok, "MAXCONNECTIONS=abc");
         row("maxZero", QByteArray("PASSWORD=pw\nMAXCONNECTIONS=0"), 0600, ok, "MAXCONNECTIONS=0");
         row("max101", QByteArray("PASSWORD=pw\nMAXCONNECTIONS=101"), 0600, ok, "MAXCONNECTIONS=101");
