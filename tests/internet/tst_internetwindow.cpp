@@ -177,6 +177,17 @@ private slots:
         QCOMPARE(rig.host.window()->windowTitle(), Caption.arg(QStringLiteral("N3MADE")));
     }
 
+    void sitePage_joinsWithOneSlash_data() {
+        QTest::addColumn<QString>("site");
+        row("site without slash", "https://site.example");
+        row("site with slash", "https://site.example/");
+    }
+    void sitePage_joinsWithOneSlash() {
+        QFETCH(QString, site);
+        QCOMPARE(internet::sitePage(site, QStringLiteral("/logins.jsp")),
+                 QStringLiteral("https://site.example/logins.jsp"));
+    }
+
     void newWindow_opensNothingByItself_pageButtonsOpenTheirPages() {
         Rig rig;
         rig.host.window();
