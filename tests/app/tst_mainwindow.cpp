@@ -93,6 +93,7 @@ private Q_SLOTS:
         QCOMPARE(w.size(), QSize(632, 617));
         QCOMPARE(r.get<QGroupBox>("Frame5")->title(), QStringLiteral("Linkmates"));
         QCOMPARE(r.get<QGroupBox>("Frame5")->geometry(), QRect(8, 8, 225, 145));
+        QCOMPARE(r.get<QGroupBox>("Frame8")->geometry(), QRect(464, 8, 161, 385));
         QCOMPARE(controls::withoutMnemonic(r.get<QPushButton>("Command7")->text()), QStringLiteral("Con/Disc"));
         QCOMPARE(r.get<QCheckBox>("Check8")->text(), QStringLiteral("Stay Con"));
         QCOMPARE(r.get<QLineEdit>("Text8")->geometry(), QRect(8, 112, 73, 19));
