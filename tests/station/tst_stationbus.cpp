@@ -171,6 +171,7 @@ private slots:
         row("noSettings", QStringList{"--config", "%1/missing.ini"}, true, false, 2,
             "parlevox-station: no settings file %1/missing.ini");
         row("badBindOption", config + QStringList{"--bind", "nowhere"}, true, false, 2, "--bind nowhere");
+        row("strayArgument", config + QStringList{"stray"}, true, false, 2, "unexpected argument stray; see --help");
         row("noSessionBus", config, false, false, 1, "no D-Bus session bus");
         row("secondCopy", config, true, true, 1,
             "parlevox-station: the name org.parlevox.EchoLink is already taken: another station program is "
