@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The real parlevox program on a virtual screen of its own, driven like a user drives it: windows found by
-// title, keys typed and buttons clicked with xdotool, text read back through the clipboard with xclip.
-//
-//   e2e::VirtualScreen screen;           QVERIFY2(screen.start(&error), qPrintable(error));
-//   e2e::ParlevoxProcess app(environment);   app.start();
-//   const QString window = screen.findWindow(QStringLiteral("^Parlevox    "));
-//   screen.click(window, {40, 24});      screen.type(window, QStringLiteral("qx2abc"));
+// The real parlevox on a virtual screen of its own, driven as a user drives it: windows found by title, keys and
+// clicks by xdotool, text read back through the clipboard with xclip.
 
 #include "ProcessTools.h"
 

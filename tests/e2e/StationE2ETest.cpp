@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Parlevox on our own station program, parlevox-station, among existing EchoLink programs: a svxlink node
-// and a peer on Debian's EchoLink library, with the fake directory, all in a private network namespace.
-// Parlevox is started alone, as a user starts it, and the session bus starts the station from the build's
-// service file. What a user hears when a peer chats, when a favourite node is clicked, and when a chat line
-// comes in while a transmission is heard.
+// Parlevox started alone, the bus starting parlevox-station, beside a svxlink node and a libecholib peer with the
+// fake directory, all in a private network namespace: what a user hears.
 #include "ParlevoxHarness.h"
 #include "SpeechHarness.h"
 #include "StationHarness.h"
@@ -14,7 +11,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -84,32 +80,15 @@ private:
         return pid.isValid() ? qint64(pid.value()) : 0;
     }
 
-    // The bus with the build's service folder. Activated programs get the daemon's environment, so the daemon
-    // is started with the station's settings folder and the private sound server (the station plays what it
-    // hears into a null sink) and without the user's session bus; this process's own is left as it was.
+    // Programs the bus starts get the daemon's environment: the station's settings folder, the private sound
+    // server (the station plays what it hears into a null sink) and not the user's session bus.
     bool startBus(const QString& stationConfigHome, QString* error) {
-        const QList<std::pair<const char*, QByteArray>> wanted = {
-            {"XDG_CONFIG_HOME", stationConfigHome.toLocal8Bit()},
-            {"PULSE_SERVER", "unix:" + speech_.path(QStringLiteral("run/pulse/native")).toLocal8Bit()},
-            {"DBUS_SESSION_BUS_ADDRESS", QByteArray()}};
-        QList<std::pair<const char*, std::optional<QByteArray>>> saved;
-        for (const auto& [name, value] : wanted) {
-            saved.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
-            if (value.isEmpty()) {
-                qunsetenv(name);
-            } else {
-                qputenv(name, value);
-            }
-        }
-        const bool started = bus_.start(error, 10000, QStringLiteral(STATION_SERVICE_DIR));
-        for (const auto& [name, value] : saved) {
-            if (value) {
-                qputenv(name, *value);
-            } else {
-                qunsetenv(name);
-            }
-        }
-        return started;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), stationConfigHome);
+        env.insert(QStringLiteral("PULSE_SERVER"),
+                   QStringLiteral("unix:") + speech_.path(QStringLiteral("run/pulse/native")));
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        return bus_.start(error, 10000, QStringLiteral(STATION_SERVICE_DIR), env);
     }
 
 private Q_SLOTS:

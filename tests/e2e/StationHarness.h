@@ -1,13 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// End-to-end helpers: a private session bus and the real echolink-sim on it. Every child process dies
-// with the test (even when the test crashes), and the destructors stop whatever is still running.
-//
-//   e2e::PrivateBus bus;            QVERIFY2(bus.start(&error), qPrintable(error));
-//   e2e::StationProcess sim(bus);   QVERIFY2(sim.start({"--callsign", "QA1TST"}, &error), qPrintable(error));
-//   sim.send("chat QA1BRK>hello");  QVERIFY(sim.waitForLine("< ChatTextReceived QA1BRK>hello"));
-//   QDBusConnection connection = bus.connect();   // in-process connection to the private bus
+// A private session bus and the real echolink-sim on it; children die with the test.
 
 #include "ProcessTools.h"
 
@@ -38,8 +32,9 @@ public:
 
     // The bus starts programs by itself (D-Bus activation) only from service files in serviceDir, none when it
     // is empty: the machine's and the user's service files are never read, so an installed station is never
-    // started by a test.
-    bool start(QString* error, int timeoutMs = 10000, const QString& serviceDir = {}) {
+    // started by a test. What it starts gets daemonEnvironment, this process's own when that is empty.
+    bool start(QString* error, int timeoutMs = 10000, const QString& serviceDir = {},
+               const QProcessEnvironment& daemonEnvironment = {}) {
         const QString config = configDir_.filePath(QStringLiteral("bus.conf"));
         if (!configDir_.isValid() || !writeFile(config, busConfig(serviceDir).toUtf8())) {
             *error = QStringLiteral("cannot write the bus configuration %1").arg(config);
@@ -50,6 +45,9 @@ public:
         daemon_.setArguments({QStringLiteral("--config-file=") + config, QStringLiteral("--print-address=1"),
                               QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
         daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+        if (!daemonEnvironment.isEmpty()) {
+            daemon_.setProcessEnvironment(daemonEnvironment);
+        }
         daemon_.start();
         if (!daemon_.waitForStarted(timeoutMs)) {
             *error = QStringLiteral("cannot start %1: %2").arg(daemon_.program(), daemon_.errorString());
@@ -202,8 +200,6 @@ public:
     // Every complete line the sim has printed so far, and what it wrote to stderr.
     const QStringList& lines() const { return lines_; }
     QString errors() const { return stderr_; }
-    // Lines after the cursor, i.e. not yet matched by a wait.
-    QStringList unreadLines() const { return lines_.mid(cursor_); }
 
 private:
     template <typename Match> qsizetype waitFor(Match match, int timeoutMs) {
