@@ -221,6 +221,7 @@ private Q_SLOTS:
         auto c = client({First}, timing(timeoutMs));
         QSignalSpy updated(c.get(), &Directory::listUpdated);
         QSignalSpy failed(c.get(), &Directory::listFailed);
+        QSignalSpy notices(c.get(), &DirectoryClient::notice);
         c->refreshList();
         QTRY_COMPARE(updated.count(), 1);
         server.mode = ServerMode(mode);
@@ -230,6 +231,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, timeoutMs + 5000);
         QVERIFY2(lastArg(failed).contains(why), qPrintable(lastArg(failed)));
         QVERIFY(lastArg(failed).contains(QStringLiteral("keeping the previous list of 3 stations")));
+        QCOMPARE(lastArg(notices), lastArg(failed)); // the program prints it
         QCOMPARE(updated.count(), 1);
         QVERIFY(c->hasList() && !c->reachable());
         QCOMPARE(c->stationCount(), 3);

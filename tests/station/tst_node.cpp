@@ -79,7 +79,9 @@ private Q_SLOTS:
     void cleanup() { node_.reset(); }
 
     void callAnswered_connectsOnce() {
+        QSignalSpy notices(node_.get(), &Node::notice);
         QVERIFY(call(QStringLiteral(" q1aaa-l ")).ok);
+        QCOMPARE(notices.value(0).value(0).toString(), QStringLiteral("calling Q1AAA-L at 127.0.0.2"));
         QCOMPARE(net_.sentTo(A, true).value(0), node_sdes());
         QVERIFY(call(QStringLiteral("Q1AAA-L")).ok); // joins the call under way
         QCOMPARE(node_->connectedCount(), 0);
