@@ -3,6 +3,7 @@
 
 #include "SpeechdEngine.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTextToSpeech>
 #include <QThread>
@@ -180,6 +181,11 @@ QtVoice::QtVoice(SpeechEngineFactory factory, const VoiceLimits& limits)
     connect(&watchdog_, &QTimer::timeout, this, &QtVoice::onWatchdog);
     connect(&retry_, &QTimer::timeout, this, &QtVoice::openEngine);
     connect(&resume_, &QTimer::timeout, this, &QtVoice::startNext);
+    keyHold_.setSingleShot(true);
+    connect(&keyHold_, &QTimer::timeout, this, &QtVoice::startNext);
+    if (limits_.holdAfterKeyMs > 0 && QCoreApplication::instance()) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
     sweep_.setInterval(1000);
     connect(&sweep_, &QTimer::timeout, this, &QtVoice::sweepRetired);
 }
@@ -329,6 +335,21 @@ void QtVoice::onEngineState(int generation, SpeechEngine::State state, const QSt
     }
 }
 
+bool QtVoice::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        onKeyPressed();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void QtVoice::onKeyPressed() {
+    keyHold_.start(limits_.holdAfterKeyMs);
+    // Taken back, it ends as interrupted and goes first again once the pause is over; one already begun goes on.
+    if (current_ && !currentBegun_ && !stopping_ && phase_ == Phase::Open) {
+        QMetaObject::invokeMethod(host_, &EngineHost::stop, Qt::QueuedConnection);
+    }
+}
+
 void QtVoice::endCurrent() {
     current_.reset();
     stopping_ = false;
@@ -380,7 +401,7 @@ void QtVoice::fail(const QString& reason) {
 }
 
 void QtVoice::startNext() {
-    if (held_ || phase_ != Phase::Open || current_ || pending_.empty() || resume_.isActive()) {
+    if (held_ || phase_ != Phase::Open || current_ || pending_.empty() || resume_.isActive() || keyHold_.isActive()) {
         return;
     }
     current_ = pending_.front();

@@ -31,6 +31,10 @@ struct VoiceLimits {
     // A text the speech server cut off or dropped because another program (a screen reader) spoke goes first
     // again and is spoken whole after this pause, as often as it takes; that is no failure of the engine.
     int resumeAfterInterruptMs = 300;
+    // After a key press in our windows a screen reader answers the key: our next text waits this long, and one
+    // handed to the speech server but not begun yet is taken back meanwhile, so that none begins just before that
+    // answer and is cut off by it. 0: no such pause.
+    int holdAfterKeyMs = 500;
 };
 
 // The voice of the program: our own speech-dispatcher client when the server is reachable, else QTextToSpeech
@@ -63,6 +67,9 @@ public:
     // The last failure of an engine, empty when none happened.
     QString lastError() const { return lastError_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void engineStarted();
     void engineFailed(const QString& reason);
@@ -85,6 +92,7 @@ private:
     void fail(const QString& reason);
     void startNext();
     void endCurrent();
+    void onKeyPressed();
 
     SpeechEngineFactory factory_;
     VoiceLimits limits_;
@@ -106,5 +114,6 @@ private:
     QTimer watchdog_;
     QTimer retry_;
     QTimer resume_;
+    QTimer keyHold_;
     QString lastError_;
 };

@@ -189,6 +189,29 @@ private slots:
         QCOMPARE(backend.said(), (QStringList{"a", "d"}));
     }
 
+    // A key pressed in our window: the text being spoken goes on, the next waits for the pause after the key, in
+    // which a screen reader answers it.
+    void keyPress_currentTextGoesOn_nextWaitsForPauseAfterKey() {
+        FakeSpeechBackend backend;
+        backend.setMode(FakeSpeechBackend::Mode::Manual);
+        VoiceLimits limits = quickLimits();
+        limits.holdAfterKeyMs = 400;
+        auto voice = startVoice(backend, limits);
+        QVERIFY(voice);
+        QVERIFY(voice->speak(QStringLiteral("a")));
+        QVERIFY(voice->speak(QStringLiteral("b")));
+        QTRY_COMPARE(backend.said().size(), 1);
+
+        QObject window;
+        QEvent press(QEvent::KeyPress); // application-wide: the voice watches every object's events
+        QCoreApplication::sendEvent(&window, &press);
+        backend.finishCurrent();
+        QTest::qWait(200);
+        QCOMPARE(backend.said(), QStringList{QStringLiteral("a")});
+        QCOMPARE(backend.stops(), 0);
+        QTRY_COMPARE(backend.said(), (QStringList{"a", "b"}));
+    }
+
     void fullQueue_speakRefusesFurtherTexts() {
         FakeSpeechBackend backend;
         backend.setMode(FakeSpeechBackend::Mode::Manual);
