@@ -33,8 +33,9 @@ namespace e2e {
 
 class PrivateSpeechServer {
 public:
-    // Each text takes secondsPerText to "speak".
-    explicit PrivateSpeechServer(double secondsPerText = 0.3) : secondsPerText_(secondsPerText) {}
+    // Each text takes secondsPerText to "speak", plus secondsPerChar for each of its bytes (as real speech does).
+    explicit PrivateSpeechServer(double secondsPerText = 0.3, double secondsPerChar = 0)
+        : secondsPerText_(secondsPerText), secondsPerChar_(secondsPerChar) {}
     PrivateSpeechServer(const PrivateSpeechServer&) = delete;
     PrivateSpeechServer& operator=(const PrivateSpeechServer&) = delete;
     ~PrivateSpeechServer() {
@@ -146,9 +147,15 @@ public:
         return -1;
     }
     // Every start of a text, in order: when (ms since the epoch) and what.
-    QList<std::pair<qint64, QString>> startedTimes() const {
+    QList<std::pair<qint64, QString>> startedTimes() const { return timedLines(QStringLiteral("started-times.txt")); }
+    // Every text spoken to the end, in order: when it ended (ms since the epoch) and what.
+    QList<std::pair<qint64, QString>> spokenTimes() const { return timedLines(QStringLiteral("spoken-times.txt")); }
+    QString socketPath() const { return path(QStringLiteral("run/speechd.sock")); }
+
+private:
+    QList<std::pair<qint64, QString>> timedLines(const QString& name) const {
         QList<std::pair<qint64, QString>> starts;
-        for (const QString& line : fileLines(path(QStringLiteral("started-times.txt")))) {
+        for (const QString& line : fileLines(path(name))) {
             const qsizetype space = line.indexOf(QLatin1Char(' '));
             if (space > 0) {
                 starts.append({line.left(space).toLongLong() / 1000000, line.mid(space + 1)}); // in nanoseconds
@@ -156,19 +163,18 @@ public:
         }
         return starts;
     }
-    QString socketPath() const { return path(QStringLiteral("run/speechd.sock")); }
-
-private:
     bool writeConfig() {
         const QString script =
             QStringLiteral("#!/bin/sh\n"
                            "printf '%s\\n' \"$1\" >> '%1/started.txt'\n"
                            "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> '%1/started-times.txt'\n"
                            "case \"$1\" in *slowly*) echo $$ > '%1/slow.pid'; exec sleep 600;; esac\n"
-                           "sleep %2\n"
-                           "printf '%s\\n' \"$1\" >> '%1/spoken.txt'\n")
+                           "sleep $(awk -v n=${#1} 'BEGIN { print %2 + %3 * n }')\n"
+                           "printf '%s\\n' \"$1\" >> '%1/spoken.txt'\n"
+                           "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> '%1/spoken-times.txt'\n")
                 .arg(dir_.path())
-                .arg(secondsPerText_);
+                .arg(secondsPerText_)
+                .arg(secondsPerChar_);
         const QString module = QStringLiteral("GenericExecuteSynth \"sh '%1/synth.sh' \\'$DATA\\'\"\n"
                                               "GenericMaxChunkLength 10000\n"
                                               "GenericDelimiters \"\"\n"
@@ -198,6 +204,7 @@ private:
     }
 
     double secondsPerText_;
+    double secondsPerChar_;
     QTemporaryDir dir_;
     QProcessEnvironment env_;
     QProcess pulse_;
