@@ -162,6 +162,7 @@ void buildMainLayout(QWidget* window) {
     button(window, "Command1", QStringLiteral("Clear Call Connect History"), 7080, 5880, 2175, 255);
     button(window, "About", QStringLiteral("About"), 6000, 6240, 855, 375);
     auto* frame11 = frame(window, "Frame11", QStringLiteral("Internet"), 6960, 6240, 2415, 855);
+    // Command13 (a kept name, as are the others here): shows the internet window.
     button(frame11, "Command13", QStringLiteral("Show Internet Options"), 120, 300, 2175, 375);
 
     auto* frame1b = frame(window, "Frame1_1", QString(), 120, 6600, 4935, 495, QStringLiteral("Time stamps"));

@@ -36,6 +36,7 @@ public:
     bool SaveData();
     void SaveIt_Click();
     void Exit_Click();
+    // The EchoLink_ handlers keep the old program's names on purpose, so either code base finds the other.
     void EchoLink_Closing();
     // The station program vanished or hung (false), or a station program answers again (true).
     void EchoLink_AvailabilityChanged(bool available);
@@ -64,8 +65,9 @@ private:
     SettingsStore& settings_;
     InternetOptions& internet_;
     Speaker speaker_;
-    QTimer Timer1;
-    QTimer Timer4;
+    // The old program's timer names, kept on purpose (docs/glossary.md).
+    QTimer Timer1; // every 1 s: refreshes clock, station count and transmit state, speaks the time on schedule
+    QTimer Timer4; // every 30 s: the stay-connected sweep that reconnects ticked favourites
     QString ownCallsign_;
     bool ending_ = false;
     SpeechHold* hold_ = nullptr;

@@ -38,7 +38,7 @@ public:
                  QObject* parent = nullptr);
 
 public Q_SLOTS:
-    // Bound to EchoLinkClient::ChatTextReceived.
+    // Bound to EchoLinkClient::ChatTextReceived; the old program's handler name, kept on purpose.
     void EchoLink_ChatTextReceived(const QString& sText);
 
 private:

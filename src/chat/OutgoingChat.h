@@ -55,9 +55,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void TXText();
-    void TXText2(const QString& sentText);
-    void TXText3();
+    // The old program's names, kept on purpose (docs/glossary.md).
+    void TXText();                         // sends the typed line ("Send" or Enter)
+    void TXText2(const QString& sentText); // logs a line that went out, after the own callsign
+    void TXText3();                        // shows the credits in the sent-text log ("About")
     void reportSendFailure(const QString& reason);
     void keepSentLogInView();
 

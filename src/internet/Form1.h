@@ -36,12 +36,14 @@ public:
     // as it was).
     bool SaveData2();
 
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command9_Click();
-    void Command10_Click();
-    void Command11_Click();
+    // The old program's button names, kept on purpose (docs/glossary.md); each opens a page in the browser.
+    void Command1_Click();  // "QRZ": looks up the callsign typed in Text1
+    void Command2_Click();  // "eQSL"
+    void Command3_Click();  // "Vexhaven": the add-ons site
+    void Command9_Click();  // "EchoLink": the EchoLink site
+    void Command10_Click(); // "Current Logins"
+    void Command11_Click(); // "Proxy List"
+    // The EchoLink_ handlers keep the old program's names on purpose.
     void EchoLink_Closing();
     // The station program vanished or hung (false), or a station program answers again (true).
     void EchoLink_AvailabilityChanged(bool available);
@@ -66,7 +68,7 @@ private:
     std::unique_ptr<EchoLinkClient> echoLink_;
     std::unique_ptr<Browser> browser_;
     QLineEdit* text1_ = nullptr;
-    QCheckBox* check9_ = nullptr;
+    QCheckBox* check9_ = nullptr; // Check9, "Show QRZ Info": open the look-up page of each station that connects
     QLabel* label2_ = nullptr;
     QString ownCallsign_;
     // The position as read, so that an unmoved window writes back exactly what it read.

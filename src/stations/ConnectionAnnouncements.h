@@ -38,6 +38,8 @@ public:
     QString TempCall;
     void SplitCall();
 
+    // Spelt "Echolink_" as the old program spelt these two handlers (the others are "EchoLink_"); kept on
+    // purpose, so either code base finds the other.
     void Echolink_connected(const QString& sCallConnected, const QString& sName, const QString& sAddr);
     void Echolink_Disconnected(const QString& sCall);
     void Command1_Click();

@@ -37,22 +37,6 @@ FavouriteStations::FavouriteStations(const Widgets& widgets, EchoLinkClient& ech
     }
 }
 
-void FavouriteStations::Command4_Click() {
-    toggle(0);
-}
-void FavouriteStations::Command5_Click() {
-    toggle(1);
-}
-void FavouriteStations::Command6_Click() {
-    toggle(2);
-}
-void FavouriteStations::Command7_Click() {
-    toggle(3);
-}
-void FavouriteStations::Command8_Click() {
-    toggle(4);
-}
-
 void FavouriteStations::toggle(int slot) {
     ToggleConnection(echoLink_, voice_, widgets_.rows.at(slot).callsign, failureText(slot));
 }

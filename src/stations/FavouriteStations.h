@@ -28,7 +28,8 @@ public:
 
     struct Widgets {
         std::array<FavouriteSlot, SlotCount> rows;
-        // Finds Text4..Text8, Command4..Command8 and Check4..Check8 in the main window.
+        // Finds Text4..Text8, Command4..Command8 and Check4..Check8 in the main window (kept names, slots 1..5;
+        // each slot's button is connected to toggle(slot) here, without a handler of its own).
         static Widgets find(QWidget* window);
     };
 
@@ -36,12 +37,6 @@ public:
     static QString failureText(int slot);
 
     FavouriteStations(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, QObject* parent = nullptr);
-
-    void Command4_Click();
-    void Command5_Click();
-    void Command6_Click();
-    void Command7_Click();
-    void Command8_Click();
 
     // The stay-connected sweep. Every slot is visited; a failure only ends the work on its own slot.
     void Timer4_Timer();
