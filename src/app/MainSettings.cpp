@@ -71,18 +71,18 @@ bool optionValue(const QString& text, const Key& k) {
 
 Options load(QWidget* window, const SettingsStore& store) {
     Options options;
-    int left = 300;
-    int top = 300;
+    QString left;
     for (const Key& k : Table) {
-        const QString value = store.read(Section, QString::fromLatin1(k.key), QString::fromLatin1(k.fallback));
+        const QString value =
+            store.read(placement::Section, QString::fromLatin1(k.key), QString::fromLatin1(k.fallback));
         switch (k.kind) {
         case Kind::Left:
-            left = static_cast<int>(placement::parseTwips(value).value_or(fallbackValue(k)));
+            left = value;
             break;
         case Kind::Top:
-            top = static_cast<int>(placement::parseTwips(value).value_or(fallbackValue(k)));
+            options.position = placement::StoredPosition(left, value);
             // A position saved on a screen that is no longer attached must not leave the window out of reach.
-            window->move(placement::onAttachedScreen(QPoint(left / 15, top / 15), window->frameGeometry().size()));
+            window->move(placement::onAttachedScreen(options.position.pixels(), window->frameGeometry().size()));
             break;
         case Kind::Check:
             controls::setCheckValue(control<QCheckBox>(window, k),
@@ -106,10 +106,10 @@ bool save(const QWidget* window, const Options& options, SettingsStore& store) {
         QString value;
         switch (k.kind) {
         case Kind::Left:
-            value = QString::number(window->pos().x() * 15);
+            value = options.position.leftText(window->pos());
             break;
         case Kind::Top:
-            value = QString::number(window->pos().y() * 15);
+            value = options.position.topText(window->pos());
             break;
         case Kind::Check:
             value = QString::number(controls::checkValue(control<QCheckBox>(window, k)));
@@ -123,7 +123,7 @@ bool save(const QWidget* window, const Options& options, SettingsStore& store) {
         }
         entries.append({QString::fromLatin1(k.key), value});
     }
-    return store.writeAll(Section, entries);
+    return store.writeAll(placement::Section, entries);
 }
 
 } // namespace mainsettings

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "WindowPlacement.h"
+
 #include <QString>
 
 class QWidget;
@@ -10,14 +12,13 @@ class SettingsStore;
 // start-up and the save, so the two always agree on keys, order and defaults.
 namespace mainsettings {
 
-inline const QString Section = QStringLiteral("SETTINGS");
-
 // Settings without a control in the window.
 struct Options {
-    bool holdSpeech = true; // HOLDSPEECH: the voice waits while a transmission is heard or sent
+    bool holdSpeech = true;             // HOLDSPEECH: the voice waits while a transmission is heard or sent
+    placement::StoredPosition position; // LEFT and TOP as read, written back as read while the window stays
 };
 
-// Reads every key in table order and applies it to the window's controls, or returns it among the
+// Reads every key in table order and applies it to the window's controls and place, or returns it among the
 // options. A value that cannot be applied (not a number, a check value other than 0, 1 or 2, an option
 // other than 0 or 1) gives the key's default instead; the window is kept on a screen.
 Options load(QWidget* window, const SettingsStore& store);

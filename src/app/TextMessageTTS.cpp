@@ -99,7 +99,9 @@ bool TextMessageTTS::Form_Load(QString* error) {
     }
     ownCallsign_ = own.value;
     setWindowTitle(caption(ownCallsign_));
-    hold_->setEnabled(mainsettings::load(this, settings_).holdSpeech);
+    const mainsettings::Options options = mainsettings::load(this, settings_);
+    hold_->setEnabled(options.holdSpeech);
+    position_ = options.position;
     hold_->askStation();
     internet_.navigate(QString::fromLatin1(buildconfig::AddonsSite));
     Timer1.start();
@@ -108,7 +110,7 @@ bool TextMessageTTS::Form_Load(QString* error) {
 }
 
 bool TextMessageTTS::SaveData() {
-    return mainsettings::save(this, {hold_->isEnabled()}, settings_);
+    return mainsettings::save(this, {hold_->isEnabled(), position_}, settings_);
 }
 
 bool TextMessageTTS::saveBoth(QString* failure) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Voice.h"
+#include "WindowPlacement.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -69,6 +70,7 @@ private:
     QTimer Timer1; // every 1 s: refreshes clock, station count and transmit state, speaks the time on schedule
     QTimer Timer4; // every 30 s: the stay-connected sweep that reconnects ticked favourites
     QString ownCallsign_;
+    placement::StoredPosition position_; // as read at start-up, for the saves
     bool ending_ = false;
     SpeechHold* hold_ = nullptr;
 

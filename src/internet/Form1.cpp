@@ -14,15 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
-#include <cmath>
-
-namespace {
-
-const QString Section = QStringLiteral("SETTINGS");
-constexpr double DefaultEdgeTwips = 300.0;
-constexpr double TwipsPerPixel = 15.0;
-
-} // namespace
 
 Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, const BrowserFactory& browsers)
     : settings_(settings), echoLink_(std::move(echoLink)) {
@@ -53,17 +44,11 @@ Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, 
 Form1::~Form1() = default;
 
 void Form1::Form_Load() {
-    const auto left = placement::parseTwips(settings_.read(Section, QStringLiteral("LEFT"), QStringLiteral("300")));
-    const auto top = placement::parseTwips(settings_.read(Section, QStringLiteral("TOP"), QStringLiteral("300")));
-    loadedTwips_ = QPointF(left.value_or(DefaultEdgeTwips), top.value_or(DefaultEdgeTwips));
-
+    using placement::Section;
+    position_ = placement::StoredPosition(settings_.read(Section, QStringLiteral("LEFT"), QStringLiteral("300")),
+                                          settings_.read(Section, QStringLiteral("TOP"), QStringLiteral("300")));
     // A position from another screen setup must not leave the window where nobody can reach it.
-    const QPoint wanted = pixelsFor(loadedTwips_);
-    loadedPixels_ = placement::onAttachedScreen(wanted, frameGeometry().size());
-    if (loadedPixels_ != wanted) {
-        loadedTwips_ = QPointF(loadedPixels_) * TwipsPerPixel;
-    }
-    move(loadedPixels_);
+    move(placement::onAttachedScreen(position_.pixels(), frameGeometry().size()));
 
     const auto check =
         placement::parseCheckValue(settings_.read(Section, QStringLiteral("CHECK9"), QStringLiteral("1")));
@@ -96,11 +81,6 @@ void Form1::EchoLink_AvailabilityChanged(bool available) {
     showCaption(available);
 }
 
-QPoint Form1::pixelsFor(QPointF twips) const {
-    return {static_cast<int>(std::lround(twips.x() / TwipsPerPixel)),
-            static_cast<int>(std::lround(twips.y() / TwipsPerPixel))};
-}
-
 void Form1::setLastConnectedNode(const QString& text) {
     controls::setLabelValue(label2_, text);
 }
@@ -116,11 +96,10 @@ void Form1::navigate(const QString& address) {
 }
 
 bool Form1::SaveData2() {
-    const QPoint now = pos();
-    const QPointF twips = now == loadedPixels_ ? loadedTwips_ : QPointF(now) * TwipsPerPixel;
-    return settings_.writeAll(Section, {{QStringLiteral("LEFT"), QString::number(std::llround(twips.x()))},
-                                        {QStringLiteral("TOP"), QString::number(std::llround(twips.y()))},
-                                        {QStringLiteral("CHECK9"), QString::number(controls::checkValue(check9_))}});
+    return settings_.writeAll(placement::Section,
+                              {{QStringLiteral("LEFT"), position_.leftText(pos())},
+                               {QStringLiteral("TOP"), position_.topText(pos())},
+                               {QStringLiteral("CHECK9"), QString::number(controls::checkValue(check9_))}});
 }
 
 void Form1::Command1_Click() {

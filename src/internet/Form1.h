@@ -4,8 +4,8 @@
 #include "Browser.h"
 #include "EchoLinkClient.h"
 #include "SettingsStore.h"
+#include "WindowPlacement.h"
 
-#include <QPointF>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -61,7 +61,6 @@ protected:
 
 private:
     void Form_Load();
-    QPoint pixelsFor(QPointF twips) const;
     void showCaption(bool stationAvailable);
 
     SettingsStore& settings_;
@@ -72,6 +71,5 @@ private:
     QLabel* label2_ = nullptr;
     QString ownCallsign_;
     // The position as read, so that an unmoved window writes back exactly what it read.
-    QPointF loadedTwips_;
-    QPoint loadedPixels_;
+    placement::StoredPosition position_;
 };

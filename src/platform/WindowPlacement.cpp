@@ -2,6 +2,7 @@
 #include "WindowPlacement.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
@@ -53,6 +54,34 @@ QPoint onAttachedScreen(QPoint wanted, QSize frameSize) {
     const QScreen* primary = QGuiApplication::primaryScreen();
     const QPoint fallback = (primary != nullptr ? primary->availableGeometry().topLeft() : QPoint()) + QPoint(20, 20);
     return keepOnScreen(wanted, frameSize, screens, fallback);
+}
+
+namespace {
+
+int toPixels(double twips) {
+    return static_cast<int>(std::lround(twips / StoredPosition::TwipsPerPixel));
+}
+
+// The shortest text that reads back as the same number, never in exponent form.
+QString twipsText(double twips) {
+    return QString::number(twips, 'f', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+StoredPosition::StoredPosition(const QString& left, const QString& top)
+    : twips_(parseTwips(left).value_or(DefaultTwips), parseTwips(top).value_or(DefaultTwips)) {}
+
+QPoint StoredPosition::pixels() const {
+    return {toPixels(twips_.x()), toPixels(twips_.y())};
+}
+
+QString StoredPosition::leftText(QPoint now) const {
+    return twipsText(now.x() == pixels().x() ? twips_.x() : now.x() * TwipsPerPixel);
+}
+
+QString StoredPosition::topText(QPoint now) const {
+    return twipsText(now.y() == pixels().y() ? twips_.y() : now.y() * TwipsPerPixel);
 }
 
 } // namespace placement

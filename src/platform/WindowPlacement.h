@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -11,6 +12,9 @@
 // Reading a window's stored place and check values back from a settings file, and keeping a window
 // where the user can reach it.
 namespace placement {
+
+// The section of both windows' settings files.
+inline const QString Section = QStringLiteral("SETTINGS");
 
 // A stored edge of the window in twips, or nothing when the text is not a usable number (empty,
 // garbage, not finite, or so far out that no screen could show it).
@@ -26,5 +30,28 @@ QPoint keepOnScreen(QPoint wanted, QSize frameSize, const QList<QRect>& screens,
 
 // keepOnScreen against the screens attached now; the fallback is near the primary screen's corner.
 QPoint onAttachedScreen(QPoint wanted, QSize frameSize);
+
+// A window's place as its settings file holds it: "LEFT" and "TOP" in twips. What was read is kept, so that a
+// window still at those twips' pixels writes them back exactly (an odd or fractional value included, which whole
+// pixels cannot hold); a window anywhere else writes its new place.
+class StoredPosition {
+public:
+    // 15 twips make one pixel at 96 DPI.
+    static constexpr double TwipsPerPixel = 15.0;
+    static constexpr double DefaultTwips = 300.0;
+
+    StoredPosition() = default;
+    // The stored texts; one that parseTwips does not accept gives DefaultTwips.
+    StoredPosition(const QString& left, const QString& top);
+
+    // The place read, to the nearest pixel.
+    QPoint pixels() const;
+    // What to write as "LEFT" and "TOP" for a window now at `now`, in pixels.
+    QString leftText(QPoint now) const;
+    QString topText(QPoint now) const;
+
+private:
+    QPointF twips_{DefaultTwips, DefaultTwips};
+};
 
 } // namespace placement

@@ -242,6 +242,25 @@ private Q_SLOTS:
         }
     }
 
+    void save_unmovedWindowKeepsItsTwips_movedOneWritesItsPlace_data() {
+        QTest::addColumn<QPoint>("moveTo"); // null: not moved
+        QTest::addColumn<QByteArray>("saved");
+        row("not moved", QPoint(), QByteArray("[SETTINGS]\nLEFT=307\nTOP=452.5\n"));
+        row("moved", QPoint(40, 60), QByteArray("[SETTINGS]\nLEFT=600\nTOP=900\n"));
+    }
+    void save_unmovedWindowKeepsItsTwips_movedOneWritesItsPlace() {
+        QFETCH(QPoint, moveTo);
+        QFETCH(QByteArray, saved);
+        Rig r(QByteArray("[SETTINGS]\nLEFT=307\nTOP=452.5\n"));
+        TextMessageTTS& w = r.load();
+        QCOMPARE(w.pos(), QPoint(20, 30));
+        if (!moveTo.isNull()) {
+            w.move(moveTo);
+        }
+        QVERIFY(w.SaveData());
+        QVERIFY2(r.fileText().startsWith(saved), r.fileText().constData());
+    }
+
     // HOLDSPEECH decides whether a chat waits while a transmission is heard or sent; a save keeps it.
     void holdSpeech_fromFile_holdsOrNot_andIsSaved_data() {
         QTest::addColumn<QByteArray>("file");

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "DataRow.h"
 #include "WindowPlacement.h"
 
 #include <QTest>
@@ -58,6 +59,33 @@ private slots:
         const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1024)};
         QCOMPARE(placement::keepOnScreen(wanted, QSize(478, 511), screens, QPoint(20, 20)),
                  kept ? wanted : QPoint(20, 20));
+    }
+
+    // The texts as stored, the pixels the window is put at, where it is at the save, and what the save writes.
+    void storedPosition_unmovedWritesWhatWasRead_movedWritesNewPlace_data() {
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("top");
+        QTest::addColumn<QPoint>("pixels");
+        QTest::addColumn<QPoint>("now");
+        QTest::addColumn<QString>("written"); // "LEFT,TOP"
+        row("odd twips, not moved", "307", "452", QPoint(20, 30), QPoint(20, 30), "307,452");
+        row("odd twips, moved", "307", "452", QPoint(20, 30), QPoint(40, 60), "600,900");
+        row("moved along one edge only", "307", "452", QPoint(20, 30), QPoint(40, 30), "600,452");
+        row("nearest pixel, not moved", "307.5", "-308", QPoint(21, -21), QPoint(21, -21), "307.5,-308");
+        row("far out, no exponent", "9999999", "-9999999", QPoint(666667, -666667), QPoint(666667, -666667),
+            "9999999,-9999999");
+        row("unusable texts give 300", "abc", "1e12", QPoint(20, 20), QPoint(20, 20), "300,300");
+        row("brought back from off the screens", "-150000", "900000", QPoint(-10000, 60000), QPoint(20, 20), "300,300");
+    }
+    void storedPosition_unmovedWritesWhatWasRead_movedWritesNewPlace() {
+        QFETCH(QString, left);
+        QFETCH(QString, top);
+        QFETCH(QPoint, pixels);
+        QFETCH(QPoint, now);
+        QFETCH(QString, written);
+        const placement::StoredPosition position(left, top);
+        QCOMPARE(position.pixels(), pixels);
+        QCOMPARE(position.leftText(now) + QLatin1Char(',') + position.topText(now), written);
     }
 };
 
