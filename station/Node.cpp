@@ -13,8 +13,6 @@ namespace {
 // Strangers (callers we do not answer) make us fetch a fresh list, but not more often than this: a
 // flood of calls must not turn into a flood of list downloads.
 constexpr qint64 StrangerRefreshGapMs = 10000;
-// Audio from the peer being heard keeps others out until it has been quiet this long.
-constexpr qint64 TalkerHoldMs = 500;
 // Bookkeeping of ended calls is trimmed when it grows past this.
 constexpr qsizetype MaxRemembered = 1024;
 

@@ -146,7 +146,7 @@ void Station::burst(int count, const QString& text) {
         finishBurst();
     }
     log(QStringLiteral("# burst of %1: %2 #1 ...").arg(count).arg(escapeText(text)));
-    burst_.emplace();
+    burst_ = Burst{};
     burst_->count = count;
     burst_->clock.start();
     const QString prefix = text + QStringLiteral(" #");
