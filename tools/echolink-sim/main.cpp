@@ -151,17 +151,18 @@ int main(int argc, char* argv[]) {
             runner.endOfInput();
         });
     } else {
-        int lineNumber = 0;
-        QObject::connect(&stdinReader, &LineReader::lineRead, &runner, [&](const QString& line) {
-            ++lineNumber;
-            QString error;
-            const auto command = parseSimCommand(line, &error);
-            if (command) {
-                runner.enqueue(*command);
-            } else {
-                fail(QStringLiteral("stdin:%1: %2").arg(lineNumber).arg(error));
-            }
-        });
+        // The count lives in the lambda: this block ends long before the lines come in.
+        QObject::connect(&stdinReader, &LineReader::lineRead, &runner,
+                         [&runner, lineNumber = 0](const QString& line) mutable {
+                             ++lineNumber;
+                             QString error;
+                             const auto command = parseSimCommand(line, &error);
+                             if (command) {
+                                 runner.enqueue(*command);
+                             } else {
+                                 fail(QStringLiteral("stdin:%1: %2").arg(lineNumber).arg(error));
+                             }
+                         });
         QObject::connect(&stdinReader, &LineReader::ended, &runner, &CommandRunner::endOfInput);
         stdinReader.start();
     }
