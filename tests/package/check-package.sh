@@ -97,12 +97,13 @@ dpkg-deb -f "$deb" | grep -E '^(Depends|Recommends|Section|Maintainer):'
 check "section hamradio" test "$(field Section)" = hamradio
 check "Depends has the Qt libraries, found from the programs and the web engine plug-in" \
     grep -q 'libqt6webenginewidgets6' <<<"$(field Depends)"
-check "Depends has a speech engine and a session bus" \
-    grep -q 'qt6-speech-speechd-plugin.*dbus-session-bus' <<<"$(field Depends)"
+check "Depends has libspeechd's runtime, the speech server and a session bus" \
+    grep -qE 'libspeechd2.*speech-dispatcher,.*dbus-session-bus|speech-dispatcher,.*dbus-session-bus.*libspeechd2' \
+    <<<"$(field Depends)"
+check "Depends has no Qt speech plug-in" test -z "$(grep -o 'qt6-speech-[a-z-]*-plugin' <<<"$(field Depends)")"
 depends=$(field Depends | sed 's/[,|]/\n/g' | sed 's/(.*//; s/[[:space:]]//g') # names alone, no versions
 check "nothing needed only to build in Depends" \
     test -z "$(grep -E -- '-dev$|-dev-tools$|^(cmake|ninja-build|gcc|g\+\+|build-essential|pkg-config)$' <<<"$depends")"
-check "speech-dispatcher recommended" grep -qw speech-dispatcher <<<"$(field Recommends)"
 check "a maintainer with an address" grep -qE '^.+ <[^@ ]+@[^@ ]+>$' <<<"$(field Maintainer)"
 check "an extended description" test "$(field Description | wc -l)" -gt 3
 
