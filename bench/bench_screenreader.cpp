@@ -286,10 +286,11 @@ std::optional<RunResult> runOnce(quint32 seed, QString* error) {
         QString last;
         qint64 lastAt = 0;
         for (const auto& [at, text] : rig.parlevoxTap().texts()) {
-            const auto ended = [&](qint64 from, qint64 to, bool anyEnd) {
+            // Structured bindings cannot be captured by clang 14, hence the named capture.
+            const auto ended = [&, &spoken = text](qint64 from, qint64 to, bool anyEnd) {
                 for (qsizetype e = 0; e < ends.size(); ++e) {
                     if ((anyEnd || !used[e]) && ends[e].first >= from && ends[e].first <= to &&
-                        ends[e].second.simplified() == text) {
+                        ends[e].second.simplified() == spoken) {
                         return e;
                     }
                 }
@@ -351,8 +352,8 @@ std::optional<RunResult> runOnce(quint32 seed, QString* error) {
             }
             ++result.answered;
             result.answerDelaysMs << double(at - from);
-            result.answeredWhole += std::any_of(ends.cbegin(), ends.cend(), [&](const auto& end) {
-                return end.first >= at && end.second.simplified() == text;
+            result.answeredWhole += std::any_of(ends.cbegin(), ends.cend(), [&, start = at](const auto& end) {
+                return end.first >= start && end.second.simplified() == text;
             });
             break;
         }
