@@ -43,7 +43,7 @@ QString firstLine(QByteArrayView reply) {
         if (c == '\r' || c == '\n' || out.size() >= MaxReplyShown) {
             break;
         }
-        out += (c >= 0x20 && c < 0x7f) ? QChar(c) : QChar(u'?');
+        out += (c >= 0x20 && c < 0x7f) ? QChar(char16_t(c)) : QChar(u'?');
     }
     return out;
 }

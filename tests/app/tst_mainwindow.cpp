@@ -191,15 +191,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("no file: defaults")
-            << QByteArray()
-            << QStringList{"Check1=1",   "Check2=1", "Check3=1", "ConDisc=1",    "OnHour=0",     "QuarterHour=0",
-                           "HalfHour=0", "Text4=",   "Text8=",   "FilterText1=", "FilterText8=", "Callsign="};
+            << QByteArray() << QStringList{QStringLiteral("Check1=1"),     QStringLiteral("Check2=1"),
+                                           QStringLiteral("Check3=1"),     QStringLiteral("ConDisc=1"),
+                                           QStringLiteral("OnHour=0"),     QStringLiteral("QuarterHour=0"),
+                                           QStringLiteral("HalfHour=0"),   QStringLiteral("Text4="),
+                                           QStringLiteral("Text8="),       QStringLiteral("FilterText1="),
+                                           QStringLiteral("FilterText8="), QStringLiteral("Callsign=")};
         QTest::newRow("keys match without regard to case")
             << QByteArray("[settings]\ntext4=N0CALL\nFilterText2=spam\nCHECK2=0\nTxHalfHour=1\ncallsign=W1AW-L\n")
-            << QStringList{"Text4=N0CALL", "FilterText2=spam", "Callsign=W1AW-L", "Check2=0", "HalfHour=1"};
+            << QStringList{QStringLiteral("Text4=N0CALL"), QStringLiteral("FilterText2=spam"),
+                           QStringLiteral("Callsign=W1AW-L"), QStringLiteral("Check2=0"), QStringLiteral("HalfHour=1")};
         QTest::newRow("bad values fall back to defaults, greyed is kept")
             << QByteArray("[SETTINGS]\nLEFT=abc\nTOP=\nCHECK1=7\nCHECK2=-1\nCHECK3=x\nCONDISC=2\nTXTIMEHOUR=nan\n")
-            << QStringList{"Check1=1", "Check2=1", "Check3=1", "ConDisc=2", "OnHour=0"};
+            << QStringList{QStringLiteral("Check1=1"), QStringLiteral("Check2=1"), QStringLiteral("Check3=1"),
+                           QStringLiteral("ConDisc=2"), QStringLiteral("OnHour=0")};
         QTest::newRow("position off every screen is brought back")
             << QByteArray("[SETTINGS]\nLEFT=9000000\nTOP=-450000\n") << QStringList{};
     }
@@ -232,11 +237,16 @@ private Q_SLOTS:
         for (QString& key : keys) {
             key = key.section(QLatin1Char('='), 0, 0);
         }
-        QCOMPARE(keys, QStringList({"LEFT",        "TOP",         "CHECK1",      "CHECK2",      "CHECK3",
-                                    "FILTERTEXT1", "FILTERTEXT2", "FILTERTEXT3", "FILTERTEXT4", "FILTERTEXT5",
-                                    "FILTERTEXT6", "FILTERTEXT7", "FILTERTEXT8", "TEXT4",       "TEXT5",
-                                    "TEXT6",       "TEXT7",       "TEXT8",       "TXTIMEHOUR",  "TXQUARTERHOUR",
-                                    "TXHALFHOUR",  "CONDISC",     "CALLSIGN",    "HOLDSPEECH"}));
+        QCOMPARE(keys,
+                 QStringList(
+                     {QStringLiteral("LEFT"),        QStringLiteral("TOP"),           QStringLiteral("CHECK1"),
+                      QStringLiteral("CHECK2"),      QStringLiteral("CHECK3"),        QStringLiteral("FILTERTEXT1"),
+                      QStringLiteral("FILTERTEXT2"), QStringLiteral("FILTERTEXT3"),   QStringLiteral("FILTERTEXT4"),
+                      QStringLiteral("FILTERTEXT5"), QStringLiteral("FILTERTEXT6"),   QStringLiteral("FILTERTEXT7"),
+                      QStringLiteral("FILTERTEXT8"), QStringLiteral("TEXT4"),         QStringLiteral("TEXT5"),
+                      QStringLiteral("TEXT6"),       QStringLiteral("TEXT7"),         QStringLiteral("TEXT8"),
+                      QStringLiteral("TXTIMEHOUR"),  QStringLiteral("TXQUARTERHOUR"), QStringLiteral("TXHALFHOUR"),
+                      QStringLiteral("CONDISC"),     QStringLiteral("CALLSIGN"),      QStringLiteral("HOLDSPEECH")}));
         for (const char* line : {"\nLEFT=600\n", "\nTOP=900\n", "\nTEXT5=N0CALL-R\n", "\nTXQUARTERHOUR=1\n"}) {
             QVERIFY2(first.contains(line), line);
         }

@@ -26,7 +26,8 @@ private Q_SLOTS:
         row("no > keeps whole text as message", "hello there", "", "hello there");
         row("only >", ">", "", ">");
         row("empty", "", "", "");
-        row("> far beyond 32767", QString(40000, QLatin1Char('A')) + ">x", QString(40000, QLatin1Char('A')), ">x");
+        row("> far beyond 32767", QString(40000, QLatin1Char('A')) + QStringLiteral(">x"),
+            QString(40000, QLatin1Char('A')), ">x");
     }
     void split() {
         QFETCH(QString, text);

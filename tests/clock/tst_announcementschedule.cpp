@@ -56,32 +56,48 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("spoken");
         const QStringList tenAm{QStringLiteral("The Time Is10 AM")};
         QTest::newRow("two ticks in one second announce once")
-            << "9:59:59.100" << QStringList{"10:00:00.100", "10:00:00.900", "10:00:01.900"} << tenAm;
+            << "9:59:59.100"
+            << QStringList{QStringLiteral("10:00:00.100"), QStringLiteral("10:00:00.900"),
+                           QStringLiteral("10:00:01.900")}
+            << tenAm;
         QTest::newRow("late tick within grace still announces")
-            << "9:59:59.500" << QStringList{"10:00:04.900", "10:00:05.900"} << tenAm;
+            << "9:59:59.500" << QStringList{QStringLiteral("10:00:04.900"), QStringLiteral("10:00:05.900")} << tenAm;
         QTest::newRow("tick past grace stays silent")
-            << "9:59:59.000" << QStringList{"10:00:06.000", "10:00:07.000"} << QStringList{};
+            << "9:59:59.000" << QStringList{QStringLiteral("10:00:06.000"), QStringLiteral("10:00:07.000")}
+            << QStringList{};
         QTest::newRow("resumed from sleep: nothing stale, then carries on")
-            << "9:40:00.000" << QStringList{"11:00:30.000", "11:00:31.000", "11:14:59.600", "11:15:00.600"}
-            << QStringList{"The Time Is11 15 AM"};
+            << "9:40:00.000"
+            << QStringList{QStringLiteral("11:00:30.000"), QStringLiteral("11:00:31.000"),
+                           QStringLiteral("11:14:59.600"), QStringLiteral("11:15:00.600")}
+            << QStringList{QStringLiteral("The Time Is11 15 AM")};
         QTest::newRow("waking just after a boundary announces it")
-            << "9:40:00.000" << QStringList{"11:00:02.000"} << QStringList{"The Time Is11 AM"};
+            << "9:40:00.000" << QStringList{QStringLiteral("11:00:02.000")}
+            << QStringList{QStringLiteral("The Time Is11 AM")};
         QTest::newRow("started after the boundary does not owe it")
-            << "10:00:01.000" << QStringList{"10:00:02.000"} << QStringList{};
+            << "10:00:01.000" << QStringList{QStringLiteral("10:00:02.000")} << QStringList{};
         QTest::newRow("started just before the boundary announces it")
-            << "9:59:59.600" << QStringList{"10:00:00.600"} << tenAm;
+            << "9:59:59.600" << QStringList{QStringLiteral("10:00:00.600")} << tenAm;
         QTest::newRow("no start reading: first tick only reads")
-            << "" << QStringList{"10:00:00.200", "10:00:01.200", "10:15:00.200"} << QStringList{"The Time Is10 15 AM"};
+            << ""
+            << QStringList{QStringLiteral("10:00:00.200"), QStringLiteral("10:00:01.200"),
+                           QStringLiteral("10:15:00.200")}
+            << QStringList{QStringLiteral("The Time Is10 15 AM")};
         QTest::newRow("box ticked after the boundary is not spoken late")
-            << "9:59:59.500" << QStringList{"10:00:00.500-", "10:00:01.500"} << QStringList{};
+            << "9:59:59.500" << QStringList{QStringLiteral("10:00:00.500-"), QStringLiteral("10:00:01.500")}
+            << QStringList{};
         QTest::newRow("clock stepped back over a spoken boundary does not repeat it")
-            << "9:59:59.500" << QStringList{"10:00:00.500", "10:00:01.500", "9:59:59.800", "10:00:00.800"} << tenAm;
+            << "9:59:59.500"
+            << QStringList{QStringLiteral("10:00:00.500"), QStringLiteral("10:00:01.500"),
+                           QStringLiteral("9:59:59.800"), QStringLiteral("10:00:00.800")}
+            << tenAm;
         // When summer time ends the wall clock shows 02:00 to 02:59 twice; each showing is announced.
         QTest::newRow("clock back an hour announces the repeated hour again")
-            << "1:59:59.500" << QStringList{"2:00:00.500", "2:59:59.500", "2:00:00.500", "2:00:01.500"}
-            << QStringList{"The Time Is2 AM", "The Time Is2 AM"};
-        QTest::newRow("across midnight") << "23:59:59.500" << QStringList{"+0:00:00.500"}
-                                         << QStringList{"The Time Is12 AM"};
+            << "1:59:59.500"
+            << QStringList{QStringLiteral("2:00:00.500"), QStringLiteral("2:59:59.500"), QStringLiteral("2:00:00.500"),
+                           QStringLiteral("2:00:01.500")}
+            << QStringList{QStringLiteral("The Time Is2 AM"), QStringLiteral("The Time Is2 AM")};
+        QTest::newRow("across midnight") << "23:59:59.500" << QStringList{QStringLiteral("+0:00:00.500")}
+                                         << QStringList{QStringLiteral("The Time Is12 AM")};
     }
     void sequence() {
         QFETCH(QString, start);
@@ -109,8 +125,8 @@ private Q_SLOTS:
                 spoken << text;
             }
         }
-        QCOMPARE(spoken,
-                 (QStringList{"The Time Is9 AM", "The Time Is9 15 AM", "The Time Is9 30 AM", "The Time Is9 45 AM"}));
+        QCOMPARE(spoken, (QStringList{QStringLiteral("The Time Is9 AM"), QStringLiteral("The Time Is9 15 AM"),
+                                      QStringLiteral("The Time Is9 30 AM"), QStringLiteral("The Time Is9 45 AM")}));
     }
 };
 

@@ -134,11 +134,12 @@ private Q_SLOTS:
         const QTime hour(21, 0);
         const QTime quarter(21, 15);
         const QTime half(0, 30);
-        QTest::newRow("On The Hour ticked") << "OnHour" << 1 << hour << QStringList{"The Time Is9 PM"};
+        QTest::newRow("On The Hour ticked") << "OnHour" << 1 << hour << QStringList{QStringLiteral("The Time Is9 PM")};
         QTest::newRow("On The Hour greyed") << "OnHour" << 2 << hour << QStringList{};
-        QTest::newRow("Quarter ticked") << "QuarterHour" << 1 << quarter << QStringList{"The Time Is9 15 PM"};
+        QTest::newRow("Quarter ticked") << "QuarterHour" << 1 << quarter
+                                        << QStringList{QStringLiteral("The Time Is9 15 PM")};
         QTest::newRow("Quarter at the hour") << "QuarterHour" << 1 << hour << QStringList{};
-        QTest::newRow("Half ticked") << "HalfHour" << 1 << half << QStringList{"The Time Is12 30 AM"};
+        QTest::newRow("Half ticked") << "HalfHour" << 1 << half << QStringList{QStringLiteral("The Time Is12 30 AM")};
         QTest::newRow("Half at a quarter") << "HalfHour" << 1 << quarter << QStringList{};
     }
     // Two ticks land in each second, as they do when the timer runs a little fast.

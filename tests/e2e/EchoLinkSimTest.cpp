@@ -79,10 +79,12 @@ private Q_SLOTS:
         QVERIFY(sim.waitForLine(QStringLiteral("# waiting for a client")));
         DBusEchoLinkClient client(connection_);
         QStringList seen;
-        connect(&client, &EchoLinkClient::Connected, this,
-                [&](const QString& call, const QString& name, const QString&) { seen << call + '/' + name; });
+        connect(
+            &client, &EchoLinkClient::Connected, this,
+            [&](const QString& call, const QString& name, const QString&) { seen << call + QLatin1Char('/') + name; });
         connect(&client, &EchoLinkClient::ChatTextReceived, this, [&](const QString& text) { seen << text; });
-        connect(&client, &EchoLinkClient::Disconnected, this, [&](const QString& call) { seen << '-' + call; });
+        connect(&client, &EchoLinkClient::Disconnected, this,
+                [&](const QString& call) { seen << QLatin1Char('-') + call; });
         connect(&client, &EchoLinkClient::Closing, this, [&] { seen << QStringLiteral("closing"); });
         QVERIFY(client.OwnCallsign().ok); // the first request lets the script go on
         QTRY_COMPARE(seen.size(), 4);
@@ -162,9 +164,9 @@ private Q_SLOTS:
                    has(chat, QStringLiteral("/ver/")) && drops > 0 &&
                    sim.lines().contains(QStringLiteral("# transmitter keyed"));
         };
-        QVERIFY2(QTest::qWaitFor(varied, 30000), qPrintable(sim.lines().mid(0, 60).join('\n')));
+        QVERIFY2(QTest::qWaitFor(varied, 30000), qPrintable(sim.lines().mid(0, 60).join(QLatin1Char('\n'))));
         QVERIFY2(chat.filter(QRegularExpression(QStringLiteral("^[^>]+>"))).size() == chat.size(),
-                 qPrintable(chat.join('\n')));
+                 qPrintable(chat.join(QLatin1Char('\n'))));
         const CallResult<int> count = client.ConnectedCount(); // the demo's stations are the station's state
         QVERIFY(count.ok && count.value >= 0 && count.value <= 18);
         sim.closeInput();

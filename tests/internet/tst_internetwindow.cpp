@@ -141,7 +141,8 @@ private slots:
         QTest::addColumn<QString>("caption");
         row("station with callsign", false, true, false, Caption.arg(QStringLiteral("N0CALL")));
         row("station without callsign", false, true, true, Caption.arg(QString()));
-        row("no station running", false, false, true, Caption.arg(QString()) + "   (EchoLink not available)");
+        row("no station running", false, false, true,
+            Caption.arg(QString()) + QStringLiteral("   (EchoLink not available)"));
         row("no station object", true, false, true, Caption.arg(QString()));
     }
     void caption_namesTheStationAsFound_andPagesOpenAllTheSame() {
@@ -168,7 +169,8 @@ private slots:
         QCOMPARE(form->windowTitle(), Caption.arg(QStringLiteral("N0CALL")));
         station->available = false;
         Q_EMIT station->availabilityChanged(false);
-        QCOMPARE(form->windowTitle(), Caption.arg(QStringLiteral("N0CALL")) + "   (EchoLink not available)");
+        QCOMPARE(form->windowTitle(),
+                 Caption.arg(QStringLiteral("N0CALL")) + QStringLiteral("   (EchoLink not available)"));
         station->available = true;
         Q_EMIT station->availabilityChanged(true);
         QCOMPARE(form->windowTitle(), Caption.arg(QStringLiteral("N1NEW")));

@@ -196,7 +196,9 @@ private Q_SLOTS:
         QCOMPARE(client_->ConnectedCount().value, 1);
         simSays({QStringLiteral("connect *QA-NET*"), QStringLiteral("connect QA6TRE-L")});
         QVERIFY(client_->DisconnectAll().ok);
-        QTRY_COMPARE(firstArguments(disconnected), (QStringList{"QA2ABC-L", "QA3NAM", "*QA-NET*", "QA6TRE-L"}));
+        QTRY_COMPARE(firstArguments(disconnected),
+                     (QStringList{QStringLiteral("QA2ABC-L"), QStringLiteral("QA3NAM"), QStringLiteral("*QA-NET*"),
+                                  QStringLiteral("QA6TRE-L")}));
         QCOMPARE(client_->ConnectedCount().value, 0);
 
         QCOMPARE(client_->IsTransmitting().value, false);
@@ -262,8 +264,11 @@ private Q_SLOTS:
             sim_->send(QString::fromLatin1(line));
         }
         QTRY_COMPARE(seen.size(), 9);
-        QCOMPARE(seen, (QStringList{"C QA8ORD-R", "R+ QA8ORD-R", "T QA8ORD-R>first\rsecond \\ end ", "R- QA8ORD-R",
-                                    "R+ QA8TWO", "R- QA8TWO", "R+ QA8ORD-R", "R- QA8ORD-R", "D QA8ORD-R"}));
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("C QA8ORD-R"), QStringLiteral("R+ QA8ORD-R"),
+                              QStringLiteral("T QA8ORD-R>first\rsecond \\ end "), QStringLiteral("R- QA8ORD-R"),
+                              QStringLiteral("R+ QA8TWO"), QStringLiteral("R- QA8TWO"), QStringLiteral("R+ QA8ORD-R"),
+                              QStringLiteral("R- QA8ORD-R"), QStringLiteral("D QA8ORD-R")}));
         QCOMPARE(client_->IsReceiving().value, false);
     }
 

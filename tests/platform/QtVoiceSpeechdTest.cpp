@@ -176,9 +176,9 @@ void QtVoiceSpeechdTest::noServer_createFailsWithReason() {
 void QtVoiceSpeechdTest::screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAfterIt_data() {
     QTest::addColumn<QStringList>("reader");
     QTest::addColumn<bool>("readerFirst");
-    row("over our first text", QStringList{"reader one"}, false);
-    row("twice over our first text", QStringList{"reader one", "reader two"}, false);
-    row("before ours begin", QStringList{"reader one"}, true);
+    row("over our first text", QStringList{QStringLiteral("reader one")}, false);
+    row("twice over our first text", QStringList{QStringLiteral("reader one"), QStringLiteral("reader two")}, false);
+    row("before ours begin", QStringList{QStringLiteral("reader one")}, true);
 }
 void QtVoiceSpeechdTest::screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAfterIt() {
     QFETCH(QStringList, reader);
@@ -218,9 +218,9 @@ void QtVoiceSpeechdTest::screenReaderSpeaks_itIsNeverCancelled_oursHeardWholeAft
 void QtVoiceSpeechdTest::ourStartSilenceOrExit_neverCancelsScreenReader_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("heard");
-    row("start", "start", QStringList{"reader"});
-    row("silence", "silence", QStringList{"reader"});
-    row("exit", "exit", QStringList{"reader", "ours one"});
+    row("start", "start", QStringList{QStringLiteral("reader")});
+    row("silence", "silence", QStringList{QStringLiteral("reader")});
+    row("exit", "exit", QStringList{QStringLiteral("reader"), QStringLiteral("ours one")});
 }
 void QtVoiceSpeechdTest::ourStartSilenceOrExit_neverCancelsScreenReader() {
     QFETCH(QString, action);

@@ -78,76 +78,92 @@ private slots:
         QTest::addColumn<QStringList>("reads");
         QTest::newRow("second save rewrites in place")
             << QByteArray("[SETTINGS]\nLEFT=300\nTOP=300\nTEXT4=N0CALL\n")
-            << QStringList{"SETTINGS|LEFT=1215", "SETTINGS|TOP=90", "SETTINGS|TEXT4="}
-            << QByteArray("[SETTINGS]\nLEFT=1215\nTOP=90\nTEXT4=\n") << QStringList{"SETTINGS|TEXT4="};
+            << QStringList{QStringLiteral("SETTINGS|LEFT=1215"), QStringLiteral("SETTINGS|TOP=90"),
+                           QStringLiteral("SETTINGS|TEXT4=")}
+            << QByteArray("[SETTINGS]\nLEFT=1215\nTOP=90\nTEXT4=\n") << QStringList{QStringLiteral("SETTINGS|TEXT4=")};
         QTest::newRow("keys and sections match without regard to case")
-            << QByteArray("[Settings]\ntext4=N0CALL\n  Text5 =K1ABC\n") << QStringList{"SETTINGS|TEXT4=W1AW"}
+            << QByteArray("[Settings]\ntext4=N0CALL\n  Text5 =K1ABC\n")
+            << QStringList{QStringLiteral("SETTINGS|TEXT4=W1AW")}
             << QByteArray("[Settings]\ntext4=W1AW\n  Text5 =K1ABC\n")
-            << QStringList{"settings|Text4=W1AW", "SETTINGS|TEXT5=K1ABC"};
+            << QStringList{QStringLiteral("settings|Text4=W1AW"), QStringLiteral("SETTINGS|TEXT5=K1ABC")};
         QTest::newRow("other lines byte for byte, new section at the end")
             << QByteArray("orphan=before any section\n; a comment\n[Other]\nLEFT=1\nno equals sign here\n\n"
                           "[SETTINGS]\nTOP=5\n   \n[Third]\nx=y")
-            << QStringList{"SETTINGS|LEFT=77", "NEW|K=v"}
+            << QStringList{QStringLiteral("SETTINGS|LEFT=77"), QStringLiteral("NEW|K=v")}
             << QByteArray("orphan=before any section\n; a comment\n[Other]\nLEFT=1\nno equals sign here\n\n"
                           "[SETTINGS]\nTOP=5\nLEFT=77\n   \n[Third]\nx=y\n\n[NEW]\nK=v\n")
-            << QStringList{"Other|LEFT=1", "SETTINGS|LEFT=77", "SETTINGS|orphan=-"};
+            << QStringList{QStringLiteral("Other|LEFT=1"), QStringLiteral("SETTINGS|LEFT=77"),
+                           QStringLiteral("SETTINGS|orphan=-")};
         QTest::newRow("duplicates: the first is read and updated")
             << QByteArray("[SETTINGS]\nTEXT4=first\nTEXT4=second\n[SETTINGS]\nTEXT5=later section\n")
-            << QStringList{"SETTINGS|text4=new", "SETTINGS|TEXT5=changed"}
+            << QStringList{QStringLiteral("SETTINGS|text4=new"), QStringLiteral("SETTINGS|TEXT5=changed")}
             << QByteArray("[SETTINGS]\nTEXT4=new\nTEXT4=second\n[SETTINGS]\nTEXT5=changed\n")
-            << QStringList{"SETTINGS|TEXT4=new"};
+            << QStringList{QStringLiteral("SETTINGS|TEXT4=new")};
         QTest::newRow("CRLF file with BOM stays so")
             << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=300\r\n")
-            << QStringList{"SETTINGS|LEFT=10", "SETTINGS|TOP=20"}
-            << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=10\r\nTOP=20\r\n") << QStringList{"SETTINGS|LEFT=10"};
+            << QStringList{QStringLiteral("SETTINGS|LEFT=10"), QStringLiteral("SETTINGS|TOP=20")}
+            << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=10\r\nTOP=20\r\n")
+            << QStringList{QStringLiteral("SETTINGS|LEFT=10")};
         QTest::newRow("names with surrounding spaces read back")
-            << QByteArray("[ other ]\nk=1\n") << QStringList{" other | k =v", "\tNEW\u00A0|\u00A0KEY =w"}
+            << QByteArray("[ other ]\nk=1\n")
+            << QStringList{QStringLiteral(" other | k =v"), QStringLiteral("\tNEW\u00A0|\u00A0KEY =w")}
             << QByteArray("[ other ]\nk=v\n\n[NEW]\nKEY=w\n")
-            << QStringList{" other | k =v", "other|K=v", "\tNEW\u00A0|\u00A0KEY =w"};
+            << QStringList{QStringLiteral(" other | k =v"), QStringLiteral("other|K=v"),
+                           QStringLiteral("\tNEW\u00A0|\u00A0KEY =w")};
         QTest::newRow("values kept unchanged")
-            << QByteArray() << QStringList{"S|A=a=b=c",      "S|B=; not a comment", "S|C=   leading and trailing   ",
-                                           "S|D=\"quoted\"", "S|E=[SETTINGS]",      "S|F=back\\slash",
-                                           "S|G=Grüße 73 ✓"}
+            << QByteArray()
+            << QStringList{QStringLiteral("S|A=a=b=c"),
+                           QStringLiteral("S|B=; not a comment"),
+                           QStringLiteral("S|C=   leading and trailing   "),
+                           QStringLiteral("S|D=\"quoted\""),
+                           QStringLiteral("S|E=[SETTINGS]"),
+                           QStringLiteral("S|F=back\\slash"),
+                           QStringLiteral("S|G=Grüße 73 ✓")}
             << QByteArray("[S]\nA=a=b=c\nB=; not a comment\nC=   leading and trailing   \nD=\"quoted\"\nE=[SETTINGS]\n"
                           "F=back\\slash\nG=Grüße 73 ✓\n")
-            << QStringList{"S|A=a=b=c", "S|C=   leading and trailing   ", "S|D=\"quoted\"", "S|F=back\\slash",
-                           "S|G=Grüße 73 ✓"};
+            << QStringList{QStringLiteral("S|A=a=b=c"), QStringLiteral("S|C=   leading and trailing   "),
+                           QStringLiteral("S|D=\"quoted\""), QStringLiteral("S|F=back\\slash"),
+                           QStringLiteral("S|G=Grüße 73 ✓")};
         // Files of the old Windows program: not valid UTF-8, so Windows-1252. A save of what was read gives
         // the same bytes (the five bytes Windows-1252 leaves undefined included).
         const QByteArray oldFile("[SETTINGS]\r\nNAME=Gr\xfc\xdf"
                                  "e\r\nQTH=caf\xe9\r\nCOST=\x80 5 \x81\x8d\x8f\x90\x9d\r\n");
         QTest::newRow("Windows-1252 file read in its letters, saved byte for byte")
             << oldFile
-            << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|QTH=café",
-                           "SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D"}
+            << QStringList{QStringLiteral("SETTINGS|NAME=Grüße"), QStringLiteral("SETTINGS|QTH=café"),
+                           QStringLiteral("SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D")}
             << oldFile
-            << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|QTH=café",
-                           "SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D"};
+            << QStringList{QStringLiteral("SETTINGS|NAME=Grüße"), QStringLiteral("SETTINGS|QTH=café"),
+                           QStringLiteral("SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D")};
         QTest::newRow("Windows-1252 file: new keys and sections written in it")
             << QByteArray("[SETTINGS]\nNAME=Gr\xfc\xdf"
                           "e\n")
-            << QStringList{"SETTINGS|QTH=Zürich – 5 €", "Ä|Ö=ÿ"}
+            << QStringList{QStringLiteral("SETTINGS|QTH=Zürich – 5 €"), QStringLiteral("Ä|Ö=ÿ")}
             << QByteArray("[SETTINGS]\nNAME=Gr\xfc\xdf"
                           "e\nQTH=Z\xfcrich \x96 5 \x80\n\n[\xc4]\n\xd6=\xff\n")
-            << QStringList{"SETTINGS|QTH=Zürich – 5 €", "ä|ö=ÿ", "SETTINGS|NAME=Grüße"};
+            << QStringList{QStringLiteral("SETTINGS|QTH=Zürich – 5 €"), QStringLiteral("ä|ö=ÿ"),
+                           QStringLiteral("SETTINGS|NAME=Grüße")};
         QTest::newRow("value Windows-1252 cannot hold turns the whole file into UTF-8")
             << QByteArray("; \xa9 1999\n[SETTINGS]\nNAME=Gr\xfc\xdf"
                           "e\n\x80=\x81\n")
-            << QStringList{"SETTINGS|QTH=Kraków ✓"}
+            << QStringList{QStringLiteral("SETTINGS|QTH=Kraków ✓")}
             << QByteArray("; © 1999\n[SETTINGS]\nNAME=Grüße\n€=\u0081\nQTH=Kraków ✓\n")
-            << QStringList{"SETTINGS|NAME=Grüße", "SETTINGS|€=\u0081", "SETTINGS|QTH=Kraków ✓"};
+            << QStringList{QStringLiteral("SETTINGS|NAME=Grüße"), QStringLiteral("SETTINGS|€=\u0081"),
+                           QStringLiteral("SETTINGS|QTH=Kraków ✓")};
         QTest::newRow("a name Windows-1252 cannot hold turns the value written with it into UTF-8 too")
-            << QByteArray("[S]\nA=caf\xe9\n") << QStringList{"Łódź|K=café"}
-            << QByteArray("[S]\nA=café\n\n[Łódź]\nK=café\n") << QStringList{"S|A=café", "Łódź|K=café"};
+            << QByteArray("[S]\nA=caf\xe9\n") << QStringList{QStringLiteral("Łódź|K=café")}
+            << QByteArray("[S]\nA=café\n\n[Łódź]\nK=café\n")
+            << QStringList{QStringLiteral("S|A=café"), QStringLiteral("Łódź|K=café")};
         QTest::newRow("Windows-1252 file that would read as UTF-8 after the write becomes UTF-8")
-            << QByteArray("[S]\nA=\xff\nB=\xc3\xa9\n") << QStringList{"S|A=x"} << QByteArray("[S]\nA=x\nB=Ã©\n")
-            << QStringList{"S|A=x", "S|B=Ã©"};
+            << QByteArray("[S]\nA=\xff\nB=\xc3\xa9\n") << QStringList{QStringLiteral("S|A=x")}
+            << QByteArray("[S]\nA=x\nB=Ã©\n") << QStringList{QStringLiteral("S|A=x"), QStringLiteral("S|B=Ã©")};
         QTest::newRow("UTF-8 cut off at the end of the file is Windows-1252")
-            << QByteArray("[S]\nA=caf\xc3") << QStringList{"S|B=x"} << QByteArray("[S]\nA=caf\xc3\nB=x\n")
-            << QStringList{"S|A=cafÃ"};
+            << QByteArray("[S]\nA=caf\xc3") << QStringList{QStringLiteral("S|B=x")}
+            << QByteArray("[S]\nA=caf\xc3\nB=x\n") << QStringList{QStringLiteral("S|A=cafÃ")};
         QTest::newRow("UTF-8 file stays UTF-8")
-            << QByteArray("[S]\nA=Grüße\n") << QStringList{"S|B=café €"} << QByteArray("[S]\nA=Grüße\nB=café €\n")
-            << QStringList{"S|A=Grüße", "S|B=café €"};
+            << QByteArray("[S]\nA=Grüße\n") << QStringList{QStringLiteral("S|B=café €")}
+            << QByteArray("[S]\nA=Grüße\nB=café €\n")
+            << QStringList{QStringLiteral("S|A=Grüße"), QStringLiteral("S|B=café €")};
     }
     void write_keepsTheRestOfTheFile() {
         QFETCH(QByteArray, before);

@@ -51,9 +51,10 @@ private Q_SLOTS:
         QVERIFY(station_->connectTo(QStringLiteral("QC3LNB-R"), -1).ok);
         QVERIFY(!station_->isConnected(QStringLiteral("QA2FNV-L"))); // not yet: the other side answers later
         QTRY_COMPARE(connected.size(), 2);
-        QCOMPARE(connected.at(0), (QVariantList{"QA2FNV-L", inventName(QStringLiteral("QA2FNV-L")),
+        QCOMPARE(connected.at(0), (QVariantList{QStringLiteral("QA2FNV-L"), inventName(QStringLiteral("QA2FNV-L")),
                                                 inventAddress(QStringLiteral("QA2FNV-L"))}));
-        QCOMPARE(connected.at(1), (QVariantList{"QC3LNB-R", "Lantern Bay repeater", "192.0.2.9"}));
+        QCOMPARE(connected.at(1), (QVariantList{QStringLiteral("QC3LNB-R"), QStringLiteral("Lantern Bay repeater"),
+                                                QStringLiteral("192.0.2.9")}));
         QVERIFY(station_->isConnected(QStringLiteral("qa2fnv-l")));
         QVERIFY(std::any_of(log_.begin(), log_.end(),
                             [](const QString& l) { return l.startsWith(QStringLiteral("< Connected QA2FNV-L \"")); }));
@@ -114,7 +115,8 @@ private Q_SLOTS:
         }
         disconnected.clear();
         QVERIFY(station_->disconnectAll().ok);
-        QCOMPARE(firstArguments(disconnected), (QStringList{"QB1", "*NET*", "QB3-L"}));
+        QCOMPARE(firstArguments(disconnected),
+                 (QStringList{QStringLiteral("QB1"), QStringLiteral("*NET*"), QStringLiteral("QB3-L")}));
         QCOMPARE(station_->connectedCount(), 0);
     }
 
@@ -126,21 +128,33 @@ private Q_SLOTS:
         auto row = [](const char* name, const QStringList& commands, const QStringList& events, const char* talker) {
             QTest::newRow(name) << commands << events << QString::fromLatin1(talker);
         };
-        row("receive then unreceive", {"receive qa1brk", "unreceive"},
-            {"ReceivingChanged true QA1BRK", "ReceivingChanged false QA1BRK"}, "");
-        row("another call ends the first", {"receive QA1", "receive QA2"},
-            {"ReceivingChanged true QA1", "ReceivingChanged false QA1", "ReceivingChanged true QA2"}, "QA2");
-        row("the same call again sends nothing", {"receive QA1", "receive qa1"}, {"ReceivingChanged true QA1"}, "QA1");
-        row("unreceive of nobody sends nothing", {"unreceive"}, {}, "");
+        row("receive then unreceive", {QStringLiteral("receive qa1brk"), QStringLiteral("unreceive")},
+            {QStringLiteral("ReceivingChanged true QA1BRK"), QStringLiteral("ReceivingChanged false QA1BRK")}, "");
+        row("another call ends the first", {QStringLiteral("receive QA1"), QStringLiteral("receive QA2")},
+            {QStringLiteral("ReceivingChanged true QA1"), QStringLiteral("ReceivingChanged false QA1"),
+             QStringLiteral("ReceivingChanged true QA2")},
+            "QA2");
+        row("the same call again sends nothing", {QStringLiteral("receive QA1"), QStringLiteral("receive qa1")},
+            {QStringLiteral("ReceivingChanged true QA1")}, "QA1");
+        row("unreceive of nobody sends nothing", {QStringLiteral("unreceive")}, {}, "");
         row("drop of the talker ends it first, of another not",
-            {"connect QA1", "connect QA2", "receive QA1", "drop QA2", "drop QA1"},
-            {"ReceivingChanged true QA1", "Disconnected QA2", "ReceivingChanged false QA1", "Disconnected QA1"}, "");
-        row("drop-all ends it before any drop", {"connect QA1", "connect QA2", "receive QA2", "drop-all"},
-            {"ReceivingChanged true QA2", "ReceivingChanged false QA2", "Disconnected QA1", "Disconnected QA2"}, "");
-        row("drop-all ends a talker who is no peer", {"receive QA9", "drop-all"},
-            {"ReceivingChanged true QA9", "ReceivingChanged false QA9"}, "");
-        row("close ends it before Closing", {"receive QA1", "close"},
-            {"ReceivingChanged true QA1", "ReceivingChanged false QA1", "Closing"}, "");
+            {QStringLiteral("connect QA1"), QStringLiteral("connect QA2"), QStringLiteral("receive QA1"),
+             QStringLiteral("drop QA2"), QStringLiteral("drop QA1")},
+            {QStringLiteral("ReceivingChanged true QA1"), QStringLiteral("Disconnected QA2"),
+             QStringLiteral("ReceivingChanged false QA1"), QStringLiteral("Disconnected QA1")},
+            "");
+        row("drop-all ends it before any drop",
+            {QStringLiteral("connect QA1"), QStringLiteral("connect QA2"), QStringLiteral("receive QA2"),
+             QStringLiteral("drop-all")},
+            {QStringLiteral("ReceivingChanged true QA2"), QStringLiteral("ReceivingChanged false QA2"),
+             QStringLiteral("Disconnected QA1"), QStringLiteral("Disconnected QA2")},
+            "");
+        row("drop-all ends a talker who is no peer", {QStringLiteral("receive QA9"), QStringLiteral("drop-all")},
+            {QStringLiteral("ReceivingChanged true QA9"), QStringLiteral("ReceivingChanged false QA9")}, "");
+        row("close ends it before Closing", {QStringLiteral("receive QA1"), QStringLiteral("close")},
+            {QStringLiteral("ReceivingChanged true QA1"), QStringLiteral("ReceivingChanged false QA1"),
+             QStringLiteral("Closing")},
+            "");
     }
     void receiving_startsEndsAndEndsBeforeItsStationGoes() {
         QFETCH(QStringList, commands);
@@ -174,16 +188,21 @@ private Q_SLOTS:
         QSignalSpy receiving(station_.get(), &Station::ReceivingChanged);
         QVERIFY(station_->disconnect(QStringLiteral("qa1brk")).ok);
         QCOMPARE(receiving.size(), 1);
-        QCOMPARE(receiving.at(0), (QVariantList{false, "QA1BRK"}));
-        QCOMPARE(log_.mid(log_.size() - 2), (QStringList{"< ReceivingChanged false QA1BRK", "< Disconnected QA1BRK"}));
+        QCOMPARE(receiving.at(0), (QVariantList{false, QStringLiteral("QA1BRK")}));
+        QCOMPARE(log_.mid(log_.size() - 2), (QStringList{QStringLiteral("< ReceivingChanged false QA1BRK"),
+                                                         QStringLiteral("< Disconnected QA1BRK")}));
     }
 
     void burst_sendsNumberedTexts_andSumsUpWhenAllRepliesCame_data() {
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<QString>("summaryEnd");
-        QTest::newRow("in order") << QStringList{"re: #1", "re: #2", "re: #3"} << " lost=0 numbered=3 out_of_order=0";
+        QTest::newRow("in order") << QStringList{QStringLiteral("re: #1"), QStringLiteral("re: #2"),
+                                                 QStringLiteral("re: #3")}
+                                  << " lost=0 numbered=3 out_of_order=0";
         QTest::newRow("out of order and one unnumbered")
-            << QStringList{"x #2", "x #1", "Parlevox  v1.2", "x #3"} << " lost=0 numbered=3 out_of_order=1";
+            << QStringList{QStringLiteral("x #2"), QStringLiteral("x #1"), QStringLiteral("Parlevox  v1.2"),
+                           QStringLiteral("x #3")}
+            << " lost=0 numbered=3 out_of_order=1";
     }
     void burst_sendsNumberedTexts_andSumsUpWhenAllRepliesCame() {
         QFETCH(QStringList, replies);
@@ -227,7 +246,8 @@ private Q_SLOTS:
         run(QStringLiteral("storm 3"));
         // QS2 was on before the storm and stays.
         QCOMPARE(firstArguments(connected, QStringLiteral("+")) + firstArguments(disconnected, QStringLiteral("-")),
-                 QStringList({"+QS1", "+QS3", "-QS1", "-QS3"}));
+                 QStringList(
+                     {QStringLiteral("+QS1"), QStringLiteral("+QS3"), QStringLiteral("-QS1"), QStringLiteral("-QS3")}));
         QCOMPARE(station_->connectedCount(), 1);
         QCOMPARE(log_.size(), lines + 1);
         QVERIFY2(log_.last().startsWith(QStringLiteral("# storm done: connects=2 drops=2 ")), qPrintable(log_.last()));

@@ -64,7 +64,7 @@ private Q_SLOTS:
         row("only first line shown", online, QByteArray("NO\r\nsecond line"), false, "(reply \"NO\")");
         row("OK not leading", online, QByteArray(" OK"), false, "(reply \" OK\")");
         row("control bytes replaced, cut at 80", online, QByteArray("\x01\x7f") + QByteArray(100, 'A'), false,
-            "(reply \"??" + QString(78, u'A') + "\")");
+            QStringLiteral("(reply \"??") + QString(78, u'A') + QStringLiteral("\")"));
     }
     void login_sendsLoginFromLocalAddressAndReadsReply() {
         QFETCH(int, status);

@@ -205,7 +205,7 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QString why;
         const auto packet = el::parseText(datagram, &why);
-        QCOMPARE(packet ? (packet->kind == TextPacket::Kind::Info ? "info" : "chat") : "", kind);
+        QCOMPARE(QString::fromLatin1(packet ? (packet->kind == TextPacket::Kind::Info ? "info" : "chat") : ""), kind);
         QCOMPARE(why.isEmpty(), bool(packet));
         if (packet) {
             QTEST(packet->text, "text");
@@ -285,9 +285,9 @@ private Q_SLOTS:
                        .arg(e.address.isNull() ? QStringLiteral("-") : e.address.toString());
         }
         // Without an address an entry is listed, but nobody can be matched or called there.
-        QCOMPARE(got, (QStringList{"Q1BBB|elpeer b test|0|02:21|900001|127.0.0.3",
-                                   "*Q1CONF*|my [conf]|1|23:59|4294967295|127.0.0.255", "Q1X|no bracket|2||0|-",
-                                   "Q1Y||2||12|-"}));
+        QCOMPARE(got, (QStringList{QStringLiteral("Q1BBB|elpeer b test|0|02:21|900001|127.0.0.3"),
+                                   QStringLiteral("*Q1CONF*|my [conf]|1|23:59|4294967295|127.0.0.255"),
+                                   QStringLiteral("Q1X|no bracket|2||0|-"), QStringLiteral("Q1Y||2||12|-")}));
     }
 
     void stationList_endsAndLimits_data() {

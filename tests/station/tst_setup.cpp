@@ -109,7 +109,8 @@ private Q_SLOTS:
         row("accepted, then logged off", true, QByteArray("OK 2.0\r\n"), 2,
             "directory 127.0.0.1 accepted the login of Q1AAA-L");
         row("refused", true, QByteArray("BAD\r\n"), 1, "refused the login of Q1AAA-L; it answered: \"BAD\"");
-        row("endless reply", true, QByteArray(100000, 'X'), 1, "it answered: \"" + QString(80, u'X') + "\"\n");
+        row("endless reply", true, QByteArray(100000, 'X'), 1,
+            QStringLiteral("it answered: \"") + QString(80, u'X') + QStringLiteral("\"\n"));
         row("closed unanswered", true, QByteArray(), 1, "reached (127.0.0.1 closed the connection without answering)");
         row("no server", false, QByteArray(), 0, "No directory server could be reached (127.0.0.1");
     }

@@ -157,8 +157,9 @@ private slots:
         QTRY_COMPARE(bus.events().size(), 3);
         object_->close();
         QTRY_COMPARE(bus.events().size(), 4);
-        QCOMPARE(bus.events(), (QStringList{"Connected QA2ABC|Bea Lin|127.0.0.5", "ChatTextReceived QA2ABC>73 all",
-                                            "Disconnected QA2ABC", "Closing"}));
+        QCOMPARE(bus.events(), (QStringList{QStringLiteral("Connected QA2ABC|Bea Lin|127.0.0.5"),
+                                            QStringLiteral("ChatTextReceived QA2ABC>73 all"),
+                                            QStringLiteral("Disconnected QA2ABC"), QStringLiteral("Closing")}));
     }
 
     void program_refusesToStartWithReason_data() {
@@ -168,10 +169,12 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         const QStringList config{QStringLiteral("--config"), QStringLiteral("%1/station.ini")};
-        row("noSettings", QStringList{"--config", "%1/missing.ini"}, true, false, 2,
+        row("noSettings", QStringList{QStringLiteral("--config"), QStringLiteral("%1/missing.ini")}, true, false, 2,
             "parlevox-station: no settings file %1/missing.ini");
-        row("badBindOption", config + QStringList{"--bind", "nowhere"}, true, false, 2, "--bind nowhere");
-        row("strayArgument", config + QStringList{"stray"}, true, false, 2, "unexpected argument stray; see --help");
+        row("badBindOption", config + QStringList{QStringLiteral("--bind"), QStringLiteral("nowhere")}, true, false, 2,
+            "--bind nowhere");
+        row("strayArgument", config + QStringList{QStringLiteral("stray")}, true, false, 2,
+            "unexpected argument stray; see --help");
         row("noSessionBus", config, false, false, 1, "no D-Bus session bus");
         row("secondCopy", config, true, true, 1,
             "parlevox-station: the name org.parlevox.EchoLink is already taken: another station program is "
@@ -269,7 +272,8 @@ private slots:
         QCOMPARE(program.readLine(), QByteArray("disconnected: QA2ABC\n"));
         ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
         QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 10000); // the directory answers meanwhile
-        QCOMPARE(statuses(), (QStringList{"ONLINE", "BUSY", "ONLINE", "OFF-V"}));
+        QCOMPARE(statuses(), (QStringList{QStringLiteral("ONLINE"), QStringLiteral("BUSY"), QStringLiteral("ONLINE"),
+                                          QStringLiteral("OFF-V")}));
     }
 
 private:

@@ -107,17 +107,21 @@ private slots:
     void cannotStart_errorNamesFileAndWhatToSet_data() {
         QTest::addColumn<QByteArray>("body"); // null: no file at all
         QTest::addColumn<QStringList>("parts");
-        const QStringList noCall{"CALLSIGN", "PASSWORD", "Example", "chmod 600"};
+        const QStringList noCall{QStringLiteral("CALLSIGN"), QStringLiteral("PASSWORD"), QStringLiteral("Example"),
+                                 QStringLiteral("chmod 600")};
         row("noFile", QByteArray(), noCall);
         row("emptyFile", QByteArray(""), noCall);
         row("otherSectionOnly", QByteArray("[OTHER]\nCALLSIGN=QA1ABC\n"), noCall);
         row("binaryJunk", QByteArray("\0\xff\xfe\x01[\n=\n\n\0=\0", 12), noCall);
         row("hugeLineNoEnd", QByteArray(2 * 1024 * 1024, 'C'), noCall);
-        row("callsignTooShort", QByteArray("[STATION]\nCALLSIGN=AB\n"), QStringList{"CALLSIGN=AB"});
-        row("callsignTooLong", QByteArray("[STATION]\nCALLSIGN=QA1ABCDEFGHIJKLM\n"), QStringList{"CALLSIGN="});
-        row("callsignWithSpace", QByteArray("[STATION]\nCALLSIGN=QA1 ABC\n"), QStringList{"CALLSIGN=QA1 ABC"});
-        row("callsignStarInside", QByteArray("[STATION]\nCALLSIGN=QA*ABC\n"), QStringList{"CALLSIGN=QA*ABC"});
-        row("callsignOnlyStars", QByteArray("[STATION]\nCALLSIGN=***\n"), QStringList{"CALLSIGN=***"});
+        row("callsignTooShort", QByteArray("[STATION]\nCALLSIGN=AB\n"), QStringList{QStringLiteral("CALLSIGN=AB")});
+        row("callsignTooLong", QByteArray("[STATION]\nCALLSIGN=QA1ABCDEFGHIJKLM\n"),
+            QStringList{QStringLiteral("CALLSIGN=")});
+        row("callsignWithSpace", QByteArray("[STATION]\nCALLSIGN=QA1 ABC\n"),
+            QStringList{QStringLiteral("CALLSIGN=QA1 ABC")});
+        row("callsignStarInside", QByteArray("[STATION]\nCALLSIGN=QA*ABC\n"),
+            QStringList{QStringLiteral("CALLSIGN=QA*ABC")});
+        row("callsignOnlyStars", QByteArray("[STATION]\nCALLSIGN=***\n"), QStringList{QStringLiteral("CALLSIGN=***")});
     }
     void cannotStart_errorNamesFileAndWhatToSet() {
         QFETCH(QByteArray, body);

@@ -38,7 +38,8 @@ constexpr PeerSetup Peers[] = {{"b", "Q1BBB", "127.0.0.3", "Bob", true},   {"c",
                                {"d", "Q1DDD", "127.0.0.5", "Dora", true},  {"e", "Q1EEE", "127.0.0.6", "Emil", false},
                                {"f", "Q1FFF", "127.0.0.7", "Fritz", true}, {"g", "Q1GGG", "127.0.0.9", "Gus", true}};
 const PeerSetup& peerSetup(const QString& key) {
-    return *std::find_if(std::begin(Peers), std::end(Peers), [&](const PeerSetup& p) { return key == p.key; });
+    return *std::find_if(std::begin(Peers), std::end(Peers),
+                         [&](const PeerSetup& p) { return key == QLatin1String(p.key); });
 }
 
 QString re(const QString& text) {
@@ -302,7 +303,8 @@ private Q_SLOTS:
         peer(key).send(QStringLiteral("connect ") + OurIp);
         const qsizetype at = signals_.waitFor(QStringLiteral("Connected %1|").arg(callsign), 10000, from);
         EXPECT(at >= 0, evidence({key}));
-        QCOMPARE(signals_.events().at(at), QStringLiteral("Connected %1|%2|%3").arg(callsign, p.name, p.ip));
+        QCOMPARE(signals_.events().at(at),
+                 QStringLiteral("Connected %1|%2|%3").arg(callsign, QLatin1String(p.name), QLatin1String(p.ip)));
         EXPECT(peer(key).waitFor(QStringLiteral("STATE CONNECTED peer=127\\.0\\.0\\.8 remote_call=Q1OUR "), 5000) >= 0,
                evidence({key}));
         EXPECT(peer(key).waitFor(QStringLiteral("INFO from=127\\.0\\.0\\.8 text=.*") + re(Info), 5000) >= 0,
