@@ -60,7 +60,8 @@ private slots:
             backend.finishCurrent();
         }
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"N0CALL connected", "The time is 12 00", "The time is 12 00"}));
+        QCOMPARE(backend.said(), (QStringList{QStringLiteral("N0CALL connected"), QStringLiteral("The time is 12 00"),
+                                              QStringLiteral("The time is 12 00")}));
         QVERIFY(!backend.cutOff());
         QCOMPARE(backend.enginesMade(), 1);
     }
@@ -88,7 +89,7 @@ private slots:
         }
         backend.finishCurrent();
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"one", "two", "three"}));
+        QCOMPARE(backend.said(), (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
         QVERIFY(!backend.cutOff());
     }
 
@@ -104,10 +105,10 @@ private slots:
         QVERIFY(voice->speak(QStringLiteral("two")));
         QTRY_COMPARE(backend.enginesMade(), 2);
         QTest::qWait(20);
-        QCOMPARE(backend.said(), QStringList{"one"});
+        QCOMPARE(backend.said(), QStringList{QStringLiteral("one")});
         voice->setHeld(false);
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"one", "one", "two"}));
+        QCOMPARE(backend.said(), (QStringList{QStringLiteral("one"), QStringLiteral("one"), QStringLiteral("two")}));
     }
 
     // Another program spoke over our text: it is said again, whole, before the texts behind it, however often
@@ -186,7 +187,7 @@ private slots:
         backend.finishCurrent();
         QTRY_COMPARE(voice->pendingCount(), 0);
         QTest::qWait(250);
-        QCOMPARE(backend.said(), (QStringList{"a", "d"}));
+        QCOMPARE(backend.said(), (QStringList{QStringLiteral("a"), QStringLiteral("d")}));
     }
 
     // A key pressed in our window: the text being spoken goes on, the next waits for the pause after the key, in
@@ -209,7 +210,7 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(backend.said(), QStringList{QStringLiteral("a")});
         QCOMPARE(backend.stops(), 0);
-        QTRY_COMPARE(backend.said(), (QStringList{"a", "b"}));
+        QTRY_COMPARE(backend.said(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
     }
 
     void fullQueue_speakRefusesFurtherTexts() {
@@ -245,7 +246,8 @@ private slots:
         voice->speak(QStringLiteral("and one more"));
 
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"never ends", "after the stall", "and one more"}));
+        QCOMPARE(backend.said(), (QStringList{QStringLiteral("never ends"), QStringLiteral("after the stall"),
+                                              QStringLiteral("and one more")}));
         QCOMPARE(backend.enginesMade(), 2);
         QVERIFY(!voice->lastError().isEmpty());
     }
@@ -261,7 +263,8 @@ private slots:
         QVERIFY(voice->speak(QStringLiteral("server hangs here")));
         QVERIFY(voice->speak(QStringLiteral("spoken by the next engine")));
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"server hangs here", "spoken by the next engine"}));
+        QCOMPARE(backend.said(),
+                 (QStringList{QStringLiteral("server hangs here"), QStringLiteral("spoken by the next engine")}));
 
         // The abandoned engine cleans up once its call returns.
         backend.release();
@@ -283,7 +286,8 @@ private slots:
         voice->speak(QStringLiteral("server died"));
         voice->speak(QStringLiteral("next"));
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"server died", "server died", "next"}));
+        QCOMPARE(backend.said(),
+                 (QStringList{QStringLiteral("server died"), QStringLiteral("server died"), QStringLiteral("next")}));
         if (failures == 1) {
             QCOMPARE(backend.enginesMade(), 2);
         }
@@ -303,7 +307,8 @@ private slots:
         QVERIFY(voice->speak(QStringLiteral("c")));
 
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{"a", "a", "b", "c"}));
+        QCOMPARE(backend.said(),
+                 (QStringList{QStringLiteral("a"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
         QCOMPARE(backend.enginesMade(), 5);
         QCOMPARE(failures.count(), 4);
         QCOMPARE(failures.at(1).at(0).toString(), QStringLiteral("server not running"));
