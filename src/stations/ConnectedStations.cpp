@@ -48,16 +48,17 @@ void ConnectedStations::learn(const QString& callsign, bool isNow) {
 }
 
 void ConnectedStations::connected(const QString& callsign) {
-    if (callsign.trimmed().isEmpty() || isConnected(callsign)) {
+    const QString call = callsign.trimmed();
+    if (call.isEmpty() || isConnected(call)) {
         return;
     }
-    connected_.append(callsign.trimmed());
+    connected_.append(call);
     refresh();
 }
 
 void ConnectedStations::disconnected(const QString& callsign) {
-    if (connected_.removeIf([&](const QString& c) { return c.compare(callsign.trimmed(), Qt::CaseInsensitive) == 0; }) >
-        0) {
+    const QString call = callsign.trimmed();
+    if (connected_.removeIf([&](const QString& c) { return c.compare(call, Qt::CaseInsensitive) == 0; }) > 0) {
         refresh();
     }
 }
