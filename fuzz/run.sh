@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the fuzz targets into build-fuzz/ with clang and runs each for the given number of seconds
+# Builds the fuzz targets into build-fuzz/ (scripts/clang-build.sh) and runs each for the given number of seconds
 # (default 30) on the seed corpus in fuzz/corpus/. New inputs go to build-fuzz/corpus/, findings to
 # build-fuzz/findings/; the repository is not modified. Fails on the first crash or broken invariant.
 #   fuzz/run.sh [seconds] [target...]
@@ -13,10 +13,7 @@ if [ ${#targets[@]} -eq 0 ]; then
     targets=(fuzz_settings fuzz_incoming_chat fuzz_callsign fuzz_el_control fuzz_el_text fuzz_el_directory)
 fi
 
-bash scripts/install-deps.sh
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEVOX_FUZZ=ON \
-    -DPARLEVOX_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]}"
+bash scripts/clang-build.sh "${targets[@]}"
 
 mkdir -p build-fuzz/findings
 for target in "${targets[@]}"; do

@@ -3,8 +3,8 @@
 # Installs what Parlevox needs on Debian 12 to build, package, run and test. Safe to run again.
 #   scripts/install-deps.sh          what building, running and the ordinary tests need
 #   scripts/install-deps.sh --test   also what the station's interop test (svxlink and the EchoLink
-#                                    library for its test peers) and the package check need; svxlink's
-#                                    system service is left off
+#                                    library for its test peers), the package check and scripts/check.sh
+#                                    need; svxlink's system service is left off
 set -euo pipefail
 
 with_test=0
@@ -39,6 +39,8 @@ TEST_PKGS=(
     lintian desktop-file-utils appstream dpkg-dev
     # The screen reader test: Orca on the accessibility bus, in a window manager.
     orca at-spi2-core python3-pyatspi openbox
+    # scripts/check.sh: the format and clang-tidy checks.
+    clang-format clang-tidy
 )
 if [ "$with_test" = 1 ]; then
     PKGS+=("${TEST_PKGS[@]}")

@@ -47,7 +47,7 @@ struct StationList {
 };
 
 // Limits on a list reply; a reply past them is rejected rather than read further.
-inline constexpr qsizetype MaxListBytes = 16 * 1024 * 1024;
+inline constexpr qsizetype MaxListBytes = qsizetype(16) * 1024 * 1024;
 inline constexpr int MaxListEntries = 100000;
 inline constexpr qsizetype MaxListLine = 512;
 

@@ -12,7 +12,7 @@
 namespace {
 
 // A settings file is a few hundred bytes; anything past these is junk, not settings.
-constexpr qint64 MaxFileBytes = 64 * 1024;
+constexpr qint64 MaxFileBytes = qint64(64) * 1024;
 constexpr qsizetype MaxLineBytes = 1024;
 constexpr int DirectoryShownChars = 27;
 // Beyond this a gain is a typo: +40 dB already turns a whisper into clipping.
