@@ -17,10 +17,10 @@ enum class Kind { Login, List };
 constexpr qsizetype MaxLoginReply = 1024;
 // Qt reads ahead into its own buffer; bounding it keeps an endless sender from filling memory behind the
 // back of our own limit.
-constexpr qint64 SocketReadBuffer = 64 * 1024;
+constexpr qint64 SocketReadBuffer = qint64(64) * 1024;
 // The start of a list reply is parsed on every read so that garbage is noticed at once; after that only when
 // "+++" may have arrived (or the server closed), so a long list that trickles in is not parsed over and over.
-constexpr qsizetype ParseEveryReadBelow = 64 * 1024;
+constexpr qsizetype ParseEveryReadBelow = qsizetype(64) * 1024;
 constexpr qsizetype MaxReplyShown = 80;
 constexpr qsizetype MaxServerMessage = 200;
 
@@ -65,10 +65,10 @@ struct DirectoryClient::Impl {
         QList<std::function<void()>> whenDone;
     };
 
-    Impl(DirectoryClient& owner, QStringList serverList, QString call, QString pass, QString desc, QHostAddress local,
-         DirectoryTiming t, quint16 p)
+    Impl(DirectoryClient& owner, QStringList serverList, QString call, QString pass, QString desc,
+         const QHostAddress& local, DirectoryTiming t, quint16 p)
         : q(owner), servers(std::move(serverList)), callsign(std::move(call)), password(std::move(pass)),
-          description(std::move(desc)), bind(std::move(local)), timing(t), port(p), loginBackoff(t.backoffFirstMs),
+          description(std::move(desc)), bind(local), timing(t), port(p), loginBackoff(t.backoffFirstMs),
           listBackoff(t.backoffFirstMs) {
         for (QTimer* timer : {&exchangeTimer, &loginRetry, &listRetry}) {
             timer->setSingleShot(true);
@@ -391,9 +391,9 @@ struct DirectoryClient::Impl {
 };
 
 DirectoryClient::DirectoryClient(QStringList servers, QString callsign, QString password, QString description,
-                                 QHostAddress bind, DirectoryTiming timing, quint16 port, QObject* parent)
+                                 const QHostAddress& bind, DirectoryTiming timing, quint16 port, QObject* parent)
     : Directory(parent), d(std::make_unique<Impl>(*this, std::move(servers), std::move(callsign), std::move(password),
-                                                  std::move(description), std::move(bind), timing, port)) {}
+                                                  std::move(description), bind, timing, port)) {}
 
 DirectoryClient::~DirectoryClient() {
     // Whoever waits in logOff() hears of the end, even when it comes this way.

@@ -24,7 +24,7 @@ class DirectoryClient final : public Directory {
     Q_OBJECT
 public:
     DirectoryClient(QStringList servers, QString callsign, QString password, QString description,
-                    QHostAddress bind = {}, DirectoryTiming timing = {}, quint16 port = el::DirectoryPort,
+                    const QHostAddress& bind = {}, DirectoryTiming timing = {}, quint16 port = el::DirectoryPort,
                     QObject* parent = nullptr);
     ~DirectoryClient() override;
 

@@ -53,7 +53,7 @@ GsmCodec& GsmCodec::operator=(GsmCodec&& other) noexcept {
 
 QByteArray GsmCodec::encode(const qint16* samples) {
     // libgsm takes non-const pointers; a copy keeps the caller's buffer untouched whatever it does.
-    std::array<gsm_signal, FrameSamples> in;
+    std::array<gsm_signal, FrameSamples> in{};
     std::copy_n(samples, FrameSamples, in.begin());
     QByteArray frame(FrameBytes, Qt::Uninitialized);
     gsm_encode(encoder_, in.data(), reinterpret_cast<gsm_byte*>(frame.data()));
@@ -61,7 +61,7 @@ QByteArray GsmCodec::encode(const qint16* samples) {
 }
 
 bool GsmCodec::decode(QByteArrayView frame, qint16* out) {
-    std::array<gsm_byte, FrameBytes> in;
+    std::array<gsm_byte, FrameBytes> in{};
     if (frame.size() != FrameBytes || !looksLikeFrames(frame)) {
         std::fill_n(out, FrameSamples, qint16(0));
         return false;
@@ -77,7 +77,7 @@ bool GsmCodec::decode(QByteArrayView frame, qint16* out) {
 QByteArray GsmCodec::encodeBlock(const qint16* samples) {
     QByteArray block;
     block.reserve(BlockBytes);
-    for (int i = 0; i < BlockFrames; ++i) {
+    for (qsizetype i = 0; i < BlockFrames; ++i) {
         block += encode(samples + i * FrameSamples);
     }
     return block;
@@ -89,7 +89,7 @@ bool GsmCodec::decodeBlock(QByteArrayView block, qint16* out) {
         return false;
     }
     bool ok = true;
-    for (int i = 0; i < BlockFrames; ++i) {
+    for (qsizetype i = 0; i < BlockFrames; ++i) {
         ok = decode(block.sliced(i * FrameBytes, FrameBytes), out + i * FrameSamples) && ok;
     }
     return ok;

@@ -160,7 +160,7 @@ void Node::connectTo(const QString& requested, ReplyFn reply) {
     }
     QHostAddress address;
     if (literalIPv4(callsign, &address)) {
-        startCall(callsign, address, std::move(reply));
+        startCall(callsign, address, reply);
         return;
     }
     if (PeerLink* link = linkFor(callsign)) {
@@ -219,7 +219,7 @@ void Node::callListed(const QString& callsign, ReplyFn reply) {
         reply(NodeReply::failure(EchoLinkBus::ErrorRefused, QStringLiteral("%1 is off line").arg(callsign)));
         return;
     }
-    startCall(entry->callsign.toUpper(), entry->address, std::move(reply));
+    startCall(entry->callsign.toUpper(), entry->address, reply);
 }
 
 void Node::pendingTimer() {
@@ -286,7 +286,7 @@ void Node::resolvePending(bool listOk) {
     }
 }
 
-void Node::startCall(const QString& callsign, const QHostAddress& address, ReplyFn reply) {
+void Node::startCall(const QString& callsign, const QHostAddress& address, const ReplyFn& reply) {
     if (PeerLink* link = links_.value(address)) {
         Q_UNUSED(link);
         reply(NodeReply::success());

@@ -100,7 +100,7 @@ private:
     friend class PeerLink;
     void onControl(const QHostAddress& from, const QByteArray& datagram);
     void onData(const QHostAddress& from, const QByteArray& datagram);
-    void startCall(const QString& callsign, const QHostAddress& address, ReplyFn reply);
+    void startCall(const QString& callsign, const QHostAddress& address, const ReplyFn& reply);
     void incoming(const QHostAddress& from, const QString& callsign, const QString& name);
     NodeReply recallBlocked(const QString& callsign) const;
     void callListed(const QString& callsign, ReplyFn reply);

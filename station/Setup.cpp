@@ -222,7 +222,7 @@ bool Setup::loadCurrent(StationSettings* settings, bool* haveCurrent) {
         QFile original(options_.path);
         QTemporaryFile copy;
         if (original.open(QIODevice::ReadOnly) && copy.open()) {
-            copy.write(original.read(64 * 1024) + "\n[STATION]\nCALLSIGN=N0CALL\n");
+            copy.write(original.read(qint64(64) * 1024) + "\n[STATION]\nCALLSIGN=N0CALL\n");
             copy.flush();
             load = loadStationSettings(copy.fileName());
         }

@@ -4,8 +4,8 @@
 #include "TimeTexts.h"
 
 namespace {
-constexpr qint64 DayMs = 24 * 60 * 60 * 1000;
-constexpr qint64 QuarterMs = 15 * 60 * 1000;
+constexpr qint64 DayMs = qint64(24) * 60 * 60 * 1000;
+constexpr qint64 QuarterMs = qint64(15) * 60 * 1000;
 
 // Local wall-clock time as one number, so that boundaries follow what the clock shows, also across
 // changes of the UTC offset.
