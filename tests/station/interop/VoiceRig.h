@@ -48,13 +48,8 @@ struct Heard {
     double holeMs = 0, longestHoleMs = 0;
     qsizetype onset = -1; // first sample above a tenth of the loudest one
     QString text() const {
-        return QStringLiteral("%1 s at %2 Hz (purity %3), %4 holes of %5 ms in all, longest %6 ms")
-            .arg(seconds, 0, 'f', 3)
-            .arg(hz)
-            .arg(purity, 0, 'f', 2)
-            .arg(holes)
-            .arg(holeMs)
-            .arg(longestHoleMs);
+        return QString::asprintf("%.3f s at %g Hz (purity %.2f), %d holes of %g ms in all, longest %g ms", seconds, hz,
+                                 purity, holes, holeMs, longestHoleMs);
     }
 };
 
@@ -128,8 +123,6 @@ public:
         int rate, channels;
     };
     explicit PrivatePulse(QString folder) : folder_(std::move(folder)) {}
-    PrivatePulse(const PrivatePulse&) = delete;
-    PrivatePulse& operator=(const PrivatePulse&) = delete;
     ~PrivatePulse() { stop(); }
 
     // The first sink is the default one.
@@ -140,9 +133,7 @@ public:
         for (const Sink& s : sinks) {
             args << QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=%3 "
                                    "sink_properties=device.description=%1")
-                        .arg(s.name)
-                        .arg(s.rate)
-                        .arg(s.channels);
+                        .arg(s.name, QString::number(s.rate), QString::number(s.channels));
         }
         args << QStringLiteral("--load=module-remap-source master=mic.monitor source_name=micsrc")
              << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1");
@@ -218,8 +209,6 @@ public:
     Recorder() {
         QObject::connect(&parec_, &QProcess::readyReadStandardOutput, [this] { collect(); });
     }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
     ~Recorder() { stop(); }
 
     bool start(const PrivatePulse& pulse, const QString& sink, int rate) {
