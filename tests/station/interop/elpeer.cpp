@@ -2,7 +2,7 @@
 // elpeer: an EchoLink test peer on Debian's libecholib (a test tool, never installed, never in the product).
 // Reads commands on stdin:  login | connect IP | chat TEXT | tone HZ SECONDS | disc   (it never answers callers)
 // and prints each event as one time-stamped line, flushed at once so that a test can wait on it.
-// Options: --call CALL --bind IP [--name NAME] [--info TEXT] [--dir IP] [--pass PW] [--desc TEXT]
+// Options: --call CALL --bind IP --name NAME --dir IP --pass PW --desc TEXT [--info TEXT]
 #include <AsyncAudioSink.h>
 #include <AsyncCppApplication.h>
 #include <AsyncFdWatch.h>
@@ -12,7 +12,6 @@
 #include <EchoLinkDispatcher.h>
 #include <EchoLinkQso.h>
 #include <cmath>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -43,8 +42,10 @@ static std::string esc(const std::string& s) { // CR, LF, NUL and the like made 
     return o;
 }
 
-// Decoded audio of one reception, reported with its strongest frequency and that frequency's share of energy.
-struct Analyzer : AudioSink {
+// A remote station, and the decoded audio of one reception reported with its strongest frequency and that
+// frequency's share of energy.
+struct Peer : AudioSink {
+    std::unique_ptr<Qso> qso;
     std::vector<float> buf;
     int writeSamples(const float* s, int n) override {
         if (buf.size() < 8000 * 20)
@@ -72,11 +73,6 @@ struct Analyzer : AudioSink {
     }
 };
 
-struct Peer {
-    std::unique_ptr<Qso> qso;
-    Analyzer an;
-};
-
 static std::map<std::string, std::string> opt{{"--pass", "x"}, {"--desc", "elpeer test"}};
 static std::map<std::string, std::unique_ptr<Peer>> peers; // by remote IP
 static std::vector<std::unique_ptr<Peer>> ended;           // kept: they end inside their own signal
@@ -92,7 +88,7 @@ static Peer* makePeer(const std::string& ip) {
         return ev("ERROR qso init failed for " + ip), nullptr;
     Peer* raw = p.get();
     raw->qso->setUseGsmOnly();
-    raw->qso->registerSink(&raw->an);
+    raw->qso->registerSink(raw);
     raw->qso->stateChange.connect([raw, ip](Qso::State s) {
         static const char* names[] = {"DISCONNECTED", "CONNECTING", "BYE_RECEIVED", "CONNECTED"};
         ev(std::string("STATE ") + names[s] + " peer=" + ip + " remote_call=" + raw->qso->remoteCallsign() +
@@ -102,9 +98,8 @@ static Peer* makePeer(const std::string& ip) {
     });
     raw->qso->chatMsgReceived.connect([ip](const std::string& m) { ev("CHAT from=" + ip + " text=" + esc(m)); });
     raw->qso->infoMsgReceived.connect([ip](const std::string& m) { ev("INFO from=" + ip + " text=" + esc(m)); });
-    raw->qso->isReceiving.connect([raw, ip](bool on) {
-        ev(on ? "RXAUDIO start from=" + ip : "RXAUDIO stop from=" + ip + " " + raw->an.report());
-    });
+    raw->qso->isReceiving.connect(
+        [raw, ip](bool on) { ev(on ? "RXAUDIO start from=" + ip : "RXAUDIO stop from=" + ip + " " + raw->report()); });
     return (peers[ip] = std::move(p)).get();
 }
 
@@ -131,12 +126,11 @@ static void command(const std::string& line) {
         dir->makeOnline();
     } else if (cmd == "connect") {
         Peer* p = peers.count(rest) ? peers[rest].get() : makePeer(rest);
-        if (p && !p->qso->connect())
-            ev("ERROR connect failed");
+        if (p)
+            p->qso->connect();
     } else if (cmd == "chat") {
         for (auto& [ip, p] : peers)
-            if (!p->qso->sendChatData(rest))
-                ev("ERROR chat not sent to " + ip);
+            p->qso->sendChatData(rest);
     } else if (cmd == "tone") {
         double secs = 3;
         std::istringstream(rest) >> toneHz >> secs;
@@ -166,8 +160,6 @@ int main(int argc, char** argv) {
     gettimeofday(&t0, nullptr);
     for (int i = 1; i + 1 < argc; i += 2)
         opt[argv[i]] = argv[i + 1];
-    if (opt["--call"].empty() || opt["--bind"].empty())
-        return std::cerr << "need --call and --bind\n", 2;
     if (opt["--info"].empty())
         opt["--info"] = "elpeer test station " + opt["--call"];
     CppApplication app;
@@ -178,7 +170,6 @@ int main(int argc, char** argv) {
         dir = std::make_unique<Directory>(std::vector<std::string>{opt["--dir"]}, opt["--call"], opt["--pass"],
                                           opt["--desc"], IpAddress(opt["--bind"]));
         dir->statusChanged.connect([](StationData::Status s) { ev("DIR status=" + StationData::statusStr(s)); });
-        dir->error.connect([](const std::string& m) { ev("DIR error=" + esc(m)); });
     }
     toneTimer = std::make_unique<Timer>(80, Timer::TYPE_PERIODIC);
     toneTimer->setEnable(false);

@@ -15,10 +15,6 @@ def log(msg):
     print("%s.%03d %s" % (time.strftime("%H:%M:%S"), int(time.time() * 1000) % 1000, msg), flush=True)
 
 
-def show(data):
-    return "".join(chr(c) if 32 <= c < 127 and c != 92 else "\\x%02x" % c for c in data)
-
-
 async def handle(reader, writer):
     ip = writer.get_extra_info("peername")[0]
     body = b""
@@ -43,7 +39,8 @@ async def handle(reader, writer):
             online[call] = dict(call=call, ip=ip, id=online.get(call, {}).get("id", 900001 + len(online)),
                                 desc=desc, status=state, time=hhmm)
         log("LOGIN from %s call=%s password=%s status=%s desc=%r -> %s reply=OK"
-            % (ip, call, show(password.encode("latin-1")), show(status.encode("latin-1")), desc, state))
+            % (ip, call, password.encode("unicode_escape").decode(), status.encode("unicode_escape").decode(),
+               desc, state))
         reply = b"OK"
     elif body[:1] == b"s":
         reply = b"@@@\n%d\n" % len(online)
@@ -53,7 +50,7 @@ async def handle(reader, writer):
         reply += b"+++"
         log("LIST from %s count=%d calls=%s" % (ip, len(online), ",".join(online)))
     else:
-        log("UNKNOWN from %s: %s" % (ip, show(body)))
+        log("UNKNOWN from %s: %r" % (ip, body))
     try:
         writer.write(reply)
         await writer.drain()
