@@ -12,10 +12,8 @@
 #include <QDBusMessage>
 #include <QTemporaryDir>
 
-namespace {
-const QString Service = QStringLiteral("org.parlevox.EchoLink");
-const QString Path = QStringLiteral("/org/parlevox/EchoLink");
-} // namespace
+static const QString Service = QStringLiteral("org.parlevox.EchoLink");
+static const QString Path = QStringLiteral("/org/parlevox/EchoLink");
 
 class InteropTest : public QObject {
     Q_OBJECT
