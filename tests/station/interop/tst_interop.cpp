@@ -54,7 +54,7 @@ private Q_SLOTS:
         QProcessEnvironment env = bus_.environment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path()); // never the user's own settings
         pulse_.addTo(env);
-        QVERIFY(rig_.startStation(env, &error) && rig_.startNode(&error));
+        QVERIFY2(rig_.startStation(env, &error) && rig_.startNode(&error), qPrintable(error));
         QVERIFY(QTest::qWaitFor([&] { return connection_.interface()->isServiceRegistered(Service).value(); }, 10000));
     }
     // QtTest cuts failure messages at 1 KiB: the logs go to the output in full.
