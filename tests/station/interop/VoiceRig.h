@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Sound for the voice interop test and the voice benchmark: a private PulseAudio whose null sinks stand in
-// for the station's speaker and microphone, a recorder of a sink's monitor that knows when each sample was
-// played, and what a recording holds (where the sound is, its pitch, its holes).
+// A private PulseAudio whose null sinks stand in for the station's speaker and microphone, a recorder of a
+// sink's monitor that knows when each sample was played, and what a recording holds.
 
 #include "ProcessTools.h"
 
@@ -14,14 +13,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <numbers>
 #include <span>
+#include <utility>
 
 namespace voicerig {
 
-// Seconds on the monotonic clock, for stamps compared across the test's own readings.
 inline double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -42,41 +40,36 @@ inline QByteArray wav(const QList<qint16>& pcm) {
     return out + QByteArray(reinterpret_cast<const char*>(pcm.constData()), pcm.size() * 2);
 }
 
-// What a recording holds. Sound is where 20 ms windows are louder than a tenth of the loudest; a hole is a
-// run of quieter windows inside it (a dropout the listener hears).
+// Sound is where 20 ms windows are louder than a tenth of the loudest; a hole is a run of quieter windows
+// inside it (a dropout the listener hears).
 struct Heard {
-    double seconds = 0; // first to last loud window
-    double hz = 0;      // strongest frequency within it, 300..3000 Hz in 5 Hz steps
-    double purity = 0;  // share of its energy at that frequency
-    double level = 0;   // RMS within it
-    int holes = 0;      // dropouts
-    double holeMs = 0;  // their total length
-    double longestHoleMs = 0;
+    double seconds = 0, hz = 0, purity = 0, level = 0; // hz: strongest in 300..3000; purity: its share of energy
+    int holes = 0;
+    double holeMs = 0, longestHoleMs = 0;
     qsizetype onset = -1; // first sample above a tenth of the loudest one
     QString text() const {
-        return QStringLiteral("%1 s at %2 Hz (purity %3), %4 holes of %5 ms in all, longest %6 ms")
-            .arg(seconds, 0, 'f', 3)
-            .arg(hz)
-            .arg(purity, 0, 'f', 2)
-            .arg(holes)
-            .arg(holeMs)
-            .arg(longestHoleMs);
+        return QString::asprintf("%.3f s at %g Hz (purity %.2f), %d holes of %g ms in all, longest %g ms", seconds, hz,
+                                 purity, holes, holeMs, longestHoleMs);
     }
 };
 
+inline double energy(std::span<const qint16> x) {
+    double sum = 0;
+    for (const qint16 s : x) {
+        sum += double(s) * s;
+    }
+    return sum;
+}
+
 inline Heard hear(std::span<const qint16> x, int rate) {
-    const qsizetype window = rate / 50;
+    const size_t window = size_t(rate / 50), block = size_t(rate / 20);
     QList<double> levels;
-    for (qsizetype i = 0; i + window <= qsizetype(x.size()); i += window) {
-        double sum = 0;
-        for (const qint16 s : x.subspan(size_t(i), size_t(window))) {
-            sum += double(s) * s;
-        }
-        levels << std::sqrt(sum / double(window));
+    for (size_t i = 0; i + window <= x.size(); i += window) {
+        levels << std::sqrt(energy(x.subspan(i, window)) / double(window));
     }
     Heard h;
     const double loud = levels.isEmpty() ? 0 : *std::max_element(levels.cbegin(), levels.cend()) / 10;
-    if (loud < 1) { // nothing but digital silence
+    if (loud < 1) {
         return h;
     }
     qsizetype first = 0, last = levels.size() - 1;
@@ -93,29 +86,20 @@ inline Heard hear(std::span<const qint16> x, int rate) {
         h.holeMs += run > 0 ? 20 : 0;
         h.longestHoleMs = std::max(h.longestHoleMs, run * 20.0);
     }
-    int peak = 0;
-    for (const qint16 s : x) {
-        peak = std::max(peak, std::abs(int(s)));
-    }
-    const auto onset = std::find_if(x.begin(), x.end(), [&](qint16 s) { return std::abs(int(s)) > peak / 10; });
-    h.onset = onset - x.begin();
+    const int peak = std::abs(int(
+        *std::max_element(x.begin(), x.end(), [](qint16 a, qint16 b) { return std::abs(int(a)) < std::abs(int(b)); })));
+    h.onset = std::find_if(x.begin(), x.end(), [&](qint16 s) { return std::abs(int(s)) > peak / 10; }) - x.begin();
     // Goertzel over 50 ms blocks, their powers summed: a tone a few hertz off the grid still stands out.
-    const auto sound = x.subspan(size_t(first * window), size_t((last - first + 1) * window));
-    const qsizetype block = rate / 20;
-    double energy = 0;
-    for (const qint16 s : sound) {
-        energy += double(s) * s;
-    }
+    const auto sound = x.subspan(size_t(first) * window, size_t(last - first + 1) * window);
+    const double total = energy(sound);
     double best = 0;
     for (double hz = 300; hz <= 3000; hz += 5) {
         const double c = 2 * std::cos(2 * std::numbers::pi * hz / rate);
         double share = 0;
-        for (qsizetype b = 0; b + block <= qsizetype(sound.size()); b += block) {
+        for (size_t b = 0; b + block <= sound.size(); b += block) {
             double s1 = 0, s2 = 0;
-            for (const qint16 v : sound.subspan(size_t(b), size_t(block))) {
-                const double s0 = v + c * s1 - s2;
-                s2 = s1;
-                s1 = s0;
+            for (const qint16 v : sound.subspan(b, block)) {
+                s2 = std::exchange(s1, v + c * s1 - s2);
             }
             share += 2 * (s1 * s1 + s2 * s2 - c * s1 * s2) / double(block);
         }
@@ -124,51 +108,38 @@ inline Heard hear(std::span<const qint16> x, int rate) {
             h.hz = hz;
         }
     }
-    h.purity = energy > 0 ? best / energy : 0;
-    h.level = sound.empty() ? 0 : std::sqrt(energy / double(sound.size()));
+    h.purity = total > 0 ? best / total : 0;
+    h.level = std::sqrt(total / double(sound.size()));
     return h;
 }
 
-// A PulseAudio server of its own in folder, with null sinks; a sink named "mic" becomes the default source
-// through its monitor. A silent low-latency stream keeps each sink running: an idle null sink renders far
-// ahead and a new stream on it would wait ~1.7 s, where a sound card's sink plays at once.
+// A PulseAudio server of its own in folder, with null sinks; the monitor of a sink named "mic" is the default
+// source. A silent low-latency stream keeps each sink running: an idle null sink renders far ahead and a new
+// stream on it would wait ~1.7 s, where a sound card's sink plays at once.
 class PrivatePulse {
 public:
     struct Sink {
         QString name;
-        int rate;
-        int channels;
+        int rate, channels;
     };
-
-    explicit PrivatePulse(QString folder) : folder_(std::move(folder)) {
-        env_.insert(QStringLiteral("HOME"), folder_);
-        env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_);
-        env_.insert(QStringLiteral("PULSE_RUNTIME_PATH"), folder_ + QStringLiteral("/pulse"));
-        env_.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:%1/pulse/native").arg(folder_));
-    }
-    PrivatePulse(const PrivatePulse&) = delete;
-    PrivatePulse& operator=(const PrivatePulse&) = delete;
+    explicit PrivatePulse(QString folder) : folder_(std::move(folder)) {}
     ~PrivatePulse() { stop(); }
 
     // The first sink is the default one.
     bool start(const QList<Sink>& sinks, QString* error) {
-        QStringList args{QStringLiteral("--daemonize=no"),    QStringLiteral("-n"),
-                         QStringLiteral("--use-pid-file=no"), QStringLiteral("--exit-idle-time=-1"),
-                         QStringLiteral("--disallow-exit"),   QStringLiteral("--disable-shm=yes")};
+        QStringList args = QStringLiteral("--daemonize=no -n --use-pid-file=no --exit-idle-time=-1 --disallow-exit "
+                                          "--disable-shm=yes")
+                               .split(u' ');
         for (const Sink& s : sinks) {
             args << QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=%3 "
                                    "sink_properties=device.description=%1")
-                        .arg(s.name)
-                        .arg(s.rate)
-                        .arg(s.channels);
+                        .arg(s.name, QString::number(s.rate), QString::number(s.channels));
         }
         args << QStringLiteral("--load=module-remap-source master=mic.monitor source_name=micsrc")
              << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1");
-        e2e::dieWithParent(server_);
-        server_.setProcessEnvironment(processEnvironment());
         server_.setProcessChannelMode(QProcess::MergedChannels);
         server_.setStandardOutputFile(logPath());
-        server_.start(QStringLiteral("pulseaudio"), args);
+        run(server_, QStringLiteral("pulseaudio"), args);
         if (!server_.waitForStarted() || !e2e::waitForFile(folder_ + QStringLiteral("/pulse/native"), 10000) ||
             !pactl({QStringLiteral("set-default-sink"), sinks.value(0).name}) ||
             !pactl({QStringLiteral("set-default-source"), QStringLiteral("micsrc")})) {
@@ -176,12 +147,10 @@ public:
             return false;
         }
         for (const Sink& s : sinks) {
-            auto& keeper = keepers_.emplace_back(std::make_unique<QProcess>());
-            e2e::dieWithParent(*keeper);
-            keeper->setProcessEnvironment(processEnvironment());
-            keeper->setStandardInputFile(QStringLiteral("/dev/zero"));
-            keeper->start(QStringLiteral("pacat"),
-                          {QStringLiteral("-d"), s.name, QStringLiteral("--raw"), QStringLiteral("--latency-msec=20")});
+            auto& keeper = *keepers_.emplace_back(std::make_unique<QProcess>());
+            keeper.setStandardInputFile(QStringLiteral("/dev/zero"));
+            run(keeper, QStringLiteral("pacat"),
+                {QStringLiteral("-d"), s.name, QStringLiteral("--raw"), QStringLiteral("--latency-msec=20")});
         }
         return true;
     }
@@ -195,56 +164,58 @@ public:
 
     // What a client needs to find this server (and nothing of the user's).
     void addTo(QProcessEnvironment& env) const {
-        for (const QString& key : env_.keys()) {
-            env.insert(key, env_.value(key));
-        }
+        env.insert(QStringLiteral("HOME"), folder_);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_);
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), folder_ + QStringLiteral("/pulse"));
+        env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:%1/pulse/native").arg(folder_));
     }
     QProcessEnvironment processEnvironment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         addTo(env);
         return env;
     }
-    bool pactl(const QStringList& args) const {
-        QProcess p;
-        p.setProcessEnvironment(processEnvironment());
-        p.start(QStringLiteral("pactl"), args);
-        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
+    bool pactl(const QStringList& args) const { return pactlOutput(args) >= 0; }
     // Streams playing to the sinks, the keepers among them; -1 when the server cannot be asked.
     int streams() const {
-        QProcess p;
-        p.setProcessEnvironment(processEnvironment());
-        p.start(QStringLiteral("pactl"),
-                {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
-        return p.waitForFinished(10000) && p.exitCode() == 0 ? int(p.readAllStandardOutput().count('\n')) : -1;
+        return pactlOutput({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
     }
     QString logPath() const { return folder_ + QStringLiteral("/pulse.log"); }
     QString logTail(int n = 12) const { return e2e::fileLines(logPath()).mid(-n).join(QLatin1Char('\n')); }
 
 private:
+    void run(QProcess& p, const QString& program, const QStringList& args) const {
+        e2e::dieWithParent(p);
+        p.setProcessEnvironment(processEnvironment());
+        p.start(program, args);
+    }
+    // The lines pactl printed, or -1 when it failed.
+    int pactlOutput(const QStringList& args) const {
+        QProcess p;
+        run(p, QStringLiteral("pactl"), args);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
+                   ? int(p.readAllStandardOutput().count('\n'))
+                   : -1;
+    }
+
     QString folder_;
-    QProcessEnvironment env_;
     QProcess server_;
     std::vector<std::unique_ptr<QProcess>> keepers_;
 };
 
-// Records a sink's monitor as mono 16-bit (parec on stdout, read as it comes while the event loop runs).
-// Each sample's playing time is known: the stream runs at its rate, so the reading that came least late
-// after its last sample fixes the clock (t = start + n / rate) for the rest.
+// Records a sink's monitor as mono 16-bit. The stream runs at its rate, so the reading that came least late
+// after its last sample fixes each sample's playing time (start + n / rate).
 class Recorder {
 public:
     Recorder() {
-        e2e::dieWithParent(parec_);
         QObject::connect(&parec_, &QProcess::readyReadStandardOutput, [this] { collect(); });
     }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
     ~Recorder() { stop(); }
 
     bool start(const PrivatePulse& pulse, const QString& sink, int rate) {
         rate_ = rate;
         bytes_.clear();
         start_ = 1e300;
+        e2e::dieWithParent(parec_);
         parec_.setProcessEnvironment(pulse.processEnvironment());
         parec_.start(QStringLiteral("parec"),
                      {QStringLiteral("-d"), sink + QStringLiteral(".monitor"), QStringLiteral("--raw"),
@@ -256,11 +227,10 @@ public:
         collect();
         e2e::stopProcess(parec_);
     }
-
     std::span<const qint16> samples() const {
         return {reinterpret_cast<const qint16*>(bytes_.constData()), size_t(bytes_.size() / 2)};
     }
-    // When sample n was played, on the clock of now(); valid once something was read.
+    // When sample n was played, on the clock of now().
     double playedAt(qsizetype n) const { return start_ + double(n) / rate_; }
 
 private:

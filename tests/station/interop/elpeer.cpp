@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// elpeer: a scriptable EchoLink test peer on Debian's libecholib, for the interop test of parlevox-station
-// (a test tool: never installed, never part of the product). Reads one command per line on stdin and prints
-// every event with a time stamp on stdout, one line each, flushed at once so a test can wait on them.
-//
-// Commands:  login | connect IP | chat TEXT | tone HZ SECONDS | disc | quit    (it never answers callers)
-// Options:   --call CALL --bind IP [--name NAME] [--info TEXT] [--dir IP]... [--pass PW] [--desc TEXT]
+// elpeer: an EchoLink test peer on Debian's libecholib (a test tool, never installed, never in the product).
+// Reads commands on stdin:  login | connect IP | chat TEXT | tone HZ SECONDS | disc   (it never answers callers)
+// and prints each event as one time-stamped line, flushed at once so that a test can wait on it.
+// Options: --call CALL --bind IP --name NAME --dir IP --pass PW --desc TEXT [--info TEXT]
 #include <AsyncAudioSink.h>
 #include <AsyncCppApplication.h>
 #include <AsyncFdWatch.h>
@@ -13,15 +11,10 @@
 #include <EchoLinkDirectory.h>
 #include <EchoLinkDispatcher.h>
 #include <EchoLinkQso.h>
-#include <EchoLinkStationData.h>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <iostream>
 #include <map>
-#include <sigc++/sigc++.h>
+#include <memory>
 #include <sstream>
-#include <string>
 #include <sys/time.h>
 #include <unistd.h>
 #include <vector>
@@ -29,273 +22,163 @@
 using namespace Async;
 using namespace EchoLink;
 
-static struct timeval t0;
+static timeval t0;
 static void ev(const std::string& s) {
-    struct timeval now;
-    gettimeofday(&now, 0);
-    double t = (now.tv_sec - t0.tv_sec) + (now.tv_usec - t0.tv_usec) / 1e6;
+    timeval now;
+    gettimeofday(&now, nullptr);
     char ts[32];
     strftime(ts, sizeof ts, "%H:%M:%S", localtime(&now.tv_sec));
-    printf("%s.%03ld +%8.3f %s\n", ts, (long)now.tv_usec / 1000, t, s.c_str());
+    printf("%s.%03ld +%8.3f %s\n", ts, long(now.tv_usec / 1000),
+           double(now.tv_sec - t0.tv_sec) + double(now.tv_usec - t0.tv_usec) / 1e6, s.c_str());
     fflush(stdout);
 }
-static std::string esc(const std::string& s) // make CR/LF/NUL visible
-{
+static std::string esc(const std::string& s) { // CR, LF, NUL and the like made visible
     std::string o;
     for (unsigned char c : s) {
-        if (c == '\r')
-            o += "\\r";
-        else if (c == '\n')
-            o += "\\n";
-        else if (c < 32 || c > 126) {
-            char b[8];
-            snprintf(b, 8, "\\x%02x", c);
-            o += b;
-        } else
-            o += (char)c;
+        char b[8];
+        snprintf(b, sizeof b, "\\x%02x", c);
+        o += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c < 32 || c > 126 ? b : std::string(1, char(c));
     }
     return o;
 }
-static const char* stateName(Qso::State s) {
-    switch (s) {
-    case Qso::STATE_DISCONNECTED:
-        return "DISCONNECTED";
-    case Qso::STATE_CONNECTING:
-        return "CONNECTING";
-    case Qso::STATE_BYE_RECEIVED:
-        return "BYE_RECEIVED";
-    case Qso::STATE_CONNECTED:
-        return "CONNECTED";
-    }
-    return "?";
-}
 
-// Collects decoded 8 kHz audio of one reception burst and reports its peak.
-struct Analyzer : public AudioSink {
+// A remote station, and the decoded audio of one reception reported with its strongest frequency and that
+// frequency's share of energy.
+struct Peer : AudioSink {
+    std::unique_ptr<Qso> qso;
     std::vector<float> buf;
     int writeSamples(const float* s, int n) override {
         if (buf.size() < 8000 * 20)
             buf.insert(buf.end(), s, s + n);
         return n;
     }
-    void flushSamples(void) override { sourceAllSamplesFlushed(); }
-    std::string report(void) {
-        if (buf.empty())
-            return "samples=0";
-        double tot = 0;
+    void flushSamples() override { sourceAllSamplesFlushed(); }
+    std::string report() {
+        double tot = 0, best = 0, bestf = 0;
         for (float x : buf)
             tot += x * x;
-        double best = 0, bestf = 0;
-        for (int f = 100; f <= 3500; f += 5) { // Goertzel scan
-            double w = 2 * M_PI * f / 8000.0, c = 2 * cos(w), s1 = 0, s2 = 0;
-            for (float x : buf) {
-                double s0 = x + c * s1 - s2;
-                s2 = s1;
-                s1 = s0;
-            }
+        for (int f = 100; f <= 3500; f += 5) { // Goertzel
+            double c = 2 * cos(2 * M_PI * f / 8000.0), s1 = 0, s2 = 0;
+            for (float x : buf)
+                s2 = std::exchange(s1, x + c * s1 - s2);
             double p = s1 * s1 + s2 * s2 - c * s1 * s2;
-            if (p > best) {
-                best = p;
-                bestf = f;
-            }
+            if (p > best)
+                best = p, bestf = f;
         }
-        double purity = tot > 0 ? (2.0 * best / buf.size()) / tot : 0;
         std::ostringstream o;
         o << "samples=" << buf.size() << " secs=" << buf.size() / 8000.0 << " rms=" << sqrt(tot / buf.size())
-          << " peak_hz=" << bestf << " purity=" << purity;
+          << " peak_hz=" << bestf << " purity=" << (tot > 0 ? 2.0 * best / buf.size() / tot : 0);
         buf.clear();
         return o.str();
     }
 };
 
-struct Peer {
-    Qso* qso;
-    Analyzer an;
-};
+static std::map<std::string, std::string> opt{{"--pass", "x"}, {"--desc", "elpeer test"}};
+static std::map<std::string, std::unique_ptr<Peer>> peers; // by remote IP
+static std::vector<std::unique_ptr<Peer>> ended;           // kept: they end inside their own signal
+static std::unique_ptr<Directory> dir;
+static std::unique_ptr<Timer> toneTimer;
+static double phase = 0, toneHz = 0;
+static int toneLeft = 0;
 
-static std::string g_call, g_name, g_info, g_bind, g_pass = "x", g_desc = "elpeer test";
-static std::vector<std::string> g_dirs;
-static std::map<std::string, Peer*> peers; // by remote IP
-static Directory* dir = 0;
-static Timer* tone_timer = 0;
-static double tone_phase = 0, tone_hz = 0;
-static int tone_left = 0;
-static std::string linebuf;
-
-static std::vector<std::pair<Peer*, std::string>> graveyard; // deleted from the reaper timer
-static void schedDelete(Peer* p, const std::string& ip) {
-    graveyard.push_back({p, ip});
-}
-static void reap(Timer*) {
-    auto g = graveyard;
-    graveyard.clear();
-    for (auto& e : g) {
-        if (peers.count(e.second) && peers[e.second] == e.first)
-            peers.erase(e.second);
-        delete e.first->qso;
-        delete e.first;
-    }
-}
-
-static Peer* makePeer(const IpAddress& ip) {
-    Peer* p = new Peer;
-    p->qso = new Qso(ip, g_call, g_name, g_info);
-    if (!p->qso->initOk()) {
-        ev("ERROR qso init failed for " + ip.toString());
-        delete p->qso;
-        delete p;
-        return 0;
-    }
-    p->qso->setUseGsmOnly(); // no PRIV "SPEEX": we speak GSM only
-    p->qso->setLocalName(g_name);
-    std::string ips = ip.toString();
-    p->qso->registerSink(&p->an);
-    p->qso->stateChange.connect([p, ips](Qso::State s) {
-        ev(std::string("STATE ") + stateName(s) + " peer=" + ips + " remote_call=" + p->qso->remoteCallsign() +
-           " remote_name=" + esc(p->qso->remoteName()));
-        if (s == Qso::STATE_DISCONNECTED)
-            schedDelete(p, ips);
+static Peer* makePeer(const std::string& ip) {
+    auto p = std::make_unique<Peer>();
+    p->qso = std::make_unique<Qso>(IpAddress(ip), opt["--call"], opt["--name"], opt["--info"]);
+    if (!p->qso->initOk())
+        return ev("ERROR qso init failed for " + ip), nullptr;
+    Peer* raw = p.get();
+    raw->qso->setUseGsmOnly();
+    raw->qso->registerSink(raw);
+    raw->qso->stateChange.connect([raw, ip](Qso::State s) {
+        static const char* names[] = {"DISCONNECTED", "CONNECTING", "BYE_RECEIVED", "CONNECTED"};
+        ev(std::string("STATE ") + names[s] + " peer=" + ip + " remote_call=" + raw->qso->remoteCallsign() +
+           " remote_name=" + esc(raw->qso->remoteName()));
+        if (s == Qso::STATE_DISCONNECTED && peers.count(ip))
+            ended.push_back(std::move(peers[ip])), peers.erase(ip);
     });
-    p->qso->chatMsgReceived.connect([ips](const std::string& m) { ev("CHAT from=" + ips + " text=" + esc(m)); });
-    p->qso->infoMsgReceived.connect([ips](const std::string& m) { ev("INFO from=" + ips + " text=" + esc(m)); });
-    p->qso->isReceiving.connect([p, ips](bool on) {
-        if (on) {
-            ev("RXAUDIO start from=" + ips);
-            return;
-        }
-        ev("RXAUDIO stop from=" + ips + " " + p->an.report());
-    });
-    peers[ips] = p;
-    return p;
+    raw->qso->chatMsgReceived.connect([ip](const std::string& m) { ev("CHAT from=" + ip + " text=" + esc(m)); });
+    raw->qso->infoMsgReceived.connect([ip](const std::string& m) { ev("INFO from=" + ip + " text=" + esc(m)); });
+    raw->qso->isReceiving.connect(
+        [raw, ip](bool on) { ev(on ? "RXAUDIO start from=" + ip : "RXAUDIO stop from=" + ip + " " + raw->report()); });
+    return (peers[ip] = std::move(p)).get();
 }
 
 static void toneTick(Timer*) {
     float s[640];
-    for (int i = 0; i < 640; ++i) {
-        s[i] = 0.5f * sin(tone_phase);
-        tone_phase += 2 * M_PI * tone_hz / 8000.0;
-    }
-    for (auto& kv : peers)
-        if (kv.second->qso->currentState() == Qso::STATE_CONNECTED)
-            kv.second->qso->writeSamples(s, 640);
-    if (--tone_left <= 0) {
-        for (auto& kv : peers)
-            kv.second->qso->flushSamples();
-        tone_timer->setEnable(false);
+    for (float& x : s)
+        x = 0.5f * float(sin(phase)), phase += 2 * M_PI * toneHz / 8000.0;
+    for (auto& [ip, p] : peers)
+        if (p->qso->currentState() == Qso::STATE_CONNECTED)
+            p->qso->writeSamples(s, 640);
+    if (--toneLeft <= 0) {
+        for (auto& [ip, p] : peers)
+            p->qso->flushSamples();
+        toneTimer->setEnable(false);
         ev("TXAUDIO done");
     }
 }
 
 static void command(const std::string& line) {
-    std::istringstream is(line);
-    std::string cmd;
-    is >> cmd;
-    std::string rest;
-    std::getline(is, rest);
-    if (!rest.empty() && rest[0] == ' ')
-        rest.erase(0, 1);
     ev("CMD " + esc(line));
-    if (cmd == "login") {
-        if (dir)
-            dir->makeOnline();
+    const std::string cmd = line.substr(0, line.find(' '));
+    const std::string rest = line.size() > cmd.size() ? line.substr(cmd.size() + 1) : "";
+    if (cmd == "login" && dir) {
+        dir->makeOnline();
     } else if (cmd == "connect") {
-        IpAddress ip(rest);
-        Peer* p = peers.count(rest) ? peers[rest] : makePeer(ip);
-        if (p && !p->qso->connect())
-            ev("ERROR connect failed");
+        Peer* p = peers.count(rest) ? peers[rest].get() : makePeer(rest);
+        if (p)
+            p->qso->connect();
     } else if (cmd == "chat") {
-        for (auto& kv : peers)
-            if (!kv.second->qso->sendChatData(rest))
-                ev("ERROR chat not sent to " + kv.first);
+        for (auto& [ip, p] : peers)
+            p->qso->sendChatData(rest);
     } else if (cmd == "tone") {
         double secs = 3;
-        std::istringstream r(rest);
-        r >> tone_hz >> secs;
-        tone_left = (int)(secs * 1000 / 80);
-        tone_phase = 0;
-        if (!tone_timer) {
-            tone_timer = new Timer(80, Timer::TYPE_PERIODIC);
-            tone_timer->expired.connect(sigc::ptr_fun(&toneTick));
-        }
-        tone_timer->setEnable(true);
-        ev("TXAUDIO start hz=" + std::to_string(tone_hz) + " packets=" + std::to_string(tone_left));
+        std::istringstream(rest) >> toneHz >> secs;
+        toneLeft = int(secs * 1000 / 80), phase = 0;
+        toneTimer->setEnable(true);
     } else if (cmd == "disc") {
-        for (auto& kv : peers)
-            kv.second->qso->disconnect();
-    } else if (cmd == "quit") {
-        Application::app().quit();
-    } else
+        for (auto& [ip, p] : peers)
+            p->qso->disconnect();
+    } else {
         ev("ERROR unknown command");
+    }
 }
 
 static void stdinReady(FdWatch* w) {
+    static std::string buf;
     char b[1024];
-    ssize_t n = read(0, b, sizeof b);
-    if (n <= 0) {
-        ev("STDIN closed");
-        w->setEnabled(false);
-        Application::app().quit();
-        return;
-    }
-    linebuf.append(b, n);
-    size_t nl;
-    while ((nl = linebuf.find('\n')) != std::string::npos) {
-        std::string l = linebuf.substr(0, nl);
-        linebuf.erase(0, nl + 1);
-        if (!l.empty())
-            command(l);
-    }
+    const ssize_t n = read(0, b, sizeof b);
+    if (n <= 0)
+        return w->setEnabled(false), Application::app().quit();
+    buf.append(b, size_t(n));
+    for (size_t nl; (nl = buf.find('\n')) != std::string::npos; buf.erase(0, nl + 1))
+        if (nl > 0)
+            command(buf.substr(0, nl));
 }
 
 int main(int argc, char** argv) {
-    gettimeofday(&t0, 0);
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto nx = [&]() { return std::string(i + 1 < argc ? argv[++i] : ""); };
-        if (a == "--call")
-            g_call = nx();
-        else if (a == "--name")
-            g_name = nx();
-        else if (a == "--info")
-            g_info = nx();
-        else if (a == "--bind")
-            g_bind = nx();
-        else if (a == "--dir")
-            g_dirs.push_back(nx());
-        else if (a == "--pass")
-            g_pass = nx();
-        else if (a == "--desc")
-            g_desc = nx();
-        else {
-            std::cerr << "unknown arg " << a << "\n";
-            return 2;
-        }
-    }
-    if (g_call.empty() || g_bind.empty()) {
-        std::cerr << "need --call and --bind\n";
-        return 2;
-    }
-    if (g_info.empty())
-        g_info = "elpeer test station " + g_call;
+    gettimeofday(&t0, nullptr);
+    for (int i = 1; i + 1 < argc; i += 2)
+        opt[argv[i]] = argv[i + 1];
+    if (opt["--info"].empty())
+        opt["--info"] = "elpeer test station " + opt["--call"];
     CppApplication app;
-    Dispatcher::setBindAddr(IpAddress(g_bind));
-    if (Dispatcher::instance() == 0) {
-        ev("ERROR cannot bind UDP 5198/5199 on " + g_bind);
-        return 1;
-    }
-    if (!g_dirs.empty()) {
-        dir = new Directory(g_dirs, g_call, g_pass, g_desc, IpAddress(g_bind));
+    Dispatcher::setBindAddr(IpAddress(opt["--bind"]));
+    if (Dispatcher::instance() == nullptr)
+        return ev("ERROR cannot bind UDP 5198/5199 on " + opt["--bind"]), 1;
+    if (!opt["--dir"].empty()) {
+        dir = std::make_unique<Directory>(std::vector<std::string>{opt["--dir"]}, opt["--call"], opt["--pass"],
+                                          opt["--desc"], IpAddress(opt["--bind"]));
         dir->statusChanged.connect([](StationData::Status s) { ev("DIR status=" + StationData::statusStr(s)); });
-        dir->error.connect([](const std::string& m) { ev("DIR error=" + esc(m)); });
     }
-    Timer reaper(250, Timer::TYPE_PERIODIC);
-    reaper.expired.connect(sigc::ptr_fun(&reap));
+    toneTimer = std::make_unique<Timer>(80, Timer::TYPE_PERIODIC);
+    toneTimer->setEnable(false);
+    toneTimer->expired.connect(sigc::ptr_fun(&toneTick));
     FdWatch w(0, FdWatch::FD_WATCH_RD);
     w.activity.connect(sigc::ptr_fun(&stdinReady));
-    ev("READY call=" + g_call + " bind=" + g_bind);
+    ev("READY call=" + opt["--call"] + " bind=" + opt["--bind"]);
     app.exec();
-    for (auto& kv : peers)
-        kv.second->qso->disconnect();
-    ev("EXIT");
-    return 0;
+    for (auto& [ip, p] : peers)
+        p->qso->disconnect();
+    _exit(0); // the library's objects outlive the application otherwise
 }
