@@ -20,7 +20,6 @@ public:
         }
     }
 
-    // What this machine lacks to run Orca; empty when nothing.
     static QString missing() {
         const bool all = QFileInfo(QStringLiteral("/usr/bin/orca")).isExecutable() &&
                          QFileInfo(QStringLiteral("/usr/bin/openbox")).isExecutable() &&
@@ -29,7 +28,6 @@ public:
                    : QStringLiteral("orca, openbox or at-spi2-core missing (scripts/install-deps.sh --test)");
     }
 
-    // Empty once Orca says it is on, otherwise why not.
     QString start(QProcessEnvironment env, const QString& display, int timeoutMs = 30000) {
         // Orca runs once per user and ends when pgrep finds another; here it finds none, and runs as python3 so
         // that others do not find it either. Its settings stay in memory (no dconf).
@@ -65,7 +63,6 @@ public:
     // said() and waitForSaid() see only texts begun after this.
     void mark() { seen_ = speech_.started().size(); }
     QStringList said() const { return speech_.started().mid(seen_); }
-    // The first text begun since mark() that matches, within the time; empty when none.
     QString waitForSaid(const QString& pattern, int timeoutMs = 8000) const {
         QStringList found;
         (void)QTest::qWaitFor([&] { return !(found = said().filter(QRegularExpression(pattern))).isEmpty(); },

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The real parlevox on a virtual screen of its own, driven as a user drives it (xdotool).
-
 #include "SpeechHarness.h"
 #include "StationHarness.h"
 
@@ -11,7 +9,6 @@
 
 namespace e2e {
 
-// An Xvfb on the first free display number. There is no window manager: keys go where the focus is put.
 class VirtualScreen {
 public:
     ~VirtualScreen() { stopProcess(server_); }
@@ -27,7 +24,6 @@ public:
     }
     QString display() const { return display_; }
 
-    // Whether xdotool did it.
     bool xdotool(const QStringList& arguments, QString* output = nullptr) const {
         QProcess process;
         process.setProcessEnvironment(
@@ -55,7 +51,6 @@ public:
         QString name;
         return xdotool({QStringLiteral("getwindowname"), window}, &name) ? name : QString();
     }
-    // At a point of the window, in its pixels.
     bool click(const QString& window, QPoint at) const {
         return xdotool(QProcess::splitCommand(
             QStringLiteral("mousemove --window %1 %2 %3 click 1").arg(window).arg(at.x()).arg(at.y())));
@@ -132,7 +127,6 @@ struct ParlevoxWorld {
         sim = std::make_unique<StationProcess>(bus);
         return sim->start(arguments, error);
     }
-    // Until its main window shows.
     bool startApp(QString* error, const QProcessEnvironment& env) {
         app = std::make_unique<ParlevoxProcess>(env);
         window = app->start(error) ? screen.findWindow(QStringLiteral("^Parlevox    "), 60000) : QString();

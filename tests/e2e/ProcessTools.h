@@ -28,7 +28,6 @@ inline void stopProcess(QProcess& process) {
     }
 }
 
-// The environment with NAME=value words (the values hold no spaces) added.
 inline QProcessEnvironment withVariables(QProcessEnvironment env, const QString& pairs) {
     for (const QString& pair : pairs.split(u' ', Qt::SkipEmptyParts)) {
         env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
@@ -44,7 +43,6 @@ inline void startLogged(QProcess& process, const QProcessEnvironment& env, const
     process.startCommand(command);
 }
 
-// Its complete lines; none when the file cannot be read.
 inline QStringList fileLines(const QString& path) {
     QFile file(path);
     QStringList lines = QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split(u'\n');

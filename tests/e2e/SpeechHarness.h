@@ -29,7 +29,6 @@ public:
         }
     }
 
-    // Empty on success, otherwise why not.
     QString start() {
         if (!QTextToSpeech::availableEngines().contains(QStringLiteral("speechd"))) {
             return QStringLiteral("the Qt speechd plug-in is not installed");
@@ -80,7 +79,6 @@ public:
         const bool up = waitForFile(socketPath(), 10000);
         return up ? QString() : QStringLiteral("speech-dispatcher did not start: ") + speechd_->errorString();
     }
-    // As a crash: no chance to tidy up.
     void stopSpeechd() {
         if (speechd_) {
             speechd_->kill();

@@ -46,12 +46,10 @@ public:
         address_.clear();
     }
     QString address() const { return address_; }
-    // This process's environment with the private bus as the session bus.
     QProcessEnvironment environment() const {
         return withVariables(QProcessEnvironment::systemEnvironment(),
                              QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address_);
     }
-    // A new connection of this process; closed by stop().
     QDBusConnection connect() {
         connectionNames_ << QStringLiteral("e2e-%1-%2").arg(daemon_.processId()).arg(connectionNames_.size());
         return QDBusConnection::connectToBus(address_, connectionNames_.constLast());
@@ -70,7 +68,6 @@ public:
     ~StationProcess() { stop(); }
 
     void setEnvironment(const QProcessEnvironment& environment) { environment_ = environment; }
-    // With waitReady, until the sim owns the service name.
     bool start(const QStringList& arguments, QString* error, bool waitReady = true, int timeoutMs = 10000) {
         process_.setProcessEnvironment(environment_);
         process_.start(QStringLiteral(ECHOLINK_SIM_PATH), arguments);
@@ -106,7 +103,6 @@ public:
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
     void sendSignal(int signal) { ::kill(pid_t(process_.processId()), signal); }
     void stop() { stopProcess(process_); }
-    // Every line it printed on stdout, and what it wrote on stderr.
     const QStringList& lines() {
         while (process_.canReadLine()) {
             lines_ << QString::fromUtf8(process_.readLine()).chopped(1);
