@@ -127,8 +127,8 @@ struct ParlevoxWorld {
         sim = std::make_unique<StationProcess>(bus);
         return sim->start(arguments, error);
     }
-    bool startApp(QString* error, const QProcessEnvironment& env) {
-        app = std::make_unique<ParlevoxProcess>(env);
+    bool startApp(QString* error) {
+        app = std::make_unique<ParlevoxProcess>(environment());
         window = app->start(error) ? screen.findWindow(QStringLiteral("^Parlevox    "), 60000) : QString();
         *error += QStringLiteral("; no main window: ") + app->errors();
         return !window.isEmpty();

@@ -110,7 +110,7 @@ private Q_SLOTS:
         orca_.mark();
         QVERIFY2(world_.startSim(QProcess::splitCommand(QStringLiteral("--callsign QX1TST --stay --quiet-queries")),
                                  &error) &&
-                     world_.startApp(&error, world_.environment()),
+                     world_.startApp(&error),
                  qPrintable(error));
         QVERIFY(heard(QStringLiteral("^Parlevox    QX1TST   v1\\.2 frame")) &&
                 heard(QStringLiteral("^Callsign of favourite 1 text")));
@@ -157,8 +157,7 @@ private Q_SLOTS:
                 screen_.key(window_, QStringLiteral("Return")));
         QString line;
         QVERIFY(world_.sim->waitForLineStartingWith(QStringLiteral("> SendChatText ("), 15000, &line));
-        QVERIFY2(line.contains(QRegularExpression(QStringLiteral("^> SendChatText \\(\\d\\d:\\d\\d\\) >hi there$"))),
-                 qPrintable(line));
+        QVERIFY2(line.endsWith(QStringLiteral(") >hi there")), qPrintable(line)); // after the time stamp
         QVERIFY(click(1440, 360, 855, 255));
         QVERIFY(world_.sim->waitForLine(QStringLiteral("> Connect QX2ABC -1"), 15000));
         QVERIFY(world_.waitForSpoken(QStringLiteral("Q X 2 A B C  , Connected")));

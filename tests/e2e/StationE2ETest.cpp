@@ -33,8 +33,7 @@ private Q_SLOTS:
         QVERIFY2(error.isEmpty() && e2e::writeFile(world_.home.filePath(QStringLiteral("config/parlevox.ini")),
                                                    "[SETTINGS]\r\nTEXT4=" + stationrig::NodeCall.toLatin1() + "\r\n"),
                  qPrintable(error));
-        QVERIFY2(world_.startApp(&error, world_.environment()) && rig_.waitForStationLogin(0),
-                 qPrintable(error + rig_.logTails()));
+        QVERIFY2(world_.startApp(&error) && rig_.waitForStationLogin(0), qPrintable(error + rig_.logTails()));
     }
 
     void cleanupTestCase() { // the bus's station would outlive the bus
