@@ -1,121 +1,65 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The real parlevox on a virtual screen of its own, driven as a user drives it: windows found by title, keys and
-// clicks by xdotool, text read back through the clipboard with xclip.
-
-#include "ProcessTools.h"
+#include "SpeechHarness.h"
+#include "StationHarness.h"
 
 #include <QDir>
 #include <QPoint>
-#include <QProcessEnvironment>
-#include <QStandardPaths>
-#include <optional>
-
-#ifndef PARLEVOX_PATH
-#error "PARLEVOX_PATH must name the parlevox binary"
-#endif
 
 namespace e2e {
 
-// An Xvfb of its own on the first free display number.
 class VirtualScreen {
 public:
-    VirtualScreen() = default;
-    VirtualScreen(const VirtualScreen&) = delete;
-    VirtualScreen& operator=(const VirtualScreen&) = delete;
     ~VirtualScreen() { stopProcess(server_); }
 
     bool start(QString* error, int timeoutMs = 20000) {
-        for (const char* tool : {"Xvfb", "xdotool", "xclip"}) {
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-                *error = QStringLiteral("%1 is not installed (scripts/install-deps.sh)").arg(QLatin1String(tool));
-                return false;
-            }
-        }
         dieWithParent(server_);
-        server_.setProcessChannelMode(QProcess::SeparateChannels);
-        // Xvfb picks the display number and writes it to the given descriptor, here its stdout.
-        server_.start(QStringLiteral("Xvfb"),
-                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-noreset"),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        const bool answered = QTest::qWaitFor(
-            [&] { return server_.canReadLine() || server_.state() == QProcess::NotRunning; }, timeoutMs);
-        const QString number = QString::fromUtf8(server_.readLine()).trimmed();
-        if (!answered || number.isEmpty()) {
-            *error = QStringLiteral("Xvfb did not start: %1").arg(QString::fromUtf8(server_.readAllStandardError()));
-            return false;
-        }
-        display_ = QLatin1Char(':') + number;
-        return true;
+        server_.startCommand(QStringLiteral("Xvfb -displayfd 1 -screen 0 1024x768x24 -noreset -nolisten tcp"));
+        (void)QTest::qWaitFor([&] { return server_.canReadLine() || server_.state() == QProcess::NotRunning; },
+                              timeoutMs);
+        display_ = QLatin1Char(':') + QString::fromUtf8(server_.readLine()).trimmed();
+        *error = QStringLiteral("Xvfb did not start (scripts/install-deps.sh): ") + server_.errorString();
+        return display_.size() > 1;
     }
-
     QString display() const { return display_; }
 
-    // Runs a tool against this screen; its output, or nothing when it failed or did not end in time.
-    std::optional<QString> run(const QString& tool, const QStringList& arguments, int timeoutMs = 10000) const {
+    bool xdotool(const QStringList& arguments, QString* output = nullptr) const {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display_);
-        process.setProcessEnvironment(env);
-        process.start(tool, arguments);
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-            return std::nullopt;
+        process.setProcessEnvironment(
+            withVariables(QProcessEnvironment::systemEnvironment(), QStringLiteral("DISPLAY=") + display_));
+        process.start(QStringLiteral("xdotool"), arguments);
+        const bool done =
+            process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        if (output != nullptr) {
+            *output = QString::fromUtf8(process.readAllStandardOutput()).section(u'\n', 0, 0);
         }
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            return std::nullopt;
-        }
-        return QString::fromUtf8(process.readAllStandardOutput());
+        return done;
     }
-    bool xdotool(const QStringList& arguments) const { return run(QStringLiteral("xdotool"), arguments).has_value(); }
-    QStringList visibleWindows(const QString& titlePattern) const {
-        return run(QStringLiteral("xdotool"),
-                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), titlePattern})
-            .value_or(QString())
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    // The first visible window whose title matches the pattern (an extended regular expression), or an empty
-    // string when none shows up in time.
+    // The first visible window whose title matches the extended regular expression; empty when none shows in time.
     QString findWindow(const QString& titlePattern, int timeoutMs = 30000) const {
-        QStringList found;
-        (void)QTest::qWaitFor([&] { return !(found = visibleWindows(titlePattern)).isEmpty(); }, timeoutMs);
-        return found.value(0);
+        QString found;
+        (void)QTest::qWaitFor(
+            [&] {
+                return xdotool(QProcess::splitCommand(QStringLiteral("search --onlyvisible --name")) << titlePattern,
+                               &found);
+            },
+            timeoutMs);
+        return found;
     }
-    bool isShown(const QString& window) const { return visibleWindows(QStringLiteral(".")).contains(window); }
     QString title(const QString& window) const {
-        QString name = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}).value_or(QString());
-        if (name.endsWith(QLatin1Char('\n'))) {
-            name.chop(1); // only the line end: the title's own spaces count
-        }
-        return name;
+        QString name;
+        return xdotool({QStringLiteral("getwindowname"), window}, &name) ? name : QString();
     }
-
-    // Clicks at a point inside the window (window pixels).
     bool click(const QString& window, QPoint at) const {
-        return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
-                        QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+        return xdotool(QProcess::splitCommand(
+            QStringLiteral("mousemove --window %1 %2 %3 click 1").arg(window).arg(at.x()).arg(at.y())));
     }
-    // There is no window manager: the keyboard goes where the focus is put.
     bool type(const QString& window, const QString& text) const {
-        return xdotool({QStringLiteral("windowfocus"), window, QStringLiteral("type"), QStringLiteral("--delay"),
-                        QStringLiteral("20"), text});
+        return xdotool(QProcess::splitCommand(QStringLiteral("windowfocus %1 type --delay 20").arg(window)) << text);
     }
     bool key(const QString& window, const QString& keys) const {
-        return xdotool({QStringLiteral("windowfocus"), window, QStringLiteral("key"), keys});
-    }
-
-    // The whole text of the control at the point, copied by the program itself (select all, copy) and read
-    // back within timeoutMs; nothing when the program does not answer the clipboard request in time.
-    std::optional<QString> copyText(const QString& window, QPoint at, int timeoutMs = 5000) const {
-        if (!click(window, at) || !key(window, QStringLiteral("ctrl+a")) || !key(window, QStringLiteral("ctrl+c"))) {
-            return std::nullopt;
-        }
-        return run(QStringLiteral("xclip"),
-                   {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}, timeoutMs);
+        return xdotool(QProcess::splitCommand(QStringLiteral("windowfocus %1 key").arg(window)) << keys);
     }
 
 private:
@@ -123,65 +67,83 @@ private:
     QString display_;
 };
 
-// One parlevox process. Its environment decides everything it reaches: bus, screen, speech, files.
 class ParlevoxProcess {
 public:
-    explicit ParlevoxProcess(QProcessEnvironment environment) {
+    explicit ParlevoxProcess(const QProcessEnvironment& environment) {
         dieWithParent(process_);
         process_.setProcessEnvironment(environment);
-        QObject::connect(&process_, &QProcess::readyReadStandardError,
-                         [this] { stderr_ += QString::fromUtf8(process_.readAllStandardError()); });
-        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { process_.readAllStandardOutput(); });
+        process_.setStandardOutputFile(QProcess::nullDevice());
     }
-    ParlevoxProcess(const ParlevoxProcess&) = delete;
-    ParlevoxProcess& operator=(const ParlevoxProcess&) = delete;
     ~ParlevoxProcess() { stop(); }
 
-    // The environment for a run with the session bus of env (PrivateBus::environment()), the screen and the
-    // speech server, with settings, lock, cache and home in home (its folders are made here): nothing of the
-    // user's is read or written.
+    // With the session bus of env, the screen and the speech server; settings, lock, cache and home in home: nothing
+    // of the user's is read or written.
     static QProcessEnvironment environment(QProcessEnvironment env, const QString& display,
                                            const QString& speechAddress, const QString& home) {
-        for (const char* folder : {"config", "run", "cache", "data"}) {
-            QDir(home).mkpath(QString::fromLatin1(folder));
-        }
-        QFile::setPermissions(home + QStringLiteral("/run"),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.insert(QStringLiteral("DISPLAY"), display);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("SPEECHD_ADDRESS"), speechAddress);
-        env.insert(QStringLiteral("HOME"), home);
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        QDir(home).mkdir(QStringLiteral("run"),
+                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         env.remove(QStringLiteral("LC_ALL"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        return env;
+        return withVariables(env,
+                             QStringLiteral("DISPLAY=%1 QT_QPA_PLATFORM=xcb SPEECHD_ADDRESS=%2 HOME=%3 LANG=C.UTF-8 "
+                                            "XDG_CONFIG_HOME=%3/config XDG_RUNTIME_DIR=%3/run XDG_CACHE_HOME=%3 "
+                                            "XDG_DATA_HOME=%3")
+                                 .arg(display, speechAddress, home));
     }
 
     bool start(QString* error) {
         process_.start(QStringLiteral(PARLEVOX_PATH), {});
-        if (!process_.waitForStarted(10000)) {
-            *error = QStringLiteral("cannot start %1: %2").arg(QStringLiteral(PARLEVOX_PATH), process_.errorString());
-            return false;
-        }
-        return true;
+        *error = QStringLiteral("cannot start parlevox: ") + process_.errorString();
+        return process_.waitForStarted(10000);
     }
-
     bool waitForExit(int timeoutMs) {
-        return QTest::qWaitFor([&] { return process_.state() == QProcess::NotRunning; }, timeoutMs);
+        return QTest::qWaitFor([&] { return !isRunning(); }, timeoutMs);
     }
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
     int exitCode() const { return process_.exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
-    QString errors() const { return stderr_; }
+    QString errors() { return stderr_ += QString::fromUtf8(process_.readAllStandardError()); }
     void stop() { stopProcess(process_); }
 
 private:
     QProcess process_;
     QString stderr_;
+};
+
+// Parlevox's world with a home of its own; the test starts the stand-in station and the program in it.
+struct ParlevoxWorld {
+    explicit ParlevoxWorld(double secondsPerText = 0.3) : speech(secondsPerText) {}
+
+    // Empty on success, otherwise why not. The bus starts what serviceDir names, with busEnvironment.
+    QString start(const QString& serviceDir = {}, const QProcessEnvironment& busEnvironment = {}) {
+        QString error;
+        const bool started = bus.start(&error, 10000, serviceDir, busEnvironment) && screen.start(&error) &&
+                             (error = speech.start()).isEmpty();
+        return started && !speech.forbidAutoSpawn(home.filePath(QStringLiteral("config"))) ? home.path() : error;
+    }
+    QProcessEnvironment environment() const {
+        return ParlevoxProcess::environment(bus.environment(), screen.display(), speech.address(), home.path());
+    }
+    bool startSim(const QStringList& arguments, QString* error) {
+        sim = std::make_unique<StationProcess>(bus);
+        return sim->start(arguments, error);
+    }
+    bool startApp(QString* error) {
+        app = std::make_unique<ParlevoxProcess>(environment());
+        window = app->start(error) ? screen.findWindow(QStringLiteral("^Parlevox    "), 60000) : QString();
+        *error += QStringLiteral("; no main window: ") + app->errors();
+        return !window.isEmpty();
+    }
+    bool waitForSpoken(const QString& text, int timeoutMs = 30000) const {
+        return QTest::qWaitFor([&] { return speech.spoken().contains(text); }, timeoutMs);
+    }
+
+    PrivateBus bus;
+    VirtualScreen screen;
+    PrivateSpeechServer speech;
+    QTemporaryDir home;
+    std::unique_ptr<StationProcess> sim;
+    std::unique_ptr<ParlevoxProcess> app;
+    QString window;
 };
 
 } // namespace e2e

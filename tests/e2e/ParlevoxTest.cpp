@@ -1,368 +1,184 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The real parlevox beside the real echolink-sim on a private bus, screen and speech server.
+// Parlevox beside echolink-sim on a private bus, screen and speech server, read by Orca as a blind user has it;
+// and echolink-sim as a program. Keys and clicks go in with xdotool; what is said is read back from the server.
 #include "DataRow.h"
+#include "OrcaHarness.h"
 #include "ParlevoxHarness.h"
-#include "SpeechHarness.h"
-#include "StationHarness.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusReply>
-#include <QDateTime>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <memory>
-
-namespace {
-
-constexpr int StartTimeoutMs = 60000;  // a slow machine starting the web engine
-constexpr int SpeechTimeoutMs = 30000; // each text takes the speech script a moment
-constexpr int StationTimeoutMs = 15000;
-constexpr int SweepTimeoutMs = 45000; // the stay-connected sweep runs every 30 s
-// A call into a station that does not answer gives up after 3 s; then the program no longer waits for it.
-constexpr int HangNoticedMs = 3000 + 2000;
-
-const QString OwnCall = QStringLiteral("QX1TST");
-const QString MainTitle = QStringLiteral("^Parlevox    ");
-const QString MessageBoxTitle = QStringLiteral("^Parlevox$");
-
-// The centre of a control, in window pixels, from its place in twips as src/app/MainLayout.cpp puts it (frame
-// and control offsets added).
-constexpr QPoint centre(int left, int top, int width, int height) {
-    return {(left + width / 2) / 15, (top + height / 2) / 15};
-}
-constexpr QPoint Command4 = centre(120 + 1320, 120 + 240, 855, 255);
-constexpr QPoint Check4 = centre(120 + 2280, 120 + 240, 975, 255);
-constexpr QPoint Text5 = centre(120 + 120, 120 + 600, 1095, 285);
-constexpr QPoint Command5 = centre(120 + 1320, 120 + 600, 855, 255);
-constexpr QPoint IncomingText = centre(120, 3480, 6735, 2340);
-constexpr QPoint TextTX = centre(120 + 120, 5880 + 270, 3855, 345);
-constexpr QPoint DisconnectAll = centre(6960, 7920, 2415, 255);
-
-QByteArray fileContents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using namespace e2e;
 
 class ParlevoxTest : public QObject {
     Q_OBJECT
 
-private:
-    e2e::PrivateBus bus_;
-    e2e::VirtualScreen screen_;
-    std::unique_ptr<e2e::PrivateSpeechServer> speech_;
-    std::unique_ptr<QTemporaryDir> home_;
-    std::unique_ptr<e2e::StationProcess> sim_;
-    std::unique_ptr<e2e::ParlevoxProcess> app_;
-    QString window_; // the main window
+    ParlevoxWorld world_{0.05};
+    OrcaScreenReader orca_{world_.speech};
+    VirtualScreen& screen_ = world_.screen;
+    QString& window_ = world_.window;
 
-    QString settingsFile(const QString& name) const { return home_->filePath(QStringLiteral("config/") + name); }
-    QString mainSettings() const { return settingsFile(QStringLiteral("parlevox.ini")); }
-    QString internetSettings() const { return settingsFile(QStringLiteral("parlevoxinet.ini")); }
-
-    QProcessEnvironment environment() const {
-        return e2e::ParlevoxProcess::environment(bus_.environment(), screen_.display(), speech_->address(),
-                                                 home_->path());
-    }
-
-    bool startStation(QString* error, const QStringList& commands = {}) {
-        sim_ = std::make_unique<e2e::StationProcess>(bus_);
-        if (!sim_->start({QStringLiteral("--callsign"), OwnCall}, error)) {
-            return false;
-        }
-        for (const QString& command : commands) {
-            sim_->send(command);
-        }
-        if (!sim_->sync()) {
-            *error = QStringLiteral("the station did not take its commands");
-            return false;
-        }
-        return true;
-    }
-
-    // Starts parlevox and waits for its main window.
-    bool startApp(QString* error, const QProcessEnvironment& env) {
-        app_ = std::make_unique<e2e::ParlevoxProcess>(env);
-        if (!app_->start(error)) {
-            return false;
-        }
-        window_ = screen_.findWindow(MainTitle, StartTimeoutMs);
-        if (window_.isEmpty()) {
-            *error = QStringLiteral("no main window. Errors: ") + app_->errors();
-            return false;
-        }
-        return true;
-    }
-    bool startApp(QString* error) { return startApp(error, environment()); }
-
-    bool startBoth(QString* error, const QStringList& commands = {}) {
-        return startStation(error, commands) && startApp(error);
-    }
-
-    // A message box of the program (its title is the product name alone), dismissed with Return.
+    // A message box of the program (its title is the product name alone), dismissed.
     bool dismissMessageBox() const {
-        const QString box = screen_.findWindow(MessageBoxTitle, StartTimeoutMs);
+        const QString box = screen_.findWindow(QStringLiteral("^Parlevox$"), 60000);
         return !box.isEmpty() && screen_.key(box, QStringLiteral("Return"));
     }
-
-    bool waitForSpoken(const QString& text) const {
-        return QTest::qWaitFor([&] { return speech_->spoken().contains(text); }, SpeechTimeoutMs);
+    // At a control's place in twips (src/app/MainLayout.cpp), frame offsets added.
+    bool click(int left, int top, int width, int height) {
+        return screen_.click(window_, {(left + width / 2) / 15, (top + height / 2) / 15});
+    }
+    bool heard(const QString& pattern) {
+        return !orca_.waitForSaid(pattern).isEmpty() || (qWarning() << pattern << "not heard:" << orca_.said(), false);
+    }
+    // Orca's "where am I" (keypad Enter) names the control that has the focus.
+    bool focusOn(const QString& control) {
+        orca_.mark();
+        return screen_.xdotool({QStringLiteral("key"), QStringLiteral("KP_Enter")}) &&
+               heard(QStringLiteral("^") + control);
+    }
+    // Each stop must be heard: Orca's own texts end with a full stop, its echo of the key does not.
+    bool walk(const QString& key, int stops) {
+        for (int i = 0; i < stops; ++i) {
+            orca_.mark();
+            if (!screen_.xdotool({QStringLiteral("key"), key}) || !heard(QStringLiteral("\\.$"))) {
+                return false;
+            }
+        }
+        QTest::qWait(150); // the rest of what it says at the last stop
+        return true;
     }
 
 private Q_SLOTS:
     void initTestCase() {
+        // What the bus starts while no station runs: parlevox-station without settings, which ends at once.
+        QVERIFY(writeFile(world_.home.filePath(QStringLiteral("station.service")),
+                          "[D-BUS Service]\nName=org.parlevox.EchoLink\nExec=" PARLEVOX_STATION_PATH
+                          " --config /none --bind 127.0.0.1 --directory 127.0.0.1 --no-audio\n"));
+        QString problem = OrcaScreenReader::missing();
+        QVERIFY2(problem.isEmpty() && (problem = world_.start(world_.home.path())).isEmpty(), qPrintable(problem));
+        QVERIFY2((problem = orca_.start(world_.bus.environment(), screen_.display())).isEmpty(), qPrintable(problem));
+        QVERIFY(writeFile(world_.home.filePath(QStringLiteral("run.txt")),
+                          "# a session\r\nconnect QA1BRK Brackenford home\r\nchat QA1BRK>one\\rtwo\r\nclose\r\n"));
+        QVERIFY(writeFile(world_.home.filePath(QStringLiteral("bad.txt")), "chat QA1BRK>fine\nshout QA1BRK\n"));
+    }
+
+    void sim_runsItsInputThenEndsOrStays_data() {
+        QTest::addColumn<QString>("arguments"); // HOME: the folder of run.txt and bad.txt
+        QTest::addColumn<QString>("input");     // lines, '|' between
+        QTest::addColumn<int>("exitCode");      // -1: still running
+        QTest::addColumn<QString>("output");    // stdout, then stderr after a line of its own: "--"
+        row("bad script line, refused before anything runs", "--script HOME/bad.txt", "", 2, "^--\n.*bad.txt:2:");
+        row("script in order, then closing", "--script HOME/run.txt", "", 0,
+            "\n< Connected QA1BRK .*\n< ChatTextReceived QA1BRK>one\\\\rtwo\n.*< Closing\n.*--\n$");
+        row("end of input: bad line skipped, rest run", "", "pause soon|pause 99|chat QA1BRK>last", 0,
+            "< ChatTextReceived QA1BRK>last\n.*--\n.*stdin:1:");
+        row("quit ends at once, without closing", "", "quit|chat QA1BRK>never", 0, "^(?!.*(Closing|never))");
+        row("--stay outlives its input", "--stay", "chat QA1BRK>here", -1, "< ChatTextReceived QA1BRK>here");
+    }
+    void sim_runsItsInputThenEndsOrStays() {
+        QFETCH(QString, arguments);
+        QFETCH(QString, input);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        StationProcess sim(world_.bus);
         QString error;
-        QVERIFY2(bus_.start(&error), qPrintable(error));
-        QVERIFY2(screen_.start(&error), qPrintable(error));
-    }
-
-    void init() {
-        speech_ = std::make_unique<e2e::PrivateSpeechServer>();
-        const QString problem = speech_->start();
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        home_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(home_->isValid());
-        QVERIFY(speech_->forbidAutoSpawn(home_->filePath(QStringLiteral("config"))));
-    }
-
-    void cleanup() {
-        if (QTest::currentTestFailed() && app_) {
-            qInfo().noquote() << "parlevox stderr:" << app_->errors();
-        }
-        if (QTest::currentTestFailed() && sim_) {
-            qInfo().noquote() << "station log:" << sim_->lines().join(QLatin1Char('\n'));
-        }
-        app_.reset();
-        sim_.reset();
-        speech_.reset();
-        home_.reset();
-        window_.clear();
-    }
-
-    // A second copy leaves the files alone; when the station closes, the first saves both and ends.
-    void secondCopySaysAlreadyRunning_stationClosingSavesBothFilesAndEnds() {
-        QString error;
-        QVERIFY2(startBoth(&error), qPrintable(error));
-        QVERIFY(e2e::writeFile(mainSettings(), "[SETTINGS]\r\nTEXT4=QX2ABC\r\n"));
-        QVERIFY(e2e::writeFile(internetSettings(), "[SETTINGS]\r\n"));
-        const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
-        for (const QString& path : {mainSettings(), internetSettings()}) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
-        }
-        e2e::ParlevoxProcess second(environment());
-        QVERIFY2(second.start(&error), qPrintable(error));
-        QVERIFY(dismissMessageBox());
-        QVERIFY(second.waitForExit(StationTimeoutMs));
-        QCOMPARE(second.exitCode(), 0);
-        QVERIFY2(second.errors().contains(QStringLiteral("Program is already running.")), qPrintable(second.errors()));
-        QCOMPARE(fileContents(mainSettings()), QByteArray("[SETTINGS]\r\nTEXT4=QX2ABC\r\n"));
-        QCOMPARE(fileContents(internetSettings()), QByteArray("[SETTINGS]\r\n"));
-        QCOMPARE(QFileInfo(mainSettings()).lastModified(), old);
-        QCOMPARE(QFileInfo(internetSettings()).lastModified(), old);
-        QVERIFY(app_->isRunning() && screen_.isShown(window_));
-
-        QVERIFY(screen_.click(window_, Text5));
-        QVERIFY(screen_.type(window_, QStringLiteral("qx7sav")));
-        QTest::qWait(500); // the last key is handled before the station closes
-        sim_->send(QStringLiteral("close"));
-        QVERIFY(app_->waitForExit(StationTimeoutMs));
-        QCOMPARE(app_->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app_->exitCode(), 0);
-        const QString saved = QString::fromUtf8(fileContents(mainSettings())); // in the file's own line ends
-        QVERIFY2(saved.contains(
-                     QRegularExpression(QStringLiteral("^TEXT5=QX7SAV\r?$"), QRegularExpression::MultilineOption)),
-                 qPrintable(saved));
-        QVERIFY(QFileInfo(internetSettings()).lastModified() > old);
-    }
-
-    // Without a station Parlevox says why and ends; a station the bus starts is found, or its failure explained
-    // (here the build's own parlevox-station without settings: its exit status is the reason).
-    void startUp_findsTheStationOrSaysWhyAndEnds_data() {
-        QTest::addColumn<QString>("exec"); // the bus's service for the station; empty: none
-        QTest::addColumn<bool>("busThere");
-        QTest::addColumn<QString>("message"); // empty: the window opens
-        QFile buildTreeService(QStringLiteral(STATION_SERVICE_FILE));
-        QVERIFY2(buildTreeService.open(QIODevice::ReadOnly), STATION_SERVICE_FILE);
-        QVERIFY(buildTreeService.readAll().contains("\nExec=" PARLEVOX_STATION_PATH "\n"));
-        row("no station program", "", true, "No EchoLink station program is running.");
-        row("no session bus", "", false, "No D-Bus session bus is available");
-        row("station started by the bus", e2e::simPath() + QStringLiteral(" --stay --callsign QX1ACT"), true, "");
-        row("started station ends at once",
-            QStringLiteral(PARLEVOX_STATION_PATH " --config /nonexistent/station.ini --bind 127.0.0.1 --directory "
-                                                 "127.0.0.1 --no-audio"),
-            true,
-            "The EchoLink station could not start: Process org.parlevox.EchoLink exited with status 2. Run "
-            "parlevox-station --setup to enter your callsign and password, or start echolink-sim");
-    }
-    void startUp_findsTheStationOrSaysWhyAndEnds() {
-        QFETCH(QString, exec);
-        QFETCH(bool, busThere);
-        QFETCH(QString, message);
-        if (!exec.isEmpty()) {
-            QVERIFY(e2e::writeFile(home_->filePath(QStringLiteral("org.parlevox.EchoLink.service")),
-                                   "[D-BUS Service]\nName=org.parlevox.EchoLink\nExec=" + exec.toUtf8() + '\n'));
-        }
-        e2e::PrivateBus bus;
-        QString error;
-        QVERIFY2(bus.start(&error, 10000, home_->path()), qPrintable(error));
-        const auto endStation = qScopeGuard([&bus] { // a started station outlives Parlevox and the bus
-            const QDBusReply<uint> pid = bus.connect().interface()->servicePid(QStringLiteral("org.parlevox.EchoLink"));
-            if (pid.isValid() && pid.value() > 1) {
-                ::kill(static_cast<pid_t>(pid.value()), SIGTERM);
-            }
-        });
-        QProcessEnvironment env =
-            e2e::ParlevoxProcess::environment(bus.environment(), screen_.display(), speech_->address(), home_->path());
-        if (!busThere) {
-            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-        }
-        if (message.isEmpty()) {
-            QVERIFY2(startApp(&error, env), qPrintable(error));
-            QCOMPARE(screen_.title(window_), QStringLiteral("Parlevox    QX1ACT   v1.2"));
-            return;
-        }
-        app_ = std::make_unique<e2e::ParlevoxProcess>(env);
-        QVERIFY2(app_->start(&error), qPrintable(error));
-        QVERIFY(dismissMessageBox());
-        QVERIFY(app_->waitForExit(StationTimeoutMs));
-        QCOMPARE(app_->exitStatus(), QProcess::NormalExit);
-        QVERIFY(app_->exitCode() != 0);
-        QVERIFY2(app_->errors().contains(message), qPrintable(app_->errors()));
-        QVERIFY(!QFile::exists(mainSettings()));
-    }
-
-    // The caption names the station; a chat line is logged, spoken and a version query answered; a typed line
-    // reaches the station with a time stamp.
-    void chat_bothWays() {
-        QString error;
-        QVERIFY2(startBoth(&error), qPrintable(error));
-        QCOMPARE(screen_.title(window_), QStringLiteral("Parlevox    QX1TST   v1.2"));
-        sim_->send(QStringLiteral("chat QX1BRK>good evening all"));
-        sim_->send(QStringLiteral("chat QX3VER>/ver/"));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> SendChatText Parlevox  v1.2"), StationTimeoutMs));
-        QVERIFY(waitForSpoken(QStringLiteral("Message from  QX1BRK: good evening all")));
-        const std::optional<QString> log = screen_.copyText(window_, IncomingText);
-        QVERIFY(log.has_value());
-        static const QRegularExpression logged(QStringLiteral("^QX1BRK \\(\\d\\d:\\d\\d\\)>good evening all$"),
-                                               QRegularExpression::MultilineOption);
-        QVERIFY2(logged.match(*log).hasMatch(), qPrintable(*log));
-
-        QVERIFY(screen_.click(window_, TextTX));
-        QVERIFY(screen_.type(window_, QStringLiteral("hello from the keyboard")));
-        QVERIFY(screen_.key(window_, QStringLiteral("Return")));
-        QString line;
-        QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("> SendChatText "), StationTimeoutMs, &line));
-        static const QRegularExpression sent(
-            QStringLiteral("^> SendChatText \\(\\d\\d:\\d\\d\\) >hello from the keyboard$"));
-        QVERIFY2(sent.match(line).hasMatch(), qPrintable(line));
-    }
-
-    // A favourite connects and is announced, or the refusal is said. About 35 s more: the sweep that brings ticked
-    // favourites back after Disconnect All runs every 30 s, and leaves the others alone.
-    void favourites_connectAnnounceAndStayConnected() {
-        QString error;
-        QVERIFY(e2e::writeFile(mainSettings(), "[SETTINGS]\r\nTEXT4=QX2ABC\r\nTEXT5=QX3BAD\r\n"));
-        QVERIFY2(startBoth(&error, {QStringLiteral("refuse QX3BAD"), QStringLiteral("connect QX4OTH")}),
+        QVERIFY2(sim.start(QProcess::splitCommand(arguments.replace(QStringLiteral("HOME"), world_.home.path())),
+                           &error, false),
                  qPrintable(error));
-        QVERIFY(screen_.click(window_, Command4));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> Connect QX2ABC -1"), StationTimeoutMs));
-        QVERIFY(waitForSpoken(QStringLiteral("Q X 2 A B C  , Connected")));
-        QVERIFY(screen_.click(window_, Command5));
-        QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("! "), StationTimeoutMs));
-        QVERIFY(waitForSpoken(QStringLiteral("Unable to connect to call sign. ")));
-        QCOMPARE(speech_->spoken(), (QStringList{QStringLiteral("Q X 2 A B C  , Connected"),
-                                                 QStringLiteral("Unable to connect to call sign. ")}));
-
-        QVERIFY(screen_.click(window_, Check4));
-        QVERIFY(screen_.click(window_, DisconnectAll));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> DisconnectAll"), StationTimeoutMs));
-        QVERIFY(sim_->waitForLine(QStringLiteral("< Disconnected QX4OTH"), StationTimeoutMs));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> Connect QX2ABC -1"), SweepTimeoutMs));
-        QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("< Connected QX2ABC "), StationTimeoutMs));
-        QVERIFY(!sim_->lines().contains(QStringLiteral("> Connect QX4OTH -1")));
-        QCOMPARE(sim_->lines().count(QStringLiteral("> Connect QX3BAD -1")), 1); // not ticked: only the click
+        for (const QString& line : input.split(u'|', Qt::SkipEmptyParts)) {
+            sim.send(line);
+        }
+        sim.closeInput();
+        const QRegularExpression pattern(output, QRegularExpression::DotMatchesEverythingOption);
+        const auto logged = [&] {
+            return pattern.match((sim.lines() + QStringList{QStringLiteral("--"), sim.errors()}).join(u'\n'))
+                .hasMatch();
+        };
+        QVERIFY(QTest::qWaitFor([&] { return exitCode < 0 ? logged() : !sim.isRunning(); }, 10000));
+        QTest::qWait(300);
+        QCOMPARE(sim.isRunning() ? -1 : sim.exitCode(), exitCode);
+        QVERIFY2(logged(), qPrintable(sim.lines().join(u'\n') + sim.errors()));
     }
 
-    // A hung station leaves the window answering and keeps the typed line for when it is back; after a crash the
-    // program goes on and hears the next station.
-    void stationHangsThenCrashes_programGoesOn() {
+    // Without a station Parlevox says why and ends. The window was once a plain filler whose caption Orca never read.
+    void startUp_saysWhyWithoutAStation_thenOrcaHearsTheFrameWithItsCaptionAndTheFirstFavourite() {
+        ParlevoxProcess alone(world_.environment());
         QString error;
-        QVERIFY2(startBoth(&error), qPrintable(error));
-        QVERIFY(sim_->sync()); // what the station printed so far is behind us
-        sim_->sendSignal(SIGSTOP);
-        QTest::qWait(HangNoticedMs);
-        QVERIFY(screen_.click(window_, TextTX));
-        QVERIFY(screen_.type(window_, QStringLiteral("sent while hung")));
-        QVERIFY(screen_.key(window_, QStringLiteral("Return")));
-        const std::optional<QString> kept = screen_.copyText(window_, TextTX, 2000); // answered at once
-        QVERIFY(kept.has_value());
-        QCOMPARE(*kept, QStringLiteral("sent while hung"));
-        sim_->sendSignal(SIGCONT);
-        // The station answers the program's background question, then its regular requests again.
-        QVERIFY(sim_->waitForLine(QStringLiteral("> OwnCallsign"), StationTimeoutMs));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> ConnectedCount"), StationTimeoutMs));
-        QVERIFY(screen_.key(window_, QStringLiteral("Return")));
+        QVERIFY(alone.start(&error) && dismissMessageBox() && alone.waitForExit(15000) && alone.exitCode() != 0);
+        QVERIFY2(alone.errors().contains(QStringLiteral("The EchoLink station could not start: Process org.parlevox."
+                                                        "EchoLink exited with status 2.")),
+                 qPrintable(alone.errors()));
+        QVERIFY(
+            writeFile(world_.home.filePath(QStringLiteral("config/parlevox.ini")), "[SETTINGS]\r\nTEXT4=QX2ABC\r\n"));
+        orca_.mark();
+        QVERIFY2(world_.startSim(QProcess::splitCommand(QStringLiteral("--callsign QX1TST --stay --quiet-queries")),
+                                 &error) &&
+                     world_.startApp(&error),
+                 qPrintable(error));
+        QVERIFY(heard(QStringLiteral("^Parlevox    QX1TST   v1\\.2 frame")) &&
+                heard(QStringLiteral("^Callsign of favourite 1 text")));
+    }
+
+    // Tabs (or, below 0, Shift+Tabs) from the first favourite's box, every stop heard; then what the station changes
+    // there is heard, and the focus stays.
+    void screenReader_hearsEveryStopAndWhatChangesThere_data() {
+        QTest::addColumn<int>("stops");
+        QTest::addColumn<QString>("command"); // to the station
+        QTest::addColumn<QString>("said");
+        row("Stay Con of favourite 1", 2, "", "^Stay connected to favourite 1 check box not checked");
+        row("incoming log", 26, "", "^Incoming text read only text");
+        row("Transmit / Receive, a toggle", 44, "", "^Transmit / Receive check box not checked");
+        row("round to the first favourite", 51, "", "^Callsign of favourite 1 text");
+        row("chat on a favourite's box", 0, "chat QX2ABC>good evening all", "good evening all");
+        row("station count", -2, "connect QX3DEF", "^Number of stations connected: 1 label");
+        row("transmit state", -3, "key", "^Transmit state: +Transmitting.* label");
+        row("Transmit / Receive", -7, "unkey", "^not checked");
+    }
+    void screenReader_hearsEveryStopAndWhatChangesThere() {
+        QFETCH(int, stops);
+        QFETCH(QString, command);
+        QFETCH(QString, said);
+        QVERIFY(click(240, 360, 1095, 285) && focusOn(QStringLiteral("Callsign of favourite 1")));
+        QVERIFY(walk(stops < 0 ? QStringLiteral("shift+Tab") : QStringLiteral("Tab"), qAbs(stops)));
+        if (!command.isEmpty()) {
+            orca_.mark();
+            world_.sim->send(command);
+        }
+        QVERIFY(heard(said));
+        QVERIFY(stops != 0 || focusOn(QStringLiteral("Callsign of favourite 1")));
+    }
+
+    // The caption names the station; chat both ways; a favourite connected and announced; a second copy turned
+    // away; a station that crashed replaced; the station's closing saves the settings and ends the program.
+    void session_acrossBusScreenAndSpeech() {
+        QCOMPARE(screen_.title(window_), QStringLiteral("Parlevox    QX1TST   v1.2"));
+        world_.sim->send(QStringLiteral("chat QX1BRK>good evening"));
+        world_.sim->send(QStringLiteral("chat QX3VER>/ver/"));
+        QVERIFY(world_.sim->waitForLine(QStringLiteral("> SendChatText Parlevox  v1.2"), 15000));
+        QVERIFY(world_.waitForSpoken(QStringLiteral("Message from  QX1BRK: good evening")));
+        QVERIFY(click(240, 6150, 3855, 345) && screen_.type(window_, QStringLiteral("hi there")) &&
+                screen_.key(window_, QStringLiteral("Return")));
         QString line;
-        QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("> SendChatText "), StationTimeoutMs, &line));
-        QVERIFY2(line.endsWith(QStringLiteral(" >sent while hung")), qPrintable(line));
+        QVERIFY(world_.sim->waitForLineStartingWith(QStringLiteral("> SendChatText ("), 15000, &line));
+        QVERIFY2(line.endsWith(QStringLiteral(") >hi there")), qPrintable(line)); // after the time stamp
+        QVERIFY(click(1440, 360, 855, 255));
+        QVERIFY(world_.sim->waitForLine(QStringLiteral("> Connect QX2ABC -1"), 15000));
+        QVERIFY(world_.waitForSpoken(QStringLiteral("Q X 2 A B C  , Connected")));
 
-        sim_->sendSignal(SIGKILL);
-        QVERIFY(sim_->waitForExit());
-        QVERIFY(!app_->waitForExit(3000)); // a few ticks without a station
-        QVERIFY2(startStation(&error, {QStringLiteral("chat QX3NEW>back again")}), qPrintable(error));
-        QVERIFY(waitForSpoken(QStringLiteral("Message from  QX3NEW: back again")));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> ConnectedCount"), StationTimeoutMs)); // the status is asked again
-        QVERIFY(app_->isRunning() && screen_.isShown(window_));
-    }
-
-    // The text being spoken when a transmission begins is heard whole; a chat arriving meanwhile waits for the
-    // transmission's end and a gap of about a second.
-    void chatWhileReceiving_spokenWholeAfterTheTransmissionAndGap() {
-        speech_ = std::make_unique<e2e::PrivateSpeechServer>(1.5); // room to begin a transmission inside a text
-        const QString problem = speech_->start();
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        ParlevoxProcess second(world_.environment());
         QString error;
-        QVERIFY2(startBoth(&error), qPrintable(error));
-        const QString first = QStringLiteral("Message from  QX1BRK: before");
-        const QString second = QStringLiteral("Message from  QX2ABC: during");
-        sim_->send(QStringLiteral("chat QX1BRK>before"));
-        QVERIFY(QTest::qWaitFor([&] { return speech_->started().contains(first); }, SpeechTimeoutMs));
-        sim_->send(QStringLiteral("receive QX2ABC"));
-        sim_->send(QStringLiteral("chat QX2ABC>during"));
-        QVERIFY(sim_->sync());
-        QVERIFY(waitForSpoken(first));
-        QTest::qWait(2500);
-        QCOMPARE(speech_->started(), QStringList{first});
+        QVERIFY(second.start(&error) && dismissMessageBox() && second.waitForExit(15000));
+        QVERIFY2(second.exitCode() == 0 && second.errors().contains(QStringLiteral("Program is already running.")),
+                 qPrintable(second.errors()));
 
-        QElapsedTimer sinceEnd;
-        sinceEnd.start();
-        sim_->send(QStringLiteral("unreceive"));
-        QVERIFY(QTest::qWaitFor([&] { return speech_->started().contains(second); }, SpeechTimeoutMs));
-        const qint64 waited = sinceEnd.elapsed();
-        QVERIFY2(waited >= 900 && waited < 4000, qPrintable(QString::number(waited)));
-        QVERIFY(waitForSpoken(second));
-        QCOMPARE(speech_->spoken(), (QStringList{first, second}));
-    }
-
-    void onTheHour_timeSpokenOnce() {
-        QVERIFY2(!QStringLiteral(FAKETIME_LIBRARY).isEmpty(), "libfaketime is not installed (scripts/install-deps.sh)");
-        QVERIFY(e2e::writeFile(mainSettings(), "[SETTINGS]\r\nTXTIMEHOUR=1\r\n"));
-        QString error;
-        QVERIFY2(startStation(&error), qPrintable(error));
-        // Only the program lives in the faked time, starting a little before nine in the evening.
-        QProcessEnvironment env = environment();
-        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(FAKETIME_LIBRARY));
-        env.insert(QStringLiteral("FAKETIME"), QStringLiteral("@2026-12-06 20:59:48"));
-        QVERIFY2(startApp(&error, env), qPrintable(error));
-
-        QVERIFY(waitForSpoken(QStringLiteral("The Time Is9 PM")));
-        QTest::qWait(3000);
-        QCOMPARE(speech_->spoken(), QStringList{QStringLiteral("The Time Is9 PM")});
+        world_.sim->sendSignal(SIGKILL);
+        QVERIFY(world_.sim->waitForExit() && world_.startSim({}, &error));
+        world_.sim->send(QStringLiteral("chat QX3NEW>back again"));
+        QVERIFY(world_.waitForSpoken(QStringLiteral("Message from  QX3NEW: back again")));
+        QVERIFY(click(240, 720, 1095, 285) && screen_.type(window_, QStringLiteral("qx7sav")));
+        QTest::qWait(500); // the last key is handled before the station closes
+        world_.sim->send(QStringLiteral("close"));
+        QVERIFY(world_.app->waitForExit(15000) && world_.app->exitCode() == 0);
+        QVERIFY(fileLines(world_.home.filePath(QStringLiteral("config/parlevox.ini")))
+                    .join(u'\n')
+                    .contains(QStringLiteral("TEXT5=QX7SAV")));
     }
 };
 

@@ -1,46 +1,52 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Small helpers shared by the end-to-end harnesses: children that die with the test, and text files.
+// Children that die with the test, and small text files.
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTest>
 #include <csignal>
 #include <sys/prctl.h>
-#include <sys/types.h>
 
 namespace e2e {
 
-// The child gets SIGKILL when the test process dies, so a crashed test leaves nothing behind.
 inline void dieWithParent(QProcess& process) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 inline void stopProcess(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
-        return;
-    }
-    ::kill(static_cast<pid_t>(process.processId()), SIGCONT); // a stopped child cannot take SIGTERM
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
+    if (process.state() != QProcess::NotRunning) {
+        ::kill(pid_t(process.processId()), SIGCONT); // a stopped child cannot take SIGTERM
+        process.terminate();
+        if (!process.waitForFinished(3000)) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
     }
 }
 
-// The lines of a text file, without the empty one after the last line end; none when it cannot be read.
+inline QProcessEnvironment withVariables(QProcessEnvironment env, const QString& pairs) {
+    for (const QString& pair : pairs.split(u' ', Qt::SkipEmptyParts)) {
+        env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+    }
+    return env;
+}
+
+inline void startLogged(QProcess& process, const QProcessEnvironment& env, const QString& command, const QString& log) {
+    dieWithParent(process);
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(log, QIODevice::Append);
+    process.startCommand(command);
+}
+
 inline QStringList fileLines(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty()) {
-        lines.removeLast();
-    }
+    QStringList lines = QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split(u'\n');
+    lines.removeLast();
     return lines;
 }
 
