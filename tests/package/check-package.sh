@@ -7,7 +7,7 @@
 set -euo pipefail
 if [ "${1:-}" = --bus ]; then # inside netns.sh: SERVICE_DIR WORK_DIR EXPECTED_STATION_BINARY
     work=$3
-    printf '<busconfig><type>session</type><listen>unix:path=%s/bus</listen><servicedir>%s</servicedir><auth>EXTERNAL</auth><policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>' \
+    printf '<busconfig><type>session</type><listen>unix:path=%s/bus</listen><servicedir>%s</servicedir><auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy></busconfig>' \
         "$work" "$2" >"$work/bus.conf"
     # The bus hands its environment to the station it starts: settings and home are the test's own.
     HOME=$work XDG_CONFIG_HOME=$work/config dbus-daemon --nofork --config-file="$work/bus.conf" 2>"$work/bus.log" &
