@@ -57,7 +57,7 @@ private Q_SLOTS:
         controls::setCheckValue(s.w.announce, conDisc);
         s.announcer->Echolink_connected(callsign, QStringLiteral("Jo"), QStringLiteral("10.0.0.1"));
         s.announcer->Echolink_Disconnected(callsign);
-        QCOMPARE(s.voice.spoken, onConnect.isEmpty() ? QStringList{} : QStringList{onConnect, onDisconnect});
+        QCOMPARE(s.voice.spoken, (onConnect.isEmpty() ? QStringList{} : QStringList{onConnect, onDisconnect}));
         QCOMPARE(s.internet.addresses, lookedUp == QStringLiteral("-") ? QStringList{} : QStringList{Root + lookedUp});
         QCOMPARE(s.w.lastConnectedNode->text(), callsign + QStringLiteral(" Jo"));
         QCOMPARE(s.internet.lastConnectedNode, callsign + QStringLiteral(" Jo"));
