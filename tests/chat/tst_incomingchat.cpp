@@ -7,221 +7,127 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QScrollBar>
-
-namespace {
-const QString Heading = QStringLiteral("Incoming Text\n");
-}
 
 class IncomingChatTest : public QObject {
     Q_OBJECT
-
     std::unique_ptr<ChatWindow<IncomingChat>> t;
 
-    // One text, then the event loop comes round and the log shows it.
     void receive(const QString& text) {
         t->echoLink.ChatTextReceived(text);
         controls::flushLog(t->w.IncomingText);
     }
-    QString log() const { return t->w.IncomingText->toPlainText(); }
-    // The log after its heading.
-    QString logged() const { return log().mid(Heading.size()); }
-    void setChecks(int check2, int check3) {
-        controls::setCheckValue(t->w.Check2, check2);
-        controls::setCheckValue(t->w.Check3, check3);
-    }
+    QString logged() const { return t->w.IncomingText->toPlainText().mid(QStringLiteral("Incoming Text\n").size()); }
 
 private Q_SLOTS:
     void init() {
         t = std::make_unique<ChatWindow<IncomingChat>>();
         connect(&t->echoLink, &EchoLinkClient::ChatTextReceived, t->chat.get(),
                 &IncomingChat::EchoLink_ChatTextReceived);
-        setChecks(1, 1);
+        controls::setCheckValue(t->w.Check2, 1);
+        controls::setCheckValue(t->w.Check3, 1);
     }
     void cleanup() { t.reset(); }
 
-    // Answered without waiting (a burst of queries goes at the bus's pace, not the station's), only in lower
-    // case, logged like any text, a refused reply not reported, and answered even when a filter drops it.
-    void versionQuery_answeredWithoutWaitOnlyInLowerCase_evenWhenFiltered() {
-        receive(QStringLiteral("N0CALL>/ver/"));
-        receive(QStringLiteral("N0CALL>/VER/"));
+    // Answered without waiting, a refusal unreported, even when filtered; a text during the reply comes after.
+    void versionQuery_answeredWithoutWait_evenFiltered_textDuringReplyComesAfter() {
         t->echoLink.failing.insert(QStringLiteral("SendChatText"));
         receive(QStringLiteral("N0CALL>/ver/"));
-        QCOMPARE(t->echoLink.calls, QStringList(2, QStringLiteral("SendChatText(Parlevox  v1.2)")));
-        QCOMPARE(t->echoLink.noWaitSends, 2);
-        QCOMPARE(logged(), QStringLiteral("N0CALL (09:05)>/ver/\nN0CALL (09:05)>/VER/\nN0CALL (09:05)>/ver/\n"));
-        QCOMPARE(t->voice.spoken.size(), 3);
         t->echoLink.failing.clear();
         t->w.FilterText.at(2)->setText(QStringLiteral("ver"));
-        receive(QStringLiteral("N0CALL>/ver/"));
-        QCOMPARE(t->echoLink.sentChat, QStringList(2, QStringLiteral("Parlevox  v1.2")));
-        QCOMPARE(logged(), QStringLiteral("N0CALL (09:05)>/ver/\nN0CALL (09:05)>/VER/\nN0CALL (09:05)>/ver/\n"));
-        QCOMPARE(t->voice.spoken.size(), 3);
-    }
-
-    void filterWordInAnyBox_dropsTextUntilCleared() {
-        for (QLineEdit* box : t->w.FilterText) {
-            box->setText(QStringLiteral("N0")); // at the very first character too
-            receive(QStringLiteral("N0CALL>dropped"));
-            box->clear();
-        }
-        t->w.FilterText.at(7)->setText(QStringLiteral("Hello"));
-        receive(QStringLiteral("N0CALL>hello"));
-        QCOMPARE(logged(), QStringLiteral("N0CALL (09:05)>hello\n"));
-        QCOMPARE(t->voice.spoken.size(), 1);
-    }
-
-    void logLine_data() {
-        QTest::addColumn<int>("check2");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown");
-        row("unstamped", 0, "N0CALL>hello", "N0CALL>hello\n");
-        row("stamped", 1, "N0CALL>hello", "N0CALL (17:40)>hello\n");
-        row("greyed stamps", 2, "N0CALL>hello", "N0CALL (17:40)>hello\n");
-        row("lone CR unstamped", 0, "N0CALL>line1\rline2", "N0CALL>line1\nline2\n");
-        row("lone CR stamped", 1, "N0CALL>line1\rline2", "N0CALL (17:40)>line1\nline2\n");
-        row("no > unstamped", 0, "hello", "hello\n");
-        row("no > stamped", 1, "hello", " (17:40)hello\n");
-        row("empty text with empty filter boxes", 1, "", " (17:40)\n");
-    }
-    void logLine() {
-        QFETCH(int, check2);
-        QFETCH(QString, text);
-        QFETCH(QString, shown);
-        t->clock.set(17, 40);
-        setChecks(check2, 0);
-        receive(text);
-        QCOMPARE(logged(), shown);
-        // A lone CR is a real line break, not a stray character.
-        QCOMPARE(t->w.IncomingText->document()->blockCount(), 2 + shown.count(QLatin1Char('\n')));
-    }
-
-    void spoken_data() {
-        QTest::addColumn<int>("check2");
-        QTest::addColumn<int>("check3");
-        QTest::addColumn<QStringList>("spoken");
-        const QStringList raw{QStringLiteral("Message from  N0CALL-L:>hello")};
-        const QStringList eased{QStringLiteral("Message from  N0CALL : L: hello")};
-        row("unstamped, announce", 0, 1, raw);
-        row("stamped, announce", 1, 1, eased);
-        row("greyed stamp, announce", 2, 1, eased);
-        row("announce off", 1, 0, QStringList());
-        row("announce greyed is silent", 0, 2, QStringList());
-    }
-    void spoken() {
-        QFETCH(int, check2);
-        QFETCH(int, check3);
-        setChecks(check2, check3);
-        receive(QStringLiteral("N0CALL-L>hello"));
-        QTEST(t->voice.spoken, "spoken");
-    }
-    void failingVoice_stillLogsAndFinishes() {
-        t->voice.failing = true;
-        t->w.IncomingText->moveCursor(QTextCursor::Start);
-        receive(QStringLiteral("N0CALL>hello"));
-        QCOMPARE(logged(), QStringLiteral("N0CALL (09:05)>hello\n"));
-        QVERIFY(t->w.IncomingText->textCursor().atEnd());
-    }
-
-    // The main window's focus control before the text comes ("" none) and after; another active window keeps its own.
-    void focusAfterText_movesToEntryOnlyFromEntryLogOrNowhere_data() {
-        QTest::addColumn<QString>("focused");
-        QTest::addColumn<bool>("otherWindowActive");
-        QTest::addColumn<bool>("filtered");
-        QTest::addColumn<QString>("after");
-        row("message box", "TextTX", false, false, "TextTX");
-        row("message box, filtered", "TextTX", false, true, "TextTX");
-        row("incoming log", "IncomingText", false, false, "TextTX");
-        row("incoming log, filtered", "IncomingText", false, true, "IncomingText");
-        row("favourite's box", "Text6", false, false, "Text6");
-        row("favourite's box, filtered", "Text6", false, true, "Text6");
-        row("typed-callsign box", "Callsign", false, false, "Callsign");
-        row("typed-callsign box, filtered", "Callsign", false, true, "Callsign");
-        row("sent log", "ReceivedText", false, false, "ReceivedText");
-        row("no focus in the window", "", false, false, "TextTX");
-        row("no focus in the window, filtered", "", false, true, "");
-        row("window not active", "Callsign", true, false, "TextTX");
-        row("window not active, filtered", "Callsign", true, true, "Callsign");
-    }
-    void focusAfterText_movesToEntryOnlyFromEntryLogOrNowhere() {
-        QFETCH(QString, focused);
-        QFETCH(bool, otherWindowActive);
-        QFETCH(bool, filtered);
-        QVERIFY(t->show());
-        QWidget* before = focused.isEmpty() ? nullptr : t->window.findChild<QWidget*>(focused);
-        if (before != nullptr) {
-            before->setFocus();
-        } else if (QWidget* any = QApplication::focusWidget()) {
-            any->clearFocus();
-        }
-        QCOMPARE(t->window.focusWidget(), before);
-        QLineEdit other;
-        if (otherWindowActive) {
-            other.show();
-            other.activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(&other));
-            other.setFocus();
-            QVERIFY(!t->window.isActiveWindow());
-        }
-        t->w.FilterText.at(4)->setText(QStringLiteral("drop"));
-        receive(filtered ? QStringLiteral("N0CALL>drop me") : QStringLiteral("N0CALL>hello"));
-        const QWidget* now = t->window.focusWidget();
-        QTEST(now != nullptr ? now->objectName() : QString(), "after");
-        QCOMPARE(QApplication::focusWidget(), otherWindowActive ? &other : now);
-    }
-
-    // A burst in one turn shows whole and in order when the loop comes round; every text, dropped ones too,
-    // puts the caret at the end with the newest line in view.
-    void burstAndEveryText_shownInOrder_caretAtEndNewestLineInView() {
-        QVERIFY(t->show());
-        QString expected;
-        for (int i = 0; i < 300; ++i) {
-            const QString line = QStringLiteral("burst %1\r\n%2").arg(i).arg(QString(60, QLatin1Char('z')));
-            t->echoLink.ChatTextReceived(QStringLiteral("N0CALL>") + line);
-            expected += QStringLiteral("N0CALL (09:05)>") + line + QLatin1Char('\n');
-        }
-        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        t->w.IncomingText->moveCursor(QTextCursor::Start);
-        QCOMPARE(t->voice.spoken.size(), 300);
-        QTRY_COMPARE(logged(), expected);
-        QVERIFY(t->w.IncomingText->verticalScrollBar()->maximum() > 0);
-        t->w.FilterText.at(0)->setText(QStringLiteral("drop"));
-        for (const QString& text : {QStringLiteral("N0CALL>drop me"), QStringLiteral("N0CALL>newest")}) {
-            t->w.IncomingText->moveCursor(QTextCursor::Start);
-            receive(text);
-            QVERIFY2(t->w.IncomingText->textCursor().atEnd(), qPrintable(text));
-            QTRY_VERIFY(newestLineInView(t->w.IncomingText));
-        }
-        QVERIFY(log().endsWith(QStringLiteral("N0CALL (09:05)>newest\n")));
-    }
-
-    void hostileTexts_areLoggedAndSpoken_data() {
-        QTest::addColumn<QString>("text");
-        row("control characters", QStringLiteral("N0CALL>\x01\x07\x1b[2J\x7f") + QChar(0) + QStringLiteral("end"));
-        row("megabyte without spaces", QStringLiteral("N0CALL>") + QString(1 << 20, QLatin1Char('x')));
-        row("right-to-left override", QStringLiteral("N0CALL>\u202E\u05E9\u05DC\u05D5\u05DD olleh"));
-        row("frame markers", QStringLiteral("N0CALL>\uFDD0x\uFDD1"));
-        row("only separators", ">>>>");
-    }
-    void hostileTexts_areLoggedAndSpoken() {
-        QFETCH(QString, text);
-        QVERIFY(t->show());
-        receive(text);
-        receive(QStringLiteral("N0CALL>after"));
-        QCOMPARE(t->w.IncomingText->document()->blockCount(), 4); // heading, one line per text, empty end
-        QVERIFY(logged().startsWith(text.section(QLatin1Char('>'), 0, 0) + QStringLiteral(" (09:05)>")));
-        QVERIFY(logged().endsWith(QStringLiteral("N0CALL (09:05)>after\n")));
-        QCOMPARE(t->voice.spoken.size(), 2);
-    }
-
-    void textArrivingDuringReply_isHandledAfterTheQuery() {
         t->echoLink.duringSendChatText = [this](const QString&) {
             t->echoLink.duringSendChatText = nullptr;
             receive(QStringLiteral("N1XYZ>second"));
         };
         receive(QStringLiteral("N0CALL>/ver/"));
+        QCOMPARE(t->echoLink.calls, QStringList(2, QStringLiteral("SendChatText(Parlevox  v1.2)")));
+        QCOMPARE(t->echoLink.noWaitSends, 2);
         QCOMPARE(logged(), QStringLiteral("N0CALL (09:05)>/ver/\nN1XYZ (09:05)>second\n"));
-        QCOMPARE(t->voice.spoken.size(), 2);
+    }
+
+    void logAndSpeech_data() {
+        QTest::addColumn<int>("check2"); // time stamps
+        QTest::addColumn<int>("check3"); // announce
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("spoken");
+        row("unstamped", 0, 1, "N0CALL-L>hi", "N0CALL-L>hi\n", "Message from  N0CALL-L:>hi");
+        row("stamped", 1, 1, "N0CALL-L>hi", "N0CALL-L (17:40)>hi\n", "Message from  N0CALL : L: hi");
+        row("greyed stamps count", 2, 1, "N0CALL-L>hi", "N0CALL-L (17:40)>hi\n", "Message from  N0CALL : L: hi");
+        row("announce off", 1, 0, "A>x", "A (17:40)>x\n", "");
+        row("announce greyed is silent", 0, 2, "A>x", "A>x\n", "");
+        row("lone CR is a line break", 0, 0, "A>1\r2", "A>1\n2\n", "");
+        row("no > stamped", 1, 0, "hello", " (17:40)hello\n", "");
+        row("megabyte without spaces", 0, 0, QString(1 << 20, u'x'), QString(1 << 20, u'x') + u'\n', "");
+        row("only separators", 0, 0, ">>>>", ">>>>\n", "");
+    }
+    void logAndSpeech() {
+        QFETCH(QString, shown);
+        QFETCH(QString, spoken);
+        QFETCH(int, check2);
+        QFETCH(int, check3);
+        QFETCH(QString, text);
+        t->clock.set(17, 40);
+        controls::setCheckValue(t->w.Check2, check2);
+        controls::setCheckValue(t->w.Check3, check3);
+        t->voice.failing = spoken.isEmpty(); // a failing voice changes nothing else
+        receive(text);
+        QCOMPARE(logged().remove(QChar(u'\u200B')), shown);
+        QCOMPARE(t->w.IncomingText->document()->blockCount(), 2 + shown.count(u'\n'));
+        QCOMPARE(t->voice.spoken, spoken.isEmpty() ? QStringList() : QStringList{spoken});
+    }
+
+    // Focus goes to the entry only from the entry, the log or nowhere, and never from another active window.
+    void focusAfterText_data() {
+        QTest::addColumn<QString>("focused"); // "other": another window is active
+        QTest::addColumn<bool>("filtered");
+        QTest::addColumn<QString>("after");
+        row("incoming log", "IncomingText", false, "TextTX");
+        row("incoming log, filtered", "IncomingText", true, "IncomingText");
+        row("favourite's box", "Text6", false, "Text6");
+        row("nowhere", "", false, "TextTX");
+        row("nowhere, filtered", "", true, "");
+        row("other window", "other", false, "TextTX");
+    }
+    void focusAfterText() {
+        QFETCH(QString, focused);
+        QFETCH(bool, filtered);
+        QVERIFY(t->show());
+        QLineEdit other;
+        if (QWidget* before = t->window.findChild<QWidget*>(focused); before != nullptr && !focused.isEmpty()) {
+            before->setFocus();
+        } else if (focused == QStringLiteral("other")) {
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            other.setFocus();
+        } else if (QWidget* any = QApplication::focusWidget()) {
+            any->clearFocus();
+        }
+        t->w.FilterText.at(4)->setText(QStringLiteral("drop"));
+        receive(filtered ? QStringLiteral("N0CALL>drop me") : QStringLiteral("N0CALL>hello"));
+        const QWidget* now = t->window.focusWidget();
+        QTEST(now != nullptr ? now->objectName() : QString(), "after");
+        QCOMPARE(QApplication::focusWidget(), other.isVisible() ? &other : now);
+    }
+
+    // A burst shows whole and in order; a filter word in any box drops a text, caret still to the end, newest in view.
+    void burstAndDroppedTexts_logInOrderCaretAtEndNewestLineInView() {
+        QVERIFY(t->show());
+        QString expected;
+        for (int i = 0; i < 300; ++i) {
+            t->echoLink.ChatTextReceived(QStringLiteral("N0CALL>%1\r\n%2").arg(i).arg(QString(60, u'z')));
+            expected += QStringLiteral("N0CALL (09:05)>%1\n%2\n").arg(i).arg(QString(60, u'z'));
+        }
+        for (QLineEdit* box : t->w.FilterText) {
+            box->setText(QStringLiteral("N0"));
+            t->w.IncomingText->moveCursor(QTextCursor::Start);
+            receive(QStringLiteral("N0CALL>drop me"));
+            QVERIFY(t->w.IncomingText->textCursor().atEnd());
+            box->clear();
+        }
+        QCOMPARE(logged(), expected);
+        QCOMPARE(t->voice.spoken.size(), 300);
+        QTRY_VERIFY(newestLineInView(t->w.IncomingText));
     }
 };
 

@@ -1,268 +1,133 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The stand-in station's state and behaviour, without a bus.
+#include "DataRow.h"
 #include "EchoLinkBus.h"
 #include "Station.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
-QStringList firstArguments(const QSignalSpy& spy, const QString& prefix = {}) {
-    QStringList out;
-    for (const auto& args : spy) {
-        out << prefix + args.at(0).toString();
-    }
-    return out;
-}
-} // namespace
-
 class SimStationTest : public QObject {
     Q_OBJECT
-
-private:
     QStringList log_;
+    QStringList events_; // "Connected QA1", "Disconnected QA1", "Receiving true QA1", "Chat text", "Closing"
     std::unique_ptr<Station> station_;
 
-    // One line of the sim's command language, as its standard input gives it.
-    void run(const QString& line) {
-        QString error;
-        const auto c = parseSimCommand(line, &error);
-        QVERIFY2(c, qPrintable(error));
-        if (c->kind == SimCommand::Kind::Close) {
-            station_->close();
-        } else {
-            QVERIFY(station_->apply(*c));
+    void run(const QString& lines) {
+        for (const QString& line : lines.split(u';')) {
+            const auto c = parseSimCommand(line, nullptr);
+            QVERIFY2(c && (c->kind == SimCommand::Kind::Close ? (station_->close(), true) : station_->apply(*c)),
+                     qPrintable(line));
         }
     }
 
 private Q_SLOTS:
     void init() {
         log_.clear();
+        events_.clear();
         station_ = std::make_unique<Station>(QStringLiteral("QA1TST"), [this](const QString& l) { log_ << l; });
         station_->setConnectDelayMs(10);
+        connect(station_.get(), &Station::Connected, this,
+                [this](const QString& c) { events_ << QStringLiteral("Connected ") + c; });
+        connect(station_.get(), &Station::Disconnected, this,
+                [this](const QString& c) { events_ << QStringLiteral("Disconnected ") + c; });
+        connect(station_.get(), &Station::ReceivingChanged, this,
+                [this](bool on, const QString& c) { events_ << QStringLiteral("Receiving %1 %2").arg(on).arg(c); });
+        connect(station_.get(), &Station::ChatTextReceived, this,
+                [this](const QString& t) { events_ << QStringLiteral("Chat ") + t; });
+        connect(station_.get(), &Station::Closing, this, [this] { events_ << QStringLiteral("Closing"); });
     }
 
-    void connectRequest_isAcceptedAtOnceAndConnectsAMomentLater_once() {
-        station_->addKnown(
-            {{QStringLiteral("QC3LNB-R"), QStringLiteral("Lantern Bay repeater"), QStringLiteral("192.0.2.9")}});
+    // Commands of standard input, joined by ";", and the events they send, joined by "|"; the log's "< " lines agree.
+    void commands_data() {
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("talker");
+        row("connect and drop once", "connect QA1 Home;connect QA1;chat QA1>a\\rb;drop QA1;drop QA1",
+            "Connected QA1|Chat QA1>a\rb|Disconnected QA1", "");
+        row("drop-all in arrival order", "connect QB1;connect *NET*;connect QB3-L;drop-all",
+            "Connected QB1|Connected *NET*|Connected QB3-L|Disconnected QB1|Disconnected *NET*|Disconnected QB3-L", "");
+        row("another call ends the first", "receive qa1;receive QA2", "Receiving 1 QA1|Receiving 0 QA1|Receiving 1 QA2",
+            "QA2");
+        row("same call again, unreceive of nobody", "unreceive;receive QA1;receive qa1", "Receiving 1 QA1", "QA1");
+        row("drop of the talker ends it first", "connect QA1;connect QA2;receive QA1;drop QA2;drop QA1",
+            "Connected QA1|Connected QA2|Receiving 1 QA1|Disconnected QA2|Receiving 0 QA1|Disconnected QA1", "");
+        row("drop-all ends a talker who is no peer", "receive QA9;drop-all", "Receiving 1 QA9|Receiving 0 QA9", "");
+        row("close ends it before Closing", "receive QA1;close", "Receiving 1 QA1|Receiving 0 QA1|Closing", "");
+        row("storm leaves who was there", "connect QS2;storm 3",
+            "Connected QS2|Connected QS1|Connected QS3|Disconnected QS1|Disconnected QS3", "");
+    }
+    void commands() {
+        QFETCH(QString, commands);
+        run(commands);
+        QTEST(events_.join(u'|'), "events");
+        QTEST(station_->talker(), "talker");
+        QCOMPARE(station_->isReceiving(), !station_->talker().isEmpty());
+        // The log writes each event but Connected as "< " lines; a storm writes one line for all of it.
+        const QRegularExpression logged(QStringLiteral("^< (Disc|Rec|Clo)")),
+            written(QStringLiteral("^(Disc|Rec|Clo)"));
+        QString fromLog = log_.filter(logged).join(u'|').remove(QStringLiteral("< ")).remove(QStringLiteral("Changed"));
+        QCOMPARE(fromLog.replace(QStringLiteral(" true "), QStringLiteral(" 1 "))
+                     .replace(QStringLiteral(" false "), QStringLiteral(" 0 ")),
+                 commands.contains(QStringLiteral("storm")) ? QString() : events_.filter(written).join(u'|'));
+        QVERIFY(!commands.contains(QStringLiteral("storm")) ||
+                log_.last().startsWith(QStringLiteral("# storm done: connects=2 drops=2 ")));
+    }
+
+    // Accepted at once, connected a moment later and once; a disconnect before then cancels it.
+    void connectRequest_connectsLaterOnce_orNeverWhenCancelled() {
+        station_->addKnown({{QStringLiteral("QC3-R"), QStringLiteral("Bay repeater"), QStringLiteral("192.0.2.9")}});
+        for (const char* call : {"qa2-l", "QA2-L", "QC3-R", "QA5"}) {
+            QVERIFY(station_->connectTo(QString::fromLatin1(call), -1).ok);
+        }
+        QVERIFY(station_->disconnect(QStringLiteral("QA5")).ok && !station_->isConnected(QStringLiteral("QA2-L")));
         QSignalSpy connected(station_.get(), &Station::Connected);
-        QVERIFY(station_->connectTo(QStringLiteral("qa2fnv-l"), -1).ok);
-        QVERIFY(station_->connectTo(QStringLiteral("QA2FNV-L"), -1).ok); // asked twice: connects once
-        QVERIFY(station_->connectTo(QStringLiteral("QC3LNB-R"), -1).ok);
-        QVERIFY(!station_->isConnected(QStringLiteral("QA2FNV-L"))); // not yet: the other side answers later
-        QTRY_COMPARE(connected.size(), 2);
-        QCOMPARE(connected.at(0), (QVariantList{QStringLiteral("QA2FNV-L"), inventName(QStringLiteral("QA2FNV-L")),
-                                                inventAddress(QStringLiteral("QA2FNV-L"))}));
-        QCOMPARE(connected.at(1), (QVariantList{QStringLiteral("QC3LNB-R"), QStringLiteral("Lantern Bay repeater"),
-                                                QStringLiteral("192.0.2.9")}));
-        QVERIFY(station_->isConnected(QStringLiteral("qa2fnv-l")));
-        QVERIFY(std::any_of(log_.begin(), log_.end(),
-                            [](const QString& l) { return l.startsWith(QStringLiteral("< Connected QA2FNV-L \"")); }));
-        QVERIFY(station_->connectTo(QStringLiteral("QA2FNV-L"), -1).ok);
-        QTest::qWait(50);
+        QTest::qWait(100);
         QCOMPARE(connected.size(), 2);
-        QCOMPARE(station_->connectedCount(), 2);
-    }
-
-    void disconnectBeforeTheAnswer_cancelsTheConnection() {
-        QSignalSpy connected(station_.get(), &Station::Connected);
-        QVERIFY(station_->connectTo(QStringLiteral("QA5CXL"), -1).ok);
-        QVERIFY(station_->disconnect(QStringLiteral("QA5CXL")).ok);
-        QTest::qWait(50);
-        QCOMPARE(connected.size(), 0);
-        QVERIFY(!station_->isConnected(QStringLiteral("QA5CXL")));
+        QCOMPARE(connected.at(0), (QVariantList{QStringLiteral("QA2-L"), inventName(QStringLiteral("QA2-L")),
+                                                inventAddress(QStringLiteral("QA2-L"))}));
+        QCOMPARE(connected.at(1),
+                 (QVariantList{QStringLiteral("QC3-R"), QStringLiteral("Bay repeater"), QStringLiteral("192.0.2.9")}));
+        QVERIFY(station_->isConnected(QStringLiteral("qa2-l")) && station_->connectedCount() == 2);
     }
 
     void badRequests_getTheirErrorNames() {
-        QCOMPARE(station_->connectTo(QStringLiteral("  "), -1).errorName,
-                 QLatin1String(EchoLinkBus::ErrorInvalidArgument));
         QCOMPARE(station_->connectTo(QStringLiteral("QA1 QA2"), -1).errorName,
                  QLatin1String(EchoLinkBus::ErrorInvalidArgument));
-        QCOMPARE(station_->disconnect(QStringLiteral("QA9NON")).errorName,
-                 QLatin1String(EchoLinkBus::ErrorNotConnected));
-
+        QCOMPARE(station_->disconnect(QStringLiteral("QA9")).errorName, QLatin1String(EchoLinkBus::ErrorNotConnected));
         run(QStringLiteral("refuse QA1BAD"));
-        const StationReply refused = station_->connectTo(QStringLiteral("qa1bad"), -1);
-        QVERIFY(!refused.ok);
-        QCOMPARE(refused.errorName, QLatin1String(EchoLinkBus::ErrorRefused));
-        QVERIFY(refused.message.contains(QStringLiteral("QA1BAD")));
+        QCOMPARE(station_->connectTo(QStringLiteral("qa1bad"), -1).errorName, QLatin1String(EchoLinkBus::ErrorRefused));
         run(QStringLiteral("accept QA1BAD"));
         QVERIFY(station_->connectTo(QStringLiteral("QA1BAD"), -1).ok);
     }
 
-    void stationCommands_changeStateAndSendEvents_disconnectAllInArrivalOrder() {
-        QSignalSpy connected(station_.get(), &Station::Connected);
-        QSignalSpy disconnected(station_.get(), &Station::Disconnected);
-        QSignalSpy chat(station_.get(), &Station::ChatTextReceived);
-        run(QStringLiteral("connect QA1BRK Home"));
-        run(QStringLiteral("connect QA1BRK")); // already there: no event
-        run(QStringLiteral("chat QA1BRK>a\\rb"));
-        run(QStringLiteral("drop QA1BRK"));
-        run(QStringLiteral("drop QA1BRK")); // gone: no event
-        QCOMPARE(connected.size(), 1);
-        QCOMPARE(connected.at(0).at(1).toString(), QStringLiteral("Home"));
-        QCOMPARE(firstArguments(chat), QStringList{QStringLiteral("QA1BRK>a\rb")});
-        QCOMPARE(disconnected.size(), 1);
-        QVERIFY(log_.contains(QStringLiteral("< ChatTextReceived QA1BRK>a\\rb")));
-
-        run(QStringLiteral("key"));
-        QVERIFY(station_->isTransmitting());
-        run(QStringLiteral("unkey"));
-        QVERIFY(!station_->isTransmitting());
-
-        for (const char* call : {"QB1", "*NET*", "QB3-L"}) {
-            run(QStringLiteral("connect ") + QLatin1String(call));
+    // Numbered texts, summed up when every reply came (counting the unnumbered, noting order) or at the time-out.
+    void burst_sumsUpReplies() {
+        station_->setBurstTimeoutMs(100);
+        run(QStringLiteral("burst 4 QA1>/ver/"));
+        QCOMPARE(events_.last(), QStringLiteral("Chat QA1>/ver/ #4"));
+        for (const char* reply : {"x #2", "x #1", "Parlevox  v1.2", "x #3"}) {
+            QVERIFY(station_->countingReplies() && station_->sendChatText(QString::fromLatin1(reply)).ok);
         }
-        disconnected.clear();
-        QVERIFY(station_->disconnectAll().ok);
-        QCOMPARE(firstArguments(disconnected),
-                 (QStringList{QStringLiteral("QB1"), QStringLiteral("*NET*"), QStringLiteral("QB3-L")}));
-        QCOMPARE(station_->connectedCount(), 0);
-    }
-
-    // Events as "Signal args", from the signals and from the "< " lines of the log alike.
-    void receiving_startsEndsAndEndsBeforeItsStationGoes_data() {
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QStringList>("events");
-        QTest::addColumn<QString>("talker");
-        auto row = [](const char* name, const QStringList& commands, const QStringList& events, const char* talker) {
-            QTest::newRow(name) << commands << events << QString::fromLatin1(talker);
-        };
-        row("receive then unreceive", {QStringLiteral("receive qa1brk"), QStringLiteral("unreceive")},
-            {QStringLiteral("ReceivingChanged true QA1BRK"), QStringLiteral("ReceivingChanged false QA1BRK")}, "");
-        row("another call ends the first", {QStringLiteral("receive QA1"), QStringLiteral("receive QA2")},
-            {QStringLiteral("ReceivingChanged true QA1"), QStringLiteral("ReceivingChanged false QA1"),
-             QStringLiteral("ReceivingChanged true QA2")},
-            "QA2");
-        row("the same call again sends nothing", {QStringLiteral("receive QA1"), QStringLiteral("receive qa1")},
-            {QStringLiteral("ReceivingChanged true QA1")}, "QA1");
-        row("unreceive of nobody sends nothing", {QStringLiteral("unreceive")}, {}, "");
-        row("drop of the talker ends it first, of another not",
-            {QStringLiteral("connect QA1"), QStringLiteral("connect QA2"), QStringLiteral("receive QA1"),
-             QStringLiteral("drop QA2"), QStringLiteral("drop QA1")},
-            {QStringLiteral("ReceivingChanged true QA1"), QStringLiteral("Disconnected QA2"),
-             QStringLiteral("ReceivingChanged false QA1"), QStringLiteral("Disconnected QA1")},
-            "");
-        row("drop-all ends it before any drop",
-            {QStringLiteral("connect QA1"), QStringLiteral("connect QA2"), QStringLiteral("receive QA2"),
-             QStringLiteral("drop-all")},
-            {QStringLiteral("ReceivingChanged true QA2"), QStringLiteral("ReceivingChanged false QA2"),
-             QStringLiteral("Disconnected QA1"), QStringLiteral("Disconnected QA2")},
-            "");
-        row("drop-all ends a talker who is no peer", {QStringLiteral("receive QA9"), QStringLiteral("drop-all")},
-            {QStringLiteral("ReceivingChanged true QA9"), QStringLiteral("ReceivingChanged false QA9")}, "");
-        row("close ends it before Closing", {QStringLiteral("receive QA1"), QStringLiteral("close")},
-            {QStringLiteral("ReceivingChanged true QA1"), QStringLiteral("ReceivingChanged false QA1"),
-             QStringLiteral("Closing")},
-            "");
-    }
-    void receiving_startsEndsAndEndsBeforeItsStationGoes() {
-        QFETCH(QStringList, commands);
-        QFETCH(QStringList, events);
-        QFETCH(QString, talker);
-        QStringList sent;
-        connect(station_.get(), &Station::ReceivingChanged, this, [&](bool on, const QString& call) {
-            sent << QStringLiteral("ReceivingChanged %1 %2").arg(QLatin1String(on ? "true" : "false"), call);
-        });
-        connect(station_.get(), &Station::Disconnected, this,
-                [&](const QString& call) { sent << QStringLiteral("Disconnected ") + call; });
-        connect(station_.get(), &Station::Closing, this, [&] { sent << QStringLiteral("Closing"); });
-        for (const QString& line : commands) {
-            run(line);
-        }
-        QCOMPARE(sent, events);
-        QStringList logged;
-        for (const QString& line : std::as_const(log_)) {
-            if (line.startsWith(QLatin1String("< ")) && !line.startsWith(QLatin1String("< Connected"))) {
-                logged << line.mid(2);
-            }
-        }
-        QCOMPARE(logged, events);
-        QCOMPARE(station_->talker(), talker);
-        QCOMPARE(station_->isReceiving(), !talker.isEmpty());
-    }
-
-    void disconnectRequest_ofTheTalker_endsTheTransmissionFirst() {
-        run(QStringLiteral("connect QA1BRK"));
-        run(QStringLiteral("receive QA1BRK"));
-        QSignalSpy receiving(station_.get(), &Station::ReceivingChanged);
-        QVERIFY(station_->disconnect(QStringLiteral("qa1brk")).ok);
-        QCOMPARE(receiving.size(), 1);
-        QCOMPARE(receiving.at(0), (QVariantList{false, QStringLiteral("QA1BRK")}));
-        QCOMPARE(log_.mid(log_.size() - 2), (QStringList{QStringLiteral("< ReceivingChanged false QA1BRK"),
-                                                         QStringLiteral("< Disconnected QA1BRK")}));
-    }
-
-    void burst_sendsNumberedTexts_andSumsUpWhenAllRepliesCame_data() {
-        QTest::addColumn<QStringList>("replies");
-        QTest::addColumn<QString>("summaryEnd");
-        QTest::newRow("in order") << QStringList{QStringLiteral("re: #1"), QStringLiteral("re: #2"),
-                                                 QStringLiteral("re: #3")}
-                                  << " lost=0 numbered=3 out_of_order=0";
-        QTest::newRow("out of order and one unnumbered")
-            << QStringList{QStringLiteral("x #2"), QStringLiteral("x #1"), QStringLiteral("Parlevox  v1.2"),
-                           QStringLiteral("x #3")}
-            << " lost=0 numbered=3 out_of_order=1";
-    }
-    void burst_sendsNumberedTexts_andSumsUpWhenAllRepliesCame() {
-        QFETCH(QStringList, replies);
-        QFETCH(QString, summaryEnd);
-        QSignalSpy chat(station_.get(), &Station::ChatTextReceived);
-        const auto count = static_cast<int>(replies.size());
-        run(QStringLiteral("burst %1 QA1BRK>/ver/").arg(count));
-        QCOMPARE(chat.size(), count);
-        QCOMPARE(chat.at(0).at(0).toString(), QStringLiteral("QA1BRK>/ver/ #1"));
-        QCOMPARE(chat.last().at(0).toString(), QStringLiteral("QA1BRK>/ver/ #%1").arg(count));
-        for (const QString& reply : replies) {
-            QVERIFY(station_->countingReplies());
-            QVERIFY(station_->sendChatText(reply).ok);
-        }
-        QVERIFY(!station_->countingReplies());
-        const QString summary = log_.last();
-        QVERIFY2(summary.startsWith(QStringLiteral("# burst done: sent=%1 ").arg(count)) &&
-                     summary.contains(QStringLiteral(" replies=%1 ").arg(count)) && summary.endsWith(summaryEnd),
-                 qPrintable(summary));
-    }
-
-    void burst_withMissingReplies_sumsUpAfterTheTimeOut() {
-        station_->setBurstTimeoutMs(50);
+        QVERIFY2(log_.last().startsWith(QStringLiteral("# burst done: sent=4 ")) &&
+                     log_.last().contains(QStringLiteral(" replies=4 ")) &&
+                     log_.last().endsWith(QStringLiteral(" lost=0 numbered=3 out_of_order=1")),
+                 qPrintable(log_.last()));
         run(QStringLiteral("burst 5 A>/ver/"));
         station_->sendChatText(QStringLiteral("x #1"));
         QTRY_VERIFY(!station_->countingReplies());
         QVERIFY2(log_.last().contains(QStringLiteral(" replies=1 ")) &&
                      log_.last().contains(QStringLiteral(" lost=4 ")),
                  qPrintable(log_.last()));
-        // Later replies are ordinary requests again.
-        const qsizetype lines = log_.size();
-        station_->sendChatText(QStringLiteral("x #2"));
-        QCOMPARE(log_.size(), lines);
     }
 
-    void storm_connectsThenDropsEveryStationOnce_andLogsOneLine() {
-        run(QStringLiteral("connect QS2"));
-        QSignalSpy connected(station_.get(), &Station::Connected);
-        QSignalSpy disconnected(station_.get(), &Station::Disconnected);
-        const qsizetype lines = log_.size();
-        run(QStringLiteral("storm 3"));
-        // QS2 was on before the storm and stays.
-        QCOMPARE(firstArguments(connected, QStringLiteral("+")) + firstArguments(disconnected, QStringLiteral("-")),
-                 QStringList(
-                     {QStringLiteral("+QS1"), QStringLiteral("+QS3"), QStringLiteral("-QS1"), QStringLiteral("-QS3")}));
-        QCOMPARE(station_->connectedCount(), 1);
-        QCOMPARE(log_.size(), lines + 1);
-        QVERIFY2(log_.last().startsWith(QStringLiteral("# storm done: connects=2 drops=2 ")), qPrintable(log_.last()));
-    }
-
-    void inventedNamesAndAddresses_fitTheKindAndStayTheSame() {
+    void inventedNamesAndAddresses_fitTheKindAndAreDocumentationAddresses() {
         QCOMPARE(inventName(QStringLiteral("*ECHOTEST*")), QStringLiteral("ECHOTEST conference"));
-        QVERIFY(inventName(QStringLiteral("QA1XYZ-L")).endsWith(QStringLiteral("link")));
-        QVERIFY(inventName(QStringLiteral("QA1XYZ-R")).endsWith(QStringLiteral("repeater")));
-        QVERIFY(inventName(QStringLiteral("QA1XYZ")).startsWith(QStringLiteral("Operator in ")));
-        const QString address = inventAddress(QStringLiteral("QA1XYZ"));
-        QCOMPARE(inventAddress(QStringLiteral("QA1XYZ")), address);
-        QVERIFY2(address.startsWith(QStringLiteral("192.0.2.")) || address.startsWith(QStringLiteral("198.51.100.")) ||
-                     address.startsWith(QStringLiteral("203.0.113.")),
-                 qPrintable(address));
+        QVERIFY(inventName(QStringLiteral("QA1-L")).endsWith(QStringLiteral("link")) &&
+                inventName(QStringLiteral("QA1-R")).endsWith(QStringLiteral("repeater")));
+        QVERIFY(inventName(QStringLiteral("QA1")).startsWith(QStringLiteral("Operator in ")));
+        QVERIFY(QRegularExpression(QStringLiteral("^(192\\.0\\.2|198\\.51\\.100|203\\.0\\.113)\\."))
+                    .match(inventAddress(QStringLiteral("QA1")))
+                    .hasMatch());
     }
 };
 

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
+#include "QrzAddress.h"
 #include "StationRules.h"
 
 #include <QTest>
+#include <QUrl>
 
 using namespace stations;
-
 Q_DECLARE_METATYPE(stations::StationKind)
+
+namespace {
+const QString Root = QStringLiteral("https://lookup.example/db/");
+}
 
 class StationRulesTest : public QObject {
     Q_OBJECT
@@ -14,68 +19,72 @@ private Q_SLOTS:
     void stationKind_data() {
         QTest::addColumn<QString>("callsign");
         QTest::addColumn<StationKind>("kind");
-        row("conference", "*IRELAND*", StationKind::Conference);
-        row("conference without leading star", "EUROPE*", StationKind::Conference);
-        row("lone star", "*", StationKind::Conference);
-        row("star wins over link suffix", "N0CALL-L*", StationKind::Conference);
+        row("conference", "*EU*", StationKind::Conference);
+        row("conference by trailing star", "N0CALL-L*", StationKind::Conference);
         row("star at the start only", "*IRELAND", StationKind::PlainStation);
-        row("link", "N0CALL-L", StationKind::Link);
-        row("link with dash inside", "N0-CALL-L", StationKind::Link);
+        row("link", "N0-CALL-L", StationKind::Link);
         row("bare link suffix", "-L", StationKind::Link);
         row("repeater", "N0CALL-R", StationKind::Repeater);
-        row("plain station", "N0CALL", StationKind::PlainStation);
-        row("lower-case plain station", "n0call", StationKind::PlainStation);
         row("empty", "", StationKind::PlainStation);
-        row("only spaces", "   ", StationKind::PlainStation);
-        row("markup", "<b>N0CALL</b>", StationKind::PlainStation);
-        row("lower-case link suffix", "N0CALL-l", StationKind::NotAnnounced);
-        row("lower-case repeater suffix", "n0call-r", StationKind::NotAnnounced);
+        row("lower-case suffix", "N0CALL-l", StationKind::NotAnnounced);
         row("other suffix", "N0CALL-1", StationKind::NotAnnounced);
-        row("dash in the middle", "N0-CALL", StationKind::NotAnnounced);
         row("trailing dash", "N0CALL-", StationKind::NotAnnounced);
-        row("lone dash", "-", StationKind::NotAnnounced);
         row("suffix then space", "N0CALL-L ", StationKind::NotAnnounced);
     }
     void stationKind() {
         QFETCH(QString, callsign);
-        QFETCH(StationKind, kind);
-        QCOMPARE(stations::stationKind(callsign), kind);
+        QTEST(stations::stationKind(callsign), "kind");
+        QVERIFY(!fixedConferenceAnnouncement(callsign, ConnectionChange::Connected));
     }
 
-    void fixedConference_onlyExactNames() {
-        for (const char* other : {"*ireland*", "IRELAND*", "*IRELAND* ", "*EUROPE*", "", "N0CALL"}) {
-            QVERIFY2(!fixedConferenceAnnouncement(QString::fromLatin1(other), ConnectionChange::Connected), other);
-            QVERIFY2(!fixedConferenceAnnouncement(QString::fromLatin1(other), ConnectionChange::Disconnected), other);
-        }
+    // time 0: plainDisplayText; else the history line at that hour and minute.
+    void displayText_data() {
+        QTest::addColumn<int>("time");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        row("evening", 2105, "N0CALL-L", "9 05 PM - N0CALL-L");
+        row("after midnight", 30, "N0", "12 30 AM - N0");
+        row("noon", 1200, "", "12 00 PM - ");
+        row("line break cannot forge a line", 1301, "N0\n1 00 PM - X", QStringLiteral("1 01 PM - N0\uFFFD1 00 PM - X"));
+        row("markup and letters kept", 0, "Jo <b>&amp;</b> Ä", "Jo <b>&amp;</b> Ä");
+        row("hidden controls replaced", 0,
+            "A\tB\rC\x1b[D\x7f"
+            "E\u0085F",
+            QStringLiteral("A\uFFFDB\uFFFDC\uFFFD[D\uFFFDE\uFFFDF"));
+        row("separators and direction marks", 0, QStringLiteral("a\u2028b\u2029c\u202Ad\u2066e\u202Ef\u2069"),
+            QStringLiteral("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFDf\uFFFD"));
+    }
+    void displayText() {
+        QFETCH(int, time);
+        QFETCH(QString, text);
+        QTEST(time ? historyLine(QTime(time / 100, time % 100), text) : plainDisplayText(text), "shown");
     }
 
-    void historyLine_data() {
-        QTest::addColumn<QTime>("time");
+    // Whatever a stranger's callsign holds, the look-up stays one segment under the root of the look-up site.
+    void qrzAddress_data() {
         QTest::addColumn<QString>("callsign");
-        QTest::addColumn<QString>("line");
-        row("evening link", QTime(21, 5), "N0CALL-L", "9 05 PM - N0CALL-L");
-        row("just after midnight", QTime(0, 30), "N0CALL", "12 30 AM - N0CALL");
-        row("noon conference", QTime(12, 0), "*IRELAND*", "12 00 PM - *IRELAND*");
-        row("morning, empty callsign", QTime(9, 59), "", "9 59 AM - ");
-        row("markup kept literally", QTime(13, 1), "<i>x</i>", "1 01 PM - <i>x</i>");
-        QTest::newRow("line break cannot forge a line")
-            << QTime(13, 1) << "N0\n1 00 PM - FAKE" << QStringLiteral("1 01 PM - N0\uFFFD1 00 PM - FAKE");
+        QTest::addColumn<QString>("segment");
+        row("station", "N0CALL-", "N0CALL-");
+        row("unreserved kept", "a.B_C~D", "a.B_C~D");
+        row("dot segments give root", "..", "");
+        row("slash", "../../evil", "..%2F..%2Fevil");
+        row("query and fragment", "A?b=1#c", "A%3Fb%3D1%23c");
+        row("percent", "%2e%2e", "%252e%252e");
+        row("markup, star, space", "<b>* ", "%3Cb%3E%2A%20");
+        row("controls", "\r\n\t\x01", "%0D%0A%09%01");
+        row("backslash and at sign", "\\u@h", "%5Cu%40h");
+        row("scheme", "http://x", "http%3A%2F%2Fx");
+        row("non-latin as UTF-8", "Ä", "%C3%84");
+        row("many slashes", QString(300, u'/'), QStringLiteral("%2F").repeated(300));
     }
-    void historyLine() {
-        QFETCH(QTime, time);
+    void qrzAddress() {
         QFETCH(QString, callsign);
-        QFETCH(QString, line);
-        QCOMPARE(stations::historyLine(time, callsign), line);
-    }
-
-    void plainDisplayText_replacesOnlyHiddenControls() {
-        QCOMPARE(plainDisplayText(QStringLiteral("N0CALL Jo <b>&amp;</b> Ä")),
-                 QStringLiteral("N0CALL Jo <b>&amp;</b> Ä"));
-        QCOMPARE(plainDisplayText(QStringLiteral("A\tB\rC\x1b[2JD\u007fE\u0085F")),
-                 QStringLiteral("A\uFFFDB\uFFFDC\uFFFD[2JD\uFFFDE\uFFFDF"));
-        QCOMPARE(plainDisplayText(QStringLiteral("a\u2028b\u2029c\u202Ad\u2066e\u202Ef")),
-                 QStringLiteral("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFDf"));
-        QCOMPARE(plainDisplayText(QString()), QString());
+        const QUrl url(qrzLookupAddress(Root, callsign), QUrl::StrictMode);
+        QFETCH(QString, segment);
+        QCOMPARE(qrzLookupAddress(Root, callsign), Root + segment);
+        QVERIFY(url.isValid() && url.host() == QStringLiteral("lookup.example") && !url.hasQuery() &&
+                !url.hasFragment());
+        QCOMPARE(url.adjusted(QUrl::NormalizePathSegments), url);
     }
 };
 
