@@ -359,14 +359,6 @@ bool Node::isConnected(const QString& callsign) const {
     return link && link->isConnected();
 }
 
-QStringList Node::connectedCallsigns() const {
-    QStringList calls;
-    for (const PeerLink* link : order_) {
-        calls.append(link->callsign());
-    }
-    return calls;
-}
-
 void Node::shutdown() {
     if (shuttingDown_) {
         return;

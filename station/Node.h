@@ -75,8 +75,6 @@ public:
     int connectedCount() const;
     bool isConnected(const QString& callsign) const;
     QString ownCallsign() const { return config_.callsign; }
-    // Connected peers' callsigns in the order they connected.
-    QStringList connectedCallsigns() const;
 
     // BYE to every peer (connected or being called); no disconnected() signals after this.
     void shutdown();

@@ -10,6 +10,7 @@
 #include "SoundDevices.h"
 #include "SoundOutput.h"
 #include "StationBus.h"
+#include "StationLogging.h"
 #include "StationSettings.h"
 #include "UdpTransport.h"
 
@@ -79,6 +80,10 @@ void warn(const QString& line) {
     writeLine(stderr, QStringLiteral("parlevox-station: ") + line);
 }
 
+void soundNotice(const QString& line) {
+    qCWarning(lcSound).noquote() << line;
+}
+
 QString addressText(const QHostAddress& address) {
     return address == QHostAddress(QHostAddress::AnyIPv4) ? QStringLiteral("all addresses") : address.toString();
 }
@@ -87,6 +92,8 @@ QString addressText(const QHostAddress& address) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // Reports read like the station's other lines on standard error; QT_MESSAGE_PATTERN still overrides it.
+    qSetMessagePattern(QStringLiteral("parlevox-station: %{message}"));
     QCoreApplication::setApplicationName(QStringLiteral("parlevox-station"));
     QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                                 .arg(buildconfig::VersionMajor)
@@ -181,20 +188,21 @@ int main(int argc, char* argv[]) {
         sink = std::make_unique<NullAudioSink>();
     } else {
         auto mic = std::make_unique<MicSource>(MicSource::Options{settings.audioIn, settings.txGainDb});
-        QObject::connect(mic.get(), &MicSource::notice, &app, warn);
+        QObject::connect(mic.get(), &MicSource::notice, &app, soundNotice);
         SoundOutput::Options output;
         output.device = settings.audioOut;
         output.gainDb = settings.rxGainDb;
         auto speaker = std::make_unique<SoundOutput>(output);
-        QObject::connect(speaker.get(), &SoundOutput::notice, &app, warn);
+        QObject::connect(speaker.get(), &SoundOutput::notice, &app, soundNotice);
         source = std::move(mic);
         sink = std::move(speaker);
     }
     Node node(NodeConfig{settings.callsign, settings.name, settings.info, settings.maxConnections, settings.accept},
               transport, directory, *source, *sink);
     StationBus busObject(node);
-    QObject::connect(&node, &Node::notice, &app, warn);
-    QObject::connect(&directory, &DirectoryClient::notice, &app, warn);
+    QObject::connect(&node, &Node::notice, &app, [](const QString& line) { qCInfo(lcNode).noquote() << line; });
+    QObject::connect(&directory, &DirectoryClient::notice, &app,
+                     [](const QString& line) { qCWarning(lcDirectory).noquote() << line; });
 
     // The name before the ports: a second copy on this bus must say so, not that the ports are in use.
     if (!bus.registerObject(QString::fromLatin1(EchoLinkBus::ObjectPath), &busObject,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SpeechHold.h"
 
+#include "AppLogging.h"
 #include "EchoLinkClient.h"
 #include "Voice.h"
 
@@ -86,9 +87,10 @@ void SpeechHold::checkReceiving() {
         receivingCheck_.start();
         return;
     }
-    qWarning().noquote() << QStringLiteral("Speech was held for a transmission whose end was not reported; it goes "
-                                           "on now (%1).")
-                                .arg(answer ? QStringLiteral("the station hears none") : answer.error);
+    qCWarning(lcSpeech).noquote() << QStringLiteral(
+                                         "Speech was held for a transmission whose end was not reported; it goes "
+                                         "on now (%1).")
+                                         .arg(answer ? QStringLiteral("the station hears none") : answer.error);
     setReceiving(false);
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TextMessageTTS.h"
 
+#include "AppLogging.h"
 #include "BuildConfig.h"
 #include "CallsignConnection.h"
 #include "Clock.h"
@@ -25,7 +26,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <cstdio>
 
 namespace {
 
@@ -130,7 +130,7 @@ bool TextMessageTTS::saveBoth(QString* failure) {
 void TextMessageTTS::reportSaveFailure(const QString& failure) {
     const QString text =
         QStringLiteral("The settings could not be saved (%1). Nothing was changed in the file.").arg(failure);
-    std::fprintf(stderr, "parlevox: %s\n", qPrintable(text));
+    qCWarning(lcSettings).noquote() << text;
     auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(buildconfig::ProductName), text,
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -160,8 +160,8 @@ void TextMessageTTS::EchoLink_Closing() {
     }
     QString failure;
     if (!saveBoth(&failure)) {
-        std::fprintf(stderr, "parlevox: the station is closing and the settings could not be saved (%s)\n",
-                     qPrintable(failure));
+        qCWarning(lcSettings).noquote()
+            << QStringLiteral("the station is closing and the settings could not be saved (%1)").arg(failure);
     }
     endProgram();
 }
@@ -175,7 +175,7 @@ void TextMessageTTS::EchoLink_AvailabilityChanged(bool available) {
     }
     auto* count = findChild<QLabel*>(QStringLiteral("NumStations"));
     if (!available) {
-        std::fprintf(stderr, "parlevox: EchoLink is not available; waiting for the station program to come back\n");
+        qCInfo(lcBus) << "EchoLink is not available; waiting for the station program to come back";
         setWindowTitle(caption(ownCallsign_) + NotAvailableNote);
         controls::setLabelValue(count, QStringLiteral("?"));
         count->setAccessibleName(QStringLiteral("Number of stations connected: not known, EchoLink is not available"));
@@ -187,7 +187,7 @@ void TextMessageTTS::EchoLink_AvailabilityChanged(bool available) {
     if (own) {
         ownCallsign_ = own.value;
     }
-    std::fprintf(stderr, "parlevox: EchoLink is available again\n");
+    qCInfo(lcBus) << "EchoLink is available again";
     setWindowTitle(caption(ownCallsign_));
     voice_.speak(QStringLiteral("EchoLink is back."));
 }

@@ -43,7 +43,6 @@ public:
     void EchoLink_AvailabilityChanged(bool available);
 
     Speaker& speaker() { return speaker_; }
-    SpeechHold& speechHold() { return *hold_; }
     QTimer& timer1() { return Timer1; }
     QTimer& timer4() { return Timer4; }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Builds the real parts of Parlevox and hands them to the windows.
+#include "AppLogging.h"
 #include "BuildConfig.h"
 #include "Clock.h"
 #include "ConfigPaths.h"
@@ -60,6 +61,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    // Reports keep the form the program's own lines have; QT_MESSAGE_PATTERN still overrides it.
+    qSetMessagePattern(QStringLiteral("parlevox: %{message}"));
     webengine::prepareEnvironment();
     QApplication app(argc, argv);
     // The windows are laid out for MS Sans Serif. Where it is missing, the usual stand-in (a wide sans) cuts
@@ -76,8 +79,8 @@ int main(int argc, char* argv[]) {
             return 0;
         }
         // Without a lock a second copy could not be told apart; running anyway beats not running at all.
-        std::fprintf(stderr, "parlevox: cannot make the single-instance lock (%s); going on without it\n",
-                     qPrintable(lock.lastError()));
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("cannot make the single-instance lock (%1); going on without it").arg(lock.lastError());
     }
 
     QString error;

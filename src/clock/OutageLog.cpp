@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "OutageLog.h"
 
+#include "ClockLogging.h"
+
 #include <QDebug>
 
 OutageLog::OutageLog(QString what) : what_(std::move(what)) {}
@@ -10,8 +12,8 @@ void OutageLog::failed(const QString& reason) {
         return;
     }
     inOutage_ = true;
-    qWarning().noquote() << what_ + QStringLiteral(": EchoLink is not answering (") + reason +
-                                QStringLiteral("); trying again every second");
+    qCWarning(lcClock).noquote() << what_ + QStringLiteral(": EchoLink is not answering (") + reason +
+                                        QStringLiteral("); trying again every second");
 }
 
 void OutageLog::succeeded() {
@@ -19,5 +21,5 @@ void OutageLog::succeeded() {
         return;
     }
     inOutage_ = false;
-    qWarning().noquote() << what_ + QStringLiteral(": EchoLink is answering again");
+    qCWarning(lcClock).noquote() << what_ + QStringLiteral(": EchoLink is answering again");
 }

@@ -12,7 +12,6 @@ public:
 
     void failed(const QString& reason);
     void succeeded();
-    bool inOutage() const { return inOutage_; }
 
 private:
     QString what_;

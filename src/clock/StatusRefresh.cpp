@@ -2,6 +2,7 @@
 #include "StatusRefresh.h"
 
 #include "Clock.h"
+#include "ClockLogging.h"
 #include "Controls.h"
 #include "EchoLinkClient.h"
 #include "TimeTexts.h"
@@ -85,6 +86,6 @@ void StatusRefresh::refreshFromStation() {
 void StatusRefresh::speak(const QString& text) {
     speaker_.TextToSpeak = text;
     if (!speaker_.SpeakTheText()) {
-        qWarning().noquote() << QStringLiteral("Could not speak the time: the voice is not available");
+        qCWarning(lcClock).noquote() << QStringLiteral("Could not speak the time: the voice is not available");
     }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TransmitToggle.h"
 
+#include "ClockLogging.h"
 #include "Controls.h"
 #include "EchoLinkClient.h"
 #include "TransmitState.h"
@@ -40,9 +41,9 @@ void TransmitToggle::TxRx_Click() {
     const CallStatus status = echoLink_.SetTransmit(key);
     if (!status) {
         // The label follows the request anyway; the next refresh shows what EchoLink really does.
-        qWarning().noquote() << (key ? QStringLiteral("Could not key the transmitter: ")
-                                     : QStringLiteral("Could not unkey the transmitter: ")) +
-                                    status.error;
+        qCWarning(lcClock).noquote() << (key ? QStringLiteral("Could not key the transmitter: ")
+                                             : QStringLiteral("Could not unkey the transmitter: ")) +
+                                            status.error;
     }
     transmit_.set(key);
 }

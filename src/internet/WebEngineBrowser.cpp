@@ -2,6 +2,7 @@
 #include "WebEngineBrowser.h"
 
 #include "DeferredBrowser.h"
+#include "EffectiveUser.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,10 +17,6 @@
 #include <QWidget>
 #include <QtEndian>
 #include <cstring>
-
-#if defined(Q_OS_UNIX)
-#include <unistd.h>
-#endif
 
 QT_BEGIN_NAMESPACE
 // Qt GUI exports these for the web engine (which declares them the same way); no public header has them.
@@ -196,11 +193,7 @@ void prepareEnvironment(unsigned effectiveUserId) {
 }
 
 void prepareEnvironment() {
-#if defined(Q_OS_UNIX)
-    prepareEnvironment(static_cast<unsigned>(::geteuid()));
-#else
-    prepareEnvironment(1U);
-#endif
+    prepareEnvironment(::effectiveUserId());
 }
 
 namespace {

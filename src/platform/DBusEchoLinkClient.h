@@ -57,7 +57,6 @@ public:
     bool supportsReceiving() override;
 
     bool isAvailable() const override { return present_ && !hung_; }
-    int callTimeoutMs() const { return callTimeoutMs_; }
 
 private Q_SLOTS:
     void onBusClosing();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "QtVoice.h"
 
+#include "PlatformLogging.h"
 #include "SpeechdEngine.h"
 
 #include <QCoreApplication>
@@ -367,7 +368,7 @@ void QtVoice::onWatchdog() {
     }
     // The engine never finished this text. It may be hung, so a fresh one takes over the rest of the queue.
     lastError_ = QStringLiteral("The speech engine did not finish a text in time; the text was given up.");
-    qWarning("%s", qUtf8Printable(lastError_));
+    qCWarning(lcVoice, "%s", qUtf8Printable(lastError_));
     current_.reset();
     stopping_ = false;
     openEngine();
@@ -375,7 +376,7 @@ void QtVoice::onWatchdog() {
 
 void QtVoice::fail(const QString& reason) {
     lastError_ = reason;
-    qWarning("%s", qUtf8Printable(reason));
+    qCWarning(lcVoice, "%s", qUtf8Printable(reason));
     watchdog_.stop();
     if (current_ && std::exchange(stopping_, false)) {
         current_.reset(); // silenced: not wanted any more
@@ -385,7 +386,7 @@ void QtVoice::fail(const QString& reason) {
         if (current_->attempts < limits_.attemptsPerText) {
             pending_.push_front(*current_);
         } else {
-            qWarning("A text was given up after %d failed attempts to speak it.", current_->attempts);
+            qCWarning(lcVoice, "A text was given up after %d failed attempts to speak it.", current_->attempts);
         }
         current_.reset();
     }

@@ -3,6 +3,7 @@
 
 #include "Controls.h"
 #include "EchoLinkClient.h"
+#include "StationsLogging.h"
 #include "ToggleConnection.h"
 
 #include <QDebug>
@@ -32,6 +33,6 @@ void CallsignConnection::GetCall_Click() {
 void CallsignConnection::DisconnectAll_Click() {
     const CallStatus status = echoLink_.DisconnectAll();
     if (!status) {
-        qWarning() << "Disconnect All failed:" << status.error;
+        qCWarning(lcStations) << "Disconnect All failed:" << status.error;
     }
 }

@@ -5,6 +5,7 @@
 #include "Controls.h"
 #include "InternetOptions.h"
 #include "QrzAddress.h"
+#include "StationsLogging.h"
 #include "Voice.h"
 
 #include <QCheckBox>
@@ -85,8 +86,8 @@ void ConnectionAnnouncements::speak(const QString& text) {
         return;
     }
     if (!voiceRefusing_) {
-        qWarning() << "Could not hand the announcement to the voice:" << text
-                   << "(further refusals are not reported until the voice takes one again)";
+        qCWarning(lcStations) << "Could not hand the announcement to the voice:" << text
+                              << "(further refusals are not reported until the voice takes one again)";
         voiceRefusing_ = true;
     }
 }

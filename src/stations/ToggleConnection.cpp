@@ -2,6 +2,7 @@
 #include "ToggleConnection.h"
 
 #include "EchoLinkClient.h"
+#include "StationsLogging.h"
 #include "Voice.h"
 
 #include <QDebug>
@@ -14,13 +15,14 @@ ToggleOutcome ToggleConnection(EchoLinkClient& echoLink, Voice& voice, const QLi
     }
     const CallResult<bool> isConnected = echoLink.IsConnected(box->text());
     if (!isConnected) {
-        qWarning() << "Con/Disc: could not ask whether" << box->text() << "is connected:" << isConnected.error;
+        qCWarning(lcStations) << "Con/Disc: could not ask whether" << box->text()
+                              << "is connected:" << isConnected.error;
         return ToggleOutcome::Failed;
     }
     if (isConnected.value) {
         const CallStatus disconnected = echoLink.Disconnect(box->text());
         if (!disconnected) {
-            qWarning() << "Con/Disc: could not disconnect" << box->text() << ':' << disconnected.error;
+            qCWarning(lcStations) << "Con/Disc: could not disconnect" << box->text() << ':' << disconnected.error;
             return ToggleOutcome::Failed;
         }
         return ToggleOutcome::Disconnected;
@@ -29,7 +31,7 @@ ToggleOutcome ToggleConnection(EchoLinkClient& echoLink, Voice& voice, const QLi
         return ToggleOutcome::Connecting;
     }
     if (!voice.speak(failureText)) {
-        qWarning() << "Con/Disc: could not speak" << failureText;
+        qCWarning(lcStations) << "Con/Disc: could not speak" << failureText;
     }
     return ToggleOutcome::ConnectRefused;
 }

@@ -1,0 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QLoggingCategory>
+
+// What the clock and transmit controls report; QT_LOGGING_RULES switches it on or off.
+Q_DECLARE_LOGGING_CATEGORY(lcClock)
