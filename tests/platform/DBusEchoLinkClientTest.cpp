@@ -70,9 +70,11 @@ class DBusEchoLinkClientTest : public QObject {
         sim_ = std::make_unique<e2e::StationProcess>(bus_);
         QString error;
         QVERIFY2(sim_->start(arguments, &error), qPrintable(error));
-        if (newClient) {
-            client_ = std::make_unique<DBusEchoLinkClient>(connection_);
+        if (!newClient) {
+            QTRY_VERIFY(client_->isAvailable());
+            return;
         }
+        client_ = std::make_unique<DBusEchoLinkClient>(connection_);
         QVERIFY(client_->isAvailable());
         seen_.clear();
         const auto note = [this](const char* what) {
