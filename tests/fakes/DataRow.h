@@ -4,7 +4,8 @@
 #include <QString>
 #include <QTest>
 
-// Adds a QTest data row, one value per column; C strings become QString, so each row fits on one line.
+// Table helpers: columns<int, QString>("count", "text"); row("name", 3, "text"), C strings becoming QString, so
+// that each row fits on one line.
 inline QString dataColumn(const char* text) {
     return QString::fromUtf8(text);
 }
@@ -13,4 +14,8 @@ template <typename T> const T& dataColumn(const T& value) {
 }
 template <typename... Values> void row(const char* name, const Values&... values) {
     (QTest::newRow(name) << ... << dataColumn(values));
+}
+template <typename... Types, typename... Names> void columns(const Names&... names) {
+    static_assert(sizeof...(Types) == sizeof...(Names));
+    (QTest::addColumn<Types>(names), ...);
 }

@@ -3,20 +3,20 @@
 
 #include "EchoLinkClient.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 #include <functional>
 #include <optional>
 
-// Records every call, keeps a small connection state, can refuse callsigns or fail any operation, and
-// emits events on demand.
+// Records every call, keeps a small connection state, can refuse callsigns or fail any operation; tests emit
+// its events themselves.
 class FakeEchoLinkClient : public EchoLinkClient {
     Q_OBJECT
 public:
     using EchoLinkClient::EchoLinkClient;
 
-    // Every call as "Name(args)", e.g. "Connect(N0CALL,-1)", "IsConnected(N0CALL)", "SetTransmit(true)".
-    QStringList calls;
+    QStringList calls;       // "Name(args)", e.g. "Connect(N0CALL,-1)", "IsConnected(N0CALL)", "SetTransmit(true)"
     QSet<QString> connected; // IsConnected answers from this; Connect/Disconnect change it
     QSet<QString> refused;   // Connect of these fails
     QSet<QString> failing;   // operation names that fail, e.g. "IsConnected", "SendChatText"
@@ -26,26 +26,23 @@ public:
     QStringList sentChat;
     bool available = true;
     int noWaitSends = 0; // texts sent without waiting; recorded as SendChatText calls too
-    // Runs inside SendChatText before it answers, e.g. to deliver an event while a call is pending.
-    std::function<void(const QString&)> duringSendChatText;
-    // IsReceiving answers this; nullopt plays a station that does not report receiving. Tests emit
-    // ReceivingChanged themselves.
-    std::optional<bool> receiving;
+    std::function<void(const QString&)> duringSendChatText; // runs inside SendChatText before it answers
+    std::optional<bool> receiving; // IsReceiving answers this; nullopt: a station that does not report receiving
 
-    CallStatus Connect(const QString& callsign, int flag) override {
-        const bool ok = record(QStringLiteral("Connect(%1,%2)").arg(callsign).arg(flag)) && !refused.contains(callsign);
-        return status(ok, "refused", [&] { connected.insert(callsign); });
+    CallStatus Connect(const QString& call, int flag) override {
+        const bool ok = record(QStringLiteral("Connect(%1,%2)").arg(call).arg(flag)) && !refused.contains(call);
+        return status(ok, "refused", [&] { connected.insert(call); });
     }
-    CallStatus Disconnect(const QString& callsign) override {
-        return status(record(QStringLiteral("Disconnect(%1)").arg(callsign)), "disconnect failed",
-                      [&] { connected.remove(callsign); });
+    CallStatus Disconnect(const QString& call) override {
+        return status(record(QStringLiteral("Disconnect(%1)").arg(call)), "disconnect failed",
+                      [&] { connected.remove(call); });
     }
     CallStatus DisconnectAll() override {
         return status(record(QStringLiteral("DisconnectAll()")), "disconnect all failed", [&] { connected.clear(); });
     }
     CallStatus SetTransmit(bool on) override {
-        return status(record(QStringLiteral("SetTransmit(%1)").arg(QLatin1String(on ? "true" : "false"))),
-                      "transmit failed", [&] { transmitting = on; });
+        const bool ok = record(QStringLiteral("SetTransmit(%1)").arg(QLatin1String(on ? "true" : "false")));
+        return status(ok, "transmit failed", [&] { transmitting = on; });
     }
     CallStatus SendChatText(const QString& text) override {
         calls << QStringLiteral("SendChatText(%1)").arg(text);
@@ -60,45 +57,34 @@ public:
     }
     CallResult<bool> IsTransmitting() override { return answer(QStringLiteral("IsTransmitting()"), transmitting); }
     CallResult<int> ConnectedCount() override {
-        return answer(QStringLiteral("ConnectedCount()"), count >= 0 ? count : static_cast<int>(connected.size()));
+        return answer(QStringLiteral("ConnectedCount()"), count >= 0 ? count : int(connected.size()));
     }
-    CallResult<bool> IsConnected(const QString& callsign) override {
-        return answer(QStringLiteral("IsConnected(%1)").arg(callsign), connected.contains(callsign));
+    CallResult<bool> IsConnected(const QString& call) override {
+        return answer(QStringLiteral("IsConnected(%1)").arg(call), connected.contains(call));
     }
     CallResult<QString> OwnCallsign() override { return answer(QStringLiteral("OwnCallsign()"), ownCallsign); }
     CallResult<bool> IsReceiving() override {
-        if (!receiving.has_value()) {
-            calls << QStringLiteral("IsReceiving()");
-            return EchoLinkClient::IsReceiving();
-        }
-        return answer(QStringLiteral("IsReceiving()"), *receiving);
+        return receiving ? answer(QStringLiteral("IsReceiving()"), *receiving)
+                         : (calls << QStringLiteral("IsReceiving()"), EchoLinkClient::IsReceiving());
     }
     bool supportsReceiving() override { return receiving.has_value(); }
     bool isAvailable() const override { return available; }
 
     // Calls whose text starts with prefix, e.g. callsTo("Connect(").
     QStringList callsTo(const QString& prefix) const {
-        QStringList out;
-        for (const QString& c : calls) {
-            if (c.startsWith(prefix)) {
-                out << c;
-            }
-        }
-        return out;
+        return QStringList(calls).filter(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(prefix)));
     }
 
 private:
-    // Records the call; false when its operation is set to fail.
-    bool record(const QString& call) {
+    bool record(const QString& call) { // false when its operation is set to fail
         calls << call;
         return !failing.contains(call.section(QLatin1Char('('), 0, 0));
     }
     template <typename Change> static CallStatus status(bool ok, const char* failure, Change change) {
-        if (!ok) {
-            return CallStatus::failure(QString::fromLatin1(failure));
+        if (ok) {
+            change();
         }
-        change();
-        return CallStatus::success();
+        return ok ? CallStatus::success() : CallStatus::failure(QString::fromLatin1(failure));
     }
     template <typename T> CallResult<T> answer(const QString& call, const T& value) {
         return record(call) ? CallResult<T>::success(value) : CallResult<T>::failure(QStringLiteral("no answer"));

@@ -10,25 +10,17 @@ class FakeVoice : public Voice {
     Q_OBJECT
 public:
     using Voice::Voice;
-    QStringList spoken;
-    bool failing = false;
-    bool held = false;
-    QStringList waiting;
+    QStringList spoken, waiting;
+    bool failing = false, held = false;
     int silenced = 0; // calls of silence()
 
     bool speak(const QString& text) override {
-        if (failing) {
-            return false;
-        }
-        (held ? waiting : spoken) << text;
-        return true;
+        (held ? waiting : spoken) << (failing ? QStringList() : QStringList{text});
+        return !failing;
     }
     void setHeld(bool on) override {
         held = on;
-        if (!held) {
-            spoken += waiting;
-            waiting.clear();
-        }
+        spoken += held ? QStringList() : std::exchange(waiting, {});
     }
     void silence() override {
         ++silenced;

@@ -1,118 +1,65 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Run with "--hold-lock <path>", this binary is the other copy of the program: it takes the lock, says
-// "locked" and holds the lock until its standard input closes.
 #include "InstanceLock.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdio>
 
-namespace {
-
-int holdLock(const QString& path) {
-    InstanceLock lock(path);
-    if (!lock.tryLock()) {
-        std::printf("busy\n");
-        return 2;
-    }
-    std::printf("locked\n");
-    std::fflush(stdout);
-    while (std::getchar() != EOF) {
-    }
-    return 0;
-}
-
-} // namespace
-
 class InstanceLockTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString path_;
+    QTemporaryDir dir_;
 
-    bool startHolder(QProcess& holder) {
-        holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path_});
-        if (!holder.waitForStarted()) {
-            return false;
-        }
-        while (!holder.canReadLine()) {
-            if (!holder.waitForReadyRead(10000)) {
-                return false;
-            }
-        }
-        return holder.readLine().trimmed() == "locked";
+    // Another copy of the program: this binary, run with --hold-lock.
+    static bool startCopy(QProcess& copy, const QString& path) {
+        copy.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path});
+        return copy.waitForReadyRead(10000) && copy.readLine() == "locked\n";
     }
 
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        path_ = dir_->filePath(QStringLiteral("parlevox.lock"));
-    }
-
-    void lockHeldByRunningCopy_refused_thenTakenOnceItIsKilled_andHeldAgainstTheNext() {
-        QProcess holder;
-        QVERIFY(startHolder(holder));
-        InstanceLock second(path_);
+    void heldByRunningCopy_refused_takenOnceItIsKilled_thenHeldAgainstTheNext() {
+        const QString path = dir_.filePath(QStringLiteral("parlevox.lock"));
+        QProcess first, third;
+        QVERIFY(startCopy(first, path));
+        InstanceLock second(path);
         QVERIFY(!second.tryLock());
-        QVERIFY(second.heldElsewhere());
-        QVERIFY(!second.lastError().isEmpty());
-
-        holder.kill();
-        QVERIFY(holder.waitForFinished(10000));
-        QVERIFY(QFile::exists(path_)); // left behind, as after a crash
+        QVERIFY(second.heldElsewhere() && !second.lastError().isEmpty());
+        first.kill(); // its lock file stays behind, naming a process that is gone
+        QVERIFY(first.waitForFinished(10000) && QFile::exists(path));
         QVERIFY2(second.tryLock(), qPrintable(second.lastError()));
         QVERIFY(!second.heldElsewhere());
-        QProcess third;
-        third.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-lock"), path_});
-        QVERIFY(third.waitForFinished(10000));
-        QCOMPARE(third.exitCode(), 2);
+        QVERIFY(!startCopy(third, path));
+        QVERIFY(third.waitForFinished(10000) && third.exitCode() == 2);
     }
 
-    void lockFileNamingDeadProcess_isTakenOver() {
-        QProcess gone; // its process number is certainly not running afterwards
-        gone.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit")});
-        QVERIFY(gone.waitForStarted());
-        const qint64 deadPid = gone.processId();
-        QVERIFY(gone.waitForFinished(10000));
-
-        QFile file(path_);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::number(deadPid) + '\n' + QCoreApplication::applicationName().toUtf8() + '\n' +
-                   QSysInfo::machineHostName().toUtf8() + '\n');
-        file.close();
-
-        InstanceLock lock(path_);
+    void lockInMissingFolder_folderMade_fileGoneOnUnlock() {
+        InstanceLock lock(dir_.filePath(QStringLiteral("runtime/parlevox.lock")));
         QVERIFY2(lock.tryLock(), qPrintable(lock.lastError()));
-    }
-
-    void lockInMissingFolder_folderMade() {
-        path_ = dir_->filePath(QStringLiteral("runtime/parlevox.lock"));
-        InstanceLock lock(path_);
-        QVERIFY2(lock.tryLock(), qPrintable(lock.lastError()));
-        QVERIFY(QFile::exists(path_));
+        QVERIFY(QFile::exists(lock.filePath()));
         lock.unlock();
-        QVERIFY(!QFile::exists(path_));
+        QVERIFY(!QFile::exists(lock.filePath()));
     }
 
-    void lockWhereNoFileCanBeMade_failsWithReason_notHeldElsewhere() {
-        const QString blocker = dir_->filePath(QStringLiteral("plainfile"));
+    void noLockFileCanBeMade_failsWithReason_notHeldElsewhere() {
+        const QString blocker = dir_.filePath(QStringLiteral("plainfile"));
         QVERIFY(QFile(blocker).open(QIODevice::WriteOnly)); // a file where the folder should be
         InstanceLock lock(blocker + QStringLiteral("/parlevox.lock"));
         QVERIFY(!lock.tryLock());
         QVERIFY(!lock.heldElsewhere());
-        QVERIFY(lock.lastError().contains(blocker));
+        QVERIFY2(lock.lastError().contains(blocker), qPrintable(lock.lastError()));
     }
 };
 
 int main(int argc, char* argv[]) {
-    if (argc == 2 && qstrcmp(argv[1], "--exit") == 0) {
-        return 0;
-    }
     QCoreApplication app(argc, argv);
     if (argc == 3 && qstrcmp(argv[1], "--hold-lock") == 0) {
-        return holdLock(QString::fromLocal8Bit(argv[2]));
+        InstanceLock lock(QString::fromLocal8Bit(argv[2]));
+        const bool locked = lock.tryLock();
+        std::printf(locked ? "locked\n" : "busy\n");
+        std::fflush(stdout);
+        while (locked && std::getchar() != EOF) {
+        }
+        return locked ? 0 : 2;
     }
     InstanceLockTest test;
     return QTest::qExec(&test, argc, argv);

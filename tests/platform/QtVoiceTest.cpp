@@ -1,32 +1,124 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The queue of QtVoice against a fake engine: order, no cut-off, stalls, failures and recovery.
 #include "QtVoice.h"
 
 #include "DataRow.h"
-#include "FakeSpeechEngine.h"
 
+#include <QMutex>
+#include <QSemaphore>
 #include <QtTest>
 
 namespace {
 
-VoiceLimits quickLimits() {
-    VoiceLimits limits;
-    limits.stallBaseMs = 60000;
-    limits.stallPerCharMs = 0;
-    limits.openTimeoutMs = 60000;
-    limits.retryFirstMs = 1;
-    limits.retryMaxMs = 20;
-    limits.resumeAfterInterruptMs = 20;
-    return limits;
-}
+// What the fake engines in QtVoice's worker threads do, and what they were asked; the test changes it at any time.
+struct Backend {
+    QMutex m;
+    QSemaphore gate; // hung calls wait here
+    int autoFinish = 0, readyFirst = 0, drops = 0, openFails = 0, sayHangs = 0, openHangs = 0, textFails = 0;
+    QStringList said_;
+    SpeechEngine* speaking = nullptr; // until end(), unless autoFinish
+    int made = 0, live = 0, stops = 0;
+    int cutOff = 0; // a text handed over while the one before was still being spoken
 
-std::unique_ptr<QtVoice> startVoice(FakeSpeechBackend& backend, const VoiceLimits& limits = quickLimits()) {
-    QString error;
-    auto voice = QtVoice::create(backend.factory(), limits, &error);
-    if (!voice) {
-        qWarning("voice did not start: %s", qUtf8Printable(error));
+    int count(int Backend::*field) {
+        QMutexLocker lock(&m);
+        return this->*field;
     }
-    return voice;
+    void set(int Backend::*field, int value) {
+        QMutexLocker lock(&m);
+        this->*field = value;
+    }
+    QStringList said() {
+        QMutexLocker lock(&m);
+        return said_;
+    }
+    void end(SpeechEngine::State state) {
+        QMutexLocker lock(&m);
+        if (SpeechEngine* engine = std::exchange(speaking, nullptr)) {
+            emit engine->stateChanged(state, {});
+        }
+    }
+    static bool take(int& count) { return count != 0 && ((count -= count > 0 ? 1 : 0), true); } // -1: always
+    void hang(QMutexLocker<QMutex>& lock) {
+        lock.unlock();
+        gate.acquire();
+        lock.relock();
+    }
+};
+
+class Engine : public SpeechEngine {
+public:
+    Engine(Backend& b, QString error) : b_(b), error_(std::move(error)) {}
+    ~Engine() override {
+        QMutexLocker lock(&b_.m);
+        --b_.live;
+        b_.speaking = b_.speaking == this ? nullptr : b_.speaking;
+    }
+    QString startError() const override { return error_; }
+    void say(const QString& text) override {
+        QMutexLocker lock(&b_.m);
+        b_.said_ << text;
+        b_.cutOff += b_.speaking == this;
+        if (Backend::take(b_.sayHangs)) {
+            b_.hang(lock);
+        }
+        if (text == QLatin1String("a") && Backend::take(b_.textFails)) {
+            emit stateChanged(State::Failed, QStringLiteral("fake engine failure"));
+        } else if (Backend::take(b_.drops)) {
+            emit stateChanged(State::Interrupted, {});
+        } else {
+            b_.speaking = b_.autoFinish ? nullptr : this;
+            for (int i = b_.readyFirst ? 0 : 1; i < (b_.autoFinish ? 3 : 2); ++i) { // readyFirst: as some engines do
+                emit stateChanged(QList{State::Ready, State::Speaking, State::Ready}[i], {});
+            }
+        }
+    }
+    void stop() override {
+        QMutexLocker lock(&b_.m);
+        ++b_.stops;
+        if (b_.speaking == this) {
+            b_.speaking = nullptr;
+            emit stateChanged(State::Interrupted, {});
+        }
+    }
+
+private:
+    Backend& b_;
+    QString error_;
+};
+
+// setup: "name=number ..." for the limits and the backend's knobs; "fails" are of the text "a".
+std::unique_ptr<QtVoice> start(Backend& b, const QString& setup, QString* error) {
+    VoiceLimits l;
+    l.stallBaseMs = l.openTimeoutMs = 60000;
+    l.stallPerCharMs = 0;
+    l.retryFirstMs = 1;
+    l.retryMaxMs = l.resumeAfterInterruptMs = 20;
+    int noEngine = 0;
+    const std::pair<const char*, int*> knobs[] = {{"auto", &b.autoFinish},    {"ready", &b.readyFirst},
+                                                  {"drop", &b.drops},         {"opens", &b.openFails},
+                                                  {"fails", &b.textFails},    {"hang", &b.sayHangs},
+                                                  {"hangopen", &b.openHangs}, {"null", &noEngine},
+                                                  {"stall", &l.stallBaseMs},  {"pause", &l.resumeAfterInterruptMs},
+                                                  {"key", &l.holdAfterKeyMs}, {"max", &l.maxPending},
+                                                  {"open", &l.openTimeoutMs}};
+    for (const QString& knob : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (const auto& [name, value] : knobs) {
+            if (knob.section(QLatin1Char('='), 0, 0) == QLatin1String(name)) {
+                *value = knob.section(QLatin1Char('='), 1).toInt();
+            }
+        }
+    }
+    SpeechEngineFactory factory = [&b]() -> std::unique_ptr<SpeechEngine> {
+        QMutexLocker lock(&b.m);
+        ++b.made;
+        ++b.live;
+        const QString why = Backend::take(b.openFails) ? QStringLiteral("server not running") : QString();
+        if (Backend::take(b.openHangs)) {
+            b.hang(lock);
+        }
+        return std::make_unique<Engine>(b, why);
+    };
+    return QtVoice::create(noEngine ? SpeechEngineFactory([] { return nullptr; }) : factory, l, error);
 }
 
 } // namespace
@@ -34,308 +126,96 @@ std::unique_ptr<QtVoice> startVoice(FakeSpeechBackend& backend, const VoiceLimit
 class QtVoiceTest : public QObject {
     Q_OBJECT
 private slots:
-    void textsInQuickSuccession_spokenInOrderEachAfterThePreviousEnded_data() {
-        QTest::addColumn<bool>("readyBeforeSpeaking");
-        QTest::newRow("plain engine") << false;
-        // Some engines report "ready" before they start speaking; that does not end the text.
-        QTest::newRow("engine says ready first") << true;
+    // Script steps: a word is spoken ("-word": refused, "_": the empty text, accepted); #N: N texts reached the
+    // engine and no more come while it speaks; "." and "!": the engine ends or the server cuts off the text being
+    // spoken; H/h: hold on/off; S: silence; K: a key press; A: the engine ends texts by itself from now on; ON: the
+    // next N engines fail to start; PN, MN, sN: pending texts, engines made, stops; wN: wait N ms; E:word: the last
+    // error mentions it.
+    void queue_eachTextWholeOnceInOrder_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("engines"); // 0: any number
+        row("one after the other", "", "a _ b b P3 #1 . #2 . #3 .", "a b b", 1);
+        row("engine says ready before speaking", "ready=1", "a _ b b P3 #1 . #2 . #3 .", "a b b", 1);
+        row("held: the text goes on, the rest waits", "", "a #1 H b c . #1 P2 h #2 H . #2 P1 h #3 .", "a b c", 1);
+        row("held: a failed text waits too", "auto=1 fails=1", "a H b M2 #1 h", "a a b", 2);
+        row("cut off by the server: again whole", "", "a b #1 ! #2 . #3 .", "a a b", 1);
+        row("dropped three times before it began", "drop=3", "a b #4 . #5 .", "a a a a b", 1);
+        row("cut off while held: again after release", "", "a b #1 H ! w60 #1 h #2 . #3 .", "a a b", 1);
+        row("silenced while speaking", "pause=200", "a b c #1 S P0 s1 d #2 . w250", "a d", 1);
+        row("silenced while held", "pause=200", "a b c #1 H S P0 s1 d h #2 . w250", "a d", 1);
+        row("silenced in the pause after a cut", "pause=200", "a b c #1 ! w50 S P0 s0 d #2 . w250", "a d", 1);
+        row("key press: next waits for the pause", "key=400", "a b #1 K . w200 #1 s0 #2 .", "a b", 1);
+        row("full queue refuses", "max=3", "a b c -d #1 . P2 d #2 . #3 . #4 .", "a b c d", 1);
+        row("stalled text given up, fresh engine", "stall=50", "a #1 A b c P0 E:time", "a b c", 2);
+        row("hung engine left, fresh one goes on", "auto=1 stall=50 hang=1", "a b", "a b", 2);
+        row("failing text tried once more", "auto=1 fails=1", "a b P0 E:fake", "a a b", 2);
+        row("text that always fails is given up", "auto=1 fails=-1", "a b", "a a b", 3);
+        row("engine down a while: order kept", "auto=1 fails=1", "O3 a b c P0 E:running", "a a b c", 5);
     }
-    void textsInQuickSuccession_spokenInOrderEachAfterThePreviousEnded() {
-        QFETCH(bool, readyBeforeSpeaking);
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        backend.setReadyBeforeSpeaking(readyBeforeSpeaking);
-        auto voice = startVoice(backend);
-        QVERIFY(voice);
-
-        QVERIFY(voice->speak(QStringLiteral("N0CALL connected")));
-        QVERIFY(voice->speak(QString())); // nothing to say: accepted, never reaches the engine
-        QVERIFY(voice->speak(QStringLiteral("The time is 12 00")));
-        QVERIFY(voice->speak(QStringLiteral("The time is 12 00")));
-        QCOMPARE(voice->pendingCount(), 3);
-        for (int spoken = 1; spoken <= 3; ++spoken) {
-            QTRY_COMPARE(backend.said().size(), spoken); // the next text waits for the end of this one
-            QTest::qWait(5);
-            QCOMPARE(backend.said().size(), spoken);
-            backend.finishCurrent();
+    void queue_eachTextWholeOnceInOrder() {
+        QFETCH(QString, setup);
+        QFETCH(QString, script);
+        QFETCH(int, engines);
+        Backend b;
+        QString error;
+        auto voice = start(b, setup, &error);
+        QVERIFY2(voice, qPrintable(error));
+        QString step;
+        int n = 0;
+        const QHash<QChar, std::function<void()>> steps{
+            {u'#',
+             [&] {
+                 QVERIFY(QTest::qWaitFor([&] { return b.said().size() == n; }) &&
+                         !QTest::qWaitFor([&] { return b.said().size() != n; }, 20));
+             }},
+            {u'P', [&] { QTRY_COMPARE(voice->pendingCount(), n); }},
+            {u'M', [&] { QTRY_COMPARE(b.count(&Backend::made), n); }},
+            {u's', [&] { QTRY_COMPARE(b.count(&Backend::stops), n); }},
+            {u'w', [&] { QTest::qWait(n); }},
+            {u'.', [&] { b.end(SpeechEngine::State::Ready); }},
+            {u'!', [&] { b.end(SpeechEngine::State::Interrupted); }},
+            {u'H', [&] { voice->setHeld(true); }},
+            {u'h', [&] { voice->setHeld(false); }},
+            {u'S', [&] { voice->silence(); }},
+            {u'K', [&] { QCoreApplication::sendEvent(voice.get(), std::make_unique<QEvent>(QEvent::KeyPress).get()); }},
+            {u'A', [&] { b.set(&Backend::autoFinish, 1); }},
+            {u'O', [&] { b.set(&Backend::openFails, n); }},
+            {u'E', [&] { QVERIFY2(voice->lastError().contains(step.mid(2)), qPrintable(voice->lastError())); }},
+            {u'-', [&] { QVERIFY(!voice->speak(step.mid(1))); }},
+            {u'_', [&] { QVERIFY(voice->speak(QString())); }}};
+        for (const QString& s : script.split(QLatin1Char(' '))) {
+            step = s;
+            n = step.mid(1).toInt();
+            steps.value(step.at(0), [&] { QVERIFY(voice->speak(step)); })();
+            QVERIFY2(!QTest::currentTestFailed(), qPrintable(step));
         }
         QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{QStringLiteral("N0CALL connected"), QStringLiteral("The time is 12 00"),
-                                              QStringLiteral("The time is 12 00")}));
-        QVERIFY(!backend.cutOff());
-        QCOMPARE(backend.enginesMade(), 1);
-    }
-
-    // The text being spoken ends; the others wait in order until the hold is lifted, however often it comes.
-    void held_textBeingSpokenEnds_restWaitInOrderUntilReleased() {
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        auto voice = startVoice(backend);
-        QVERIFY(voice);
-
-        QVERIFY(voice->speak(QStringLiteral("one")));
-        QTRY_COMPARE(backend.said().size(), 1);
-        voice->setHeld(true);
-        QVERIFY(voice->speak(QStringLiteral("two")));
-        QVERIFY(voice->speak(QStringLiteral("three")));
-        for (int said = 1; said <= 2; ++said) {
-            backend.finishCurrent();
-            QTRY_COMPARE(voice->pendingCount(), 3 - said);
-            QTest::qWait(20);
-            QCOMPARE(backend.said().size(), said);
-            voice->setHeld(false);
-            QTRY_COMPARE(backend.said().size(), said + 1);
-            voice->setHeld(true);
-        }
-        backend.finishCurrent();
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
-        QVERIFY(!backend.cutOff());
-    }
-
-    // A text whose engine fails under it goes first again, but not before the hold is lifted.
-    void held_failedTextWaitsForRelease() {
-        FakeSpeechBackend backend;
-        backend.failSays(QStringLiteral("one"), 1);
-        auto voice = startVoice(backend);
-        QVERIFY(voice);
-
-        QVERIFY(voice->speak(QStringLiteral("one")));
-        voice->setHeld(true);
-        QVERIFY(voice->speak(QStringLiteral("two")));
-        QTRY_COMPARE(backend.enginesMade(), 2);
-        QTest::qWait(20);
-        QCOMPARE(backend.said(), QStringList{QStringLiteral("one")});
-        voice->setHeld(false);
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{QStringLiteral("one"), QStringLiteral("one"), QStringLiteral("two")}));
-    }
-
-    // Another program spoke over our text: it is said again, whole, before the texts behind it, however often
-    // that happens, and not while the voice is held.
-    void serverCutsOffOrDropsText_spokenAgainWholeBeforeLaterOnes_data() {
-        QTest::addColumn<QString>("how");
-        row("cut off part-way", "cut");
-        row("dropped three times before it began", "drop");
-        row("cut off while held: waits for the release", "held");
-    }
-    void serverCutsOffOrDropsText_spokenAgainWholeBeforeLaterOnes() {
-        QFETCH(QString, how);
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        auto voice = startVoice(backend);
-        QVERIFY(voice);
-        const int drops = how == QLatin1String("drop") ? 3 : 0;
-        backend.dropNextSays(drops);
-
-        QVERIFY(voice->speak(QStringLiteral("a")));
-        QVERIFY(voice->speak(QStringLiteral("b")));
-        QTRY_COMPARE(backend.said().size(), 1 + drops);
-        if (how != QLatin1String("drop")) {
-            voice->setHeld(how == QLatin1String("held"));
-            backend.interruptCurrent();
-            QTest::qWait(60);
-            QCOMPARE(backend.said().size(), how == QLatin1String("held") ? 1 : 2);
-            voice->setHeld(false);
-        }
-        const int timesA = drops > 0 ? drops + 1 : 2; // the last one is heard whole
-        QTRY_COMPARE(backend.said().size(), timesA);
-        backend.finishCurrent();
-        QTRY_COMPARE(backend.said().size(), timesA + 1);
-        backend.finishCurrent();
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QStringList expected(backend.said().size() - 1, QStringLiteral("a"));
-        QCOMPARE(backend.said(), expected << QStringLiteral("b"));
-        QCOMPARE(backend.enginesMade(), 1);
-        QVERIFY(!backend.cutOff());
-    }
-
-    // silence() stops our text at once and drops the rest; a text spoken afterwards is said, and nothing of the
-    // old queue comes back, not even the stopped text reported as interrupted.
-    void silence_stopsOwnTextDropsQueue_laterTextSpoken_data() {
-        QTest::addColumn<QString>("when");
-        QTest::addColumn<int>("stops");
-        row("while speaking", "speaking", 1);
-        row("while held", "held", 1);
-        row("in the pause after an interruption", "pause", 0);
-    }
-    void silence_stopsOwnTextDropsQueue_laterTextSpoken() {
-        QFETCH(QString, when);
-        QFETCH(int, stops);
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        VoiceLimits limits = quickLimits();
-        limits.resumeAfterInterruptMs = 200;
-        auto voice = startVoice(backend, limits);
-        QVERIFY(voice);
-        for (const char* text : {"a", "b", "c"}) {
-            QVERIFY(voice->speak(QString::fromLatin1(text)));
-        }
-        QTRY_COMPARE(backend.said().size(), 1);
-        voice->setHeld(when == QLatin1String("held"));
-        if (when == QLatin1String("pause")) {
-            backend.interruptCurrent();
-            QTest::qWait(50); // well within the pause
-        }
-
-        voice->silence();
-        QCOMPARE(voice->pendingCount(), 0);
-        QTRY_COMPARE(backend.stops(), stops);
-        QVERIFY(voice->speak(QStringLiteral("d")));
-        voice->setHeld(false);
-        QTRY_COMPARE(backend.said().size(), 2);
-        backend.finishCurrent();
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QTest::qWait(250);
-        QCOMPARE(backend.said(), (QStringList{QStringLiteral("a"), QStringLiteral("d")}));
-    }
-
-    // A key pressed in our window: the text being spoken goes on, the next waits for the pause after the key, in
-    // which a screen reader answers it.
-    void keyPress_currentTextGoesOn_nextWaitsForPauseAfterKey() {
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        VoiceLimits limits = quickLimits();
-        limits.holdAfterKeyMs = 400;
-        auto voice = startVoice(backend, limits);
-        QVERIFY(voice);
-        QVERIFY(voice->speak(QStringLiteral("a")));
-        QVERIFY(voice->speak(QStringLiteral("b")));
-        QTRY_COMPARE(backend.said().size(), 1);
-
-        QObject window;
-        QEvent press(QEvent::KeyPress); // application-wide: the voice watches every object's events
-        QCoreApplication::sendEvent(&window, &press);
-        backend.finishCurrent();
-        QTest::qWait(200);
-        QCOMPARE(backend.said(), QStringList{QStringLiteral("a")});
-        QCOMPARE(backend.stops(), 0);
-        QTRY_COMPARE(backend.said(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
-    }
-
-    void fullQueue_speakRefusesFurtherTexts() {
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        VoiceLimits limits = quickLimits();
-        limits.maxPending = 3;
-        auto voice = startVoice(backend, limits);
-        QVERIFY(voice);
-
-        QVERIFY(voice->speak(QStringLiteral("one")));
-        QVERIFY(voice->speak(QStringLiteral("two")));
-        QVERIFY(voice->speak(QStringLiteral("three")));
-        QVERIFY(!voice->speak(QStringLiteral("four")));
-        QTRY_COMPARE(backend.said().size(), 1);
-        backend.finishCurrent();
-        QTRY_COMPARE(voice->pendingCount(), 2);
-        QVERIFY(voice->speak(QStringLiteral("four")));
-    }
-
-    void engineNeverFinishes_textGivenUpAndFreshEngineSpeaksTheRest() {
-        FakeSpeechBackend backend;
-        backend.setMode(FakeSpeechBackend::Mode::Manual);
-        VoiceLimits limits = quickLimits();
-        limits.stallBaseMs = 50;
-        auto voice = startVoice(backend, limits);
-        QVERIFY(voice);
-
-        voice->speak(QStringLiteral("never ends"));
-        QTRY_COMPARE(backend.said().size(), 1);
-        backend.setMode(FakeSpeechBackend::Mode::AutoFinish);
-        voice->speak(QStringLiteral("after the stall"));
-        voice->speak(QStringLiteral("and one more"));
-
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(), (QStringList{QStringLiteral("never ends"), QStringLiteral("after the stall"),
-                                              QStringLiteral("and one more")}));
-        QCOMPARE(backend.enginesMade(), 2);
-        QVERIFY(!voice->lastError().isEmpty());
-    }
-
-    void hungEngine_speakReturnsAndQueueGoesOnWithFreshEngine() {
-        FakeSpeechBackend backend;
-        VoiceLimits limits = quickLimits();
-        limits.stallBaseMs = 50;
-        auto voice = startVoice(backend, limits);
-        QVERIFY(voice);
-
-        backend.hangNextSays(1);
-        QVERIFY(voice->speak(QStringLiteral("server hangs here")));
-        QVERIFY(voice->speak(QStringLiteral("spoken by the next engine")));
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(),
-                 (QStringList{QStringLiteral("server hangs here"), QStringLiteral("spoken by the next engine")}));
-
-        // The abandoned engine cleans up once its call returns.
-        backend.release();
+        QTEST(b.said().join(QLatin1Char(' ')), "said");
+        QCOMPARE(b.count(&Backend::cutOff), 0);
+        QVERIFY(engines == 0 || b.count(&Backend::made) == engines);
+        b.gate.release(1000);
         voice.reset();
-        QTRY_COMPARE(backend.liveEngines(), 0);
+        QTRY_COMPARE(b.count(&Backend::live), 0);
     }
 
-    void failingText_retriedOnceOnFreshEngine_thenTheRestIsSpoken_data() {
-        QTest::addColumn<int>("failures");
-        QTest::newRow("engine fails once") << 1;
-        QTest::newRow("text fails every time") << -1;
+    void create_engineFailsHangsOrIsMissing_noVoiceAndWhy_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("why");
+        row("engine cannot start", "opens=1", "server not running");
+        row("engine hangs while starting: its thread is left", "hangopen=1 open=50", "did not start");
+        row("no engine made", "null=1", "No speech engine");
     }
-    void failingText_retriedOnceOnFreshEngine_thenTheRestIsSpoken() {
-        QFETCH(int, failures);
-        FakeSpeechBackend backend;
-        auto voice = startVoice(backend);
-        QVERIFY(voice);
-        backend.failSays(QStringLiteral("server died"), failures);
-        voice->speak(QStringLiteral("server died"));
-        voice->speak(QStringLiteral("next"));
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(),
-                 (QStringList{QStringLiteral("server died"), QStringLiteral("server died"), QStringLiteral("next")}));
-        if (failures == 1) {
-            QCOMPARE(backend.enginesMade(), 2);
-        }
-        QVERIFY(voice->lastError().contains(QStringLiteral("fake engine failure")));
-    }
-
-    void engineCannotRestartForAWhile_textsWaitAndKeepTheirOrder() {
-        FakeSpeechBackend backend;
-        auto voice = startVoice(backend);
-        QVERIFY(voice);
-
-        QSignalSpy failures(voice.get(), &QtVoice::engineFailed);
-        backend.failSays(QStringLiteral("a"), 1);
-        backend.failNextOpens(3, QStringLiteral("server not running"));
-        QVERIFY(voice->speak(QStringLiteral("a")));
-        QVERIFY(voice->speak(QStringLiteral("b")));
-        QVERIFY(voice->speak(QStringLiteral("c")));
-
-        QTRY_COMPARE(voice->pendingCount(), 0);
-        QCOMPARE(backend.said(),
-                 (QStringList{QStringLiteral("a"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
-        QCOMPARE(backend.enginesMade(), 5);
-        QCOMPARE(failures.count(), 4);
-        QCOMPARE(failures.at(1).at(0).toString(), QStringLiteral("server not running"));
-    }
-
-    void create_engineFailsOrIsNotMade_returnsNullWithReason() {
-        FakeSpeechBackend backend;
-        backend.failNextOpens(1, QStringLiteral("Connection to speech-dispatcher failed"));
+    void create_engineFailsHangsOrIsMissing_noVoiceAndWhy() {
+        QFETCH(QString, setup);
+        QFETCH(QString, why);
+        Backend b;
         QString error;
-        QVERIFY(!QtVoice::create(backend.factory(), quickLimits(), &error));
-        QCOMPARE(error, QStringLiteral("Connection to speech-dispatcher failed"));
-        QTRY_COMPARE(backend.liveEngines(), 0);
-        error.clear();
-        QVERIFY(!QtVoice::create([] { return std::unique_ptr<SpeechEngine>(); }, quickLimits(), &error));
-        QVERIFY(!error.isEmpty());
-    }
-
-    void create_engineHangsWhileStarting_returnsNullAfterTimeout() {
-        FakeSpeechBackend backend;
-        backend.hangNextOpens(1);
-        VoiceLimits limits = quickLimits();
-        limits.openTimeoutMs = 50;
-        QString error;
-        QVERIFY(!QtVoice::create(backend.factory(), limits, &error));
-        QVERIFY2(error.contains(QStringLiteral("did not start")), qPrintable(error));
-        backend.release();
-        QTRY_COMPARE(backend.liveEngines(), 0);
+        QVERIFY(!start(b, setup, &error));
+        QVERIFY2(error.contains(why), qPrintable(error));
+        b.gate.release(1000);
+        QTRY_COMPARE(b.count(&Backend::live), 0);
     }
 };
 

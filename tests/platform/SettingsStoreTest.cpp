@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SettingsStore.h"
 
+#include "ConfigPaths.h"
+#include "DataRow.h"
+
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/wait.h>
@@ -10,296 +12,163 @@
 
 namespace {
 
-QByteArray readBytes(const QString& path) {
+QByteArray bytesOf(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeBytes(const QString& path, const QByteArray& data) {
+bool put(const QString& path, const QByteArray& data) {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(data), data.size());
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
-
-const QString kSection = QStringLiteral("SETTINGS");
-const QString kLeft = QStringLiteral("LEFT");
-
-// "section|key=value" (the section may hold spaces; the value may hold '=').
-struct Entry {
-    QString section, key, value;
-    explicit Entry(const QString& text)
-        : section(text.section(QLatin1Char('|'), 0, 0)),
-          key(text.section(QLatin1Char('|'), 1).section(QLatin1Char('='), 0, 0)),
-          value(text.section(QLatin1Char('|'), 1).section(QLatin1Char('='), 1)) {}
-};
 
 } // namespace
 
 class SettingsStoreTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> dir_;
+    QTemporaryDir dir_;
     QString path_;
+    int tests_ = 0;
 
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        path_ = dir_->filePath(QStringLiteral("parlevox.ini"));
-    }
+    void init() { path_ = dir_.filePath(QStringLiteral("%1/parlevox.ini").arg(++tests_)); }
 
-    void missingFile_readGivesDefault_andCreatesNothing() {
-        const QString nested = dir_->filePath(QStringLiteral("config/parlevox.ini"));
-        SettingsStore store(nested);
-        QCOMPARE(store.read(kSection, kLeft, QStringLiteral("300")), QStringLiteral("300"));
-        QVERIFY(!QDir(dir_->filePath(QStringLiteral("config"))).exists());
-        // A file without the section or the key gives the default too.
-        writeBytes(path_, "[OTHER]\nLEFT=10\n");
-        QCOMPARE(SettingsStore(path_).read(kSection, kLeft, QStringLiteral("300")), QStringLiteral("300"));
-    }
-
-    void freshFile_holdsSectionAndKeysInOrderWritten() {
-        SettingsStore store(dir_->filePath(QStringLiteral("new/folder/parlevox.ini")));
-        QVERIFY(store.write(kSection, kLeft, QStringLiteral("300")));
-        QVERIFY(store.write(kSection, QStringLiteral("TOP"), QStringLiteral("450")));
-        QVERIFY(store.writeAll(kSection, {{QStringLiteral("CHECK1"), QStringLiteral("1")},
-                                          {QStringLiteral("FILTERTEXT1"), QString()},
-                                          {QStringLiteral("CALLSIGN"), QStringLiteral("N0CALL")}}));
-        QCOMPARE(readBytes(store.filePath()),
-                 QByteArray("[SETTINGS]\nLEFT=300\nTOP=450\nCHECK1=1\nFILTERTEXT1=\nCALLSIGN=N0CALL\n"));
-        QVERIFY(store.lastError().isEmpty());
-    }
-
-    // Writes change their own line in place and keep every other byte of the file; reads (after the
-    // writes, "-" for a missing key) see what was written.
-    void write_keepsTheRestOfTheFile_data() {
+    // writes: "section|key=value|key=value" (one writeAll each; "!section|key|key": refused), "¦" between them; reads
+    // after them: "section|key=value", "-" for the default. A null "after" is no file at all.
+    void write_changesItsLineAndKeepsEveryOtherByte_data() {
         QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QString>("writes");
         QTest::addColumn<QByteArray>("after");
-        QTest::addColumn<QStringList>("reads");
-        QTest::newRow("second save rewrites in place")
-            << QByteArray("[SETTINGS]\nLEFT=300\nTOP=300\nTEXT4=N0CALL\n")
-            << QStringList{QStringLiteral("SETTINGS|LEFT=1215"), QStringLiteral("SETTINGS|TOP=90"),
-                           QStringLiteral("SETTINGS|TEXT4=")}
-            << QByteArray("[SETTINGS]\nLEFT=1215\nTOP=90\nTEXT4=\n") << QStringList{QStringLiteral("SETTINGS|TEXT4=")};
-        QTest::newRow("keys and sections match without regard to case")
-            << QByteArray("[Settings]\ntext4=N0CALL\n  Text5 =K1ABC\n")
-            << QStringList{QStringLiteral("SETTINGS|TEXT4=W1AW")}
-            << QByteArray("[Settings]\ntext4=W1AW\n  Text5 =K1ABC\n")
-            << QStringList{QStringLiteral("settings|Text4=W1AW"), QStringLiteral("SETTINGS|TEXT5=K1ABC")};
-        QTest::newRow("other lines byte for byte, new section at the end")
-            << QByteArray("orphan=before any section\n; a comment\n[Other]\nLEFT=1\nno equals sign here\n\n"
-                          "[SETTINGS]\nTOP=5\n   \n[Third]\nx=y")
-            << QStringList{QStringLiteral("SETTINGS|LEFT=77"), QStringLiteral("NEW|K=v")}
-            << QByteArray("orphan=before any section\n; a comment\n[Other]\nLEFT=1\nno equals sign here\n\n"
-                          "[SETTINGS]\nTOP=5\nLEFT=77\n   \n[Third]\nx=y\n\n[NEW]\nK=v\n")
-            << QStringList{QStringLiteral("Other|LEFT=1"), QStringLiteral("SETTINGS|LEFT=77"),
-                           QStringLiteral("SETTINGS|orphan=-")};
-        QTest::newRow("duplicates: the first is read and updated")
-            << QByteArray("[SETTINGS]\nTEXT4=first\nTEXT4=second\n[SETTINGS]\nTEXT5=later section\n")
-            << QStringList{QStringLiteral("SETTINGS|text4=new"), QStringLiteral("SETTINGS|TEXT5=changed")}
-            << QByteArray("[SETTINGS]\nTEXT4=new\nTEXT4=second\n[SETTINGS]\nTEXT5=changed\n")
-            << QStringList{QStringLiteral("SETTINGS|TEXT4=new")};
-        QTest::newRow("CRLF file with BOM stays so")
-            << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=300\r\n")
-            << QStringList{QStringLiteral("SETTINGS|LEFT=10"), QStringLiteral("SETTINGS|TOP=20")}
-            << QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nLEFT=10\r\nTOP=20\r\n")
-            << QStringList{QStringLiteral("SETTINGS|LEFT=10")};
-        QTest::newRow("names with surrounding spaces read back")
-            << QByteArray("[ other ]\nk=1\n")
-            << QStringList{QStringLiteral(" other | k =v"), QStringLiteral("\tNEW\u00A0|\u00A0KEY =w")}
-            << QByteArray("[ other ]\nk=v\n\n[NEW]\nKEY=w\n")
-            << QStringList{QStringLiteral(" other | k =v"), QStringLiteral("other|K=v"),
-                           QStringLiteral("\tNEW\u00A0|\u00A0KEY =w")};
-        QTest::newRow("values kept unchanged")
-            << QByteArray()
-            << QStringList{QStringLiteral("S|A=a=b=c"),
-                           QStringLiteral("S|B=; not a comment"),
-                           QStringLiteral("S|C=   leading and trailing   "),
-                           QStringLiteral("S|D=\"quoted\""),
-                           QStringLiteral("S|E=[SETTINGS]"),
-                           QStringLiteral("S|F=back\\slash"),
-                           QStringLiteral("S|G=Grüße 73 ✓")}
-            << QByteArray("[S]\nA=a=b=c\nB=; not a comment\nC=   leading and trailing   \nD=\"quoted\"\nE=[SETTINGS]\n"
-                          "F=back\\slash\nG=Grüße 73 ✓\n")
-            << QStringList{QStringLiteral("S|A=a=b=c"), QStringLiteral("S|C=   leading and trailing   "),
-                           QStringLiteral("S|D=\"quoted\""), QStringLiteral("S|F=back\\slash"),
-                           QStringLiteral("S|G=Grüße 73 ✓")};
-        // Files of the old Windows program: not valid UTF-8, so Windows-1252. A save of what was read gives
-        // the same bytes (the five bytes Windows-1252 leaves undefined included).
-        const QByteArray oldFile("[SETTINGS]\r\nNAME=Gr\xfc\xdf"
-                                 "e\r\nQTH=caf\xe9\r\nCOST=\x80 5 \x81\x8d\x8f\x90\x9d\r\n");
-        QTest::newRow("Windows-1252 file read in its letters, saved byte for byte")
-            << oldFile
-            << QStringList{QStringLiteral("SETTINGS|NAME=Grüße"), QStringLiteral("SETTINGS|QTH=café"),
-                           QStringLiteral("SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D")}
-            << oldFile
-            << QStringList{QStringLiteral("SETTINGS|NAME=Grüße"), QStringLiteral("SETTINGS|QTH=café"),
-                           QStringLiteral("SETTINGS|COST=€ 5 \u0081\u008D\u008F\u0090\u009D")};
-        QTest::newRow("Windows-1252 file: new keys and sections written in it")
-            << QByteArray("[SETTINGS]\nNAME=Gr\xfc\xdf"
-                          "e\n")
-            << QStringList{QStringLiteral("SETTINGS|QTH=Zürich – 5 €"), QStringLiteral("Ä|Ö=ÿ")}
-            << QByteArray("[SETTINGS]\nNAME=Gr\xfc\xdf"
-                          "e\nQTH=Z\xfcrich \x96 5 \x80\n\n[\xc4]\n\xd6=\xff\n")
-            << QStringList{QStringLiteral("SETTINGS|QTH=Zürich – 5 €"), QStringLiteral("ä|ö=ÿ"),
-                           QStringLiteral("SETTINGS|NAME=Grüße")};
-        QTest::newRow("value Windows-1252 cannot hold turns the whole file into UTF-8")
-            << QByteArray("; \xa9 1999\n[SETTINGS]\nNAME=Gr\xfc\xdf"
-                          "e\n\x80=\x81\n")
-            << QStringList{QStringLiteral("SETTINGS|QTH=Kraków ✓")}
-            << QByteArray("; © 1999\n[SETTINGS]\nNAME=Grüße\n€=\u0081\nQTH=Kraków ✓\n")
-            << QStringList{QStringLiteral("SETTINGS|NAME=Grüße"), QStringLiteral("SETTINGS|€=\u0081"),
-                           QStringLiteral("SETTINGS|QTH=Kraków ✓")};
-        QTest::newRow("a name Windows-1252 cannot hold turns the value written with it into UTF-8 too")
-            << QByteArray("[S]\nA=caf\xe9\n") << QStringList{QStringLiteral("Łódź|K=café")}
-            << QByteArray("[S]\nA=café\n\n[Łódź]\nK=café\n")
-            << QStringList{QStringLiteral("S|A=café"), QStringLiteral("Łódź|K=café")};
-        QTest::newRow("Windows-1252 file that would read as UTF-8 after the write becomes UTF-8")
-            << QByteArray("[S]\nA=\xff\nB=\xc3\xa9\n") << QStringList{QStringLiteral("S|A=x")}
-            << QByteArray("[S]\nA=x\nB=Ã©\n") << QStringList{QStringLiteral("S|A=x"), QStringLiteral("S|B=Ã©")};
-        QTest::newRow("UTF-8 cut off at the end of the file is Windows-1252")
-            << QByteArray("[S]\nA=caf\xc3") << QStringList{QStringLiteral("S|B=x")}
-            << QByteArray("[S]\nA=caf\xc3\nB=x\n") << QStringList{QStringLiteral("S|A=cafÃ")};
-        QTest::newRow("UTF-8 file stays UTF-8")
-            << QByteArray("[S]\nA=Grüße\n") << QStringList{QStringLiteral("S|B=café €")}
-            << QByteArray("[S]\nA=Grüße\nB=café €\n")
-            << QStringList{QStringLiteral("S|A=Grüße"), QStringLiteral("S|B=café €")};
-    }
-    void write_keepsTheRestOfTheFile() {
-        QFETCH(QByteArray, before);
-        QFETCH(QStringList, writes);
-        QFETCH(QByteArray, after);
-        QFETCH(QStringList, reads);
-        if (!before.isNull()) {
-            writeBytes(path_, before);
-        }
-        SettingsStore store(path_);
-        for (const QString& w : writes) {
-            const Entry e(w);
-            QVERIFY2(store.write(e.section, e.key, e.value), qPrintable(store.lastError()));
-        }
-        QCOMPARE(readBytes(path_), after);
-        for (const QString& r : reads) {
-            const Entry e(r);
-            QCOMPARE(store.read(e.section, e.key, QStringLiteral("-")), e.value);
-        }
-    }
-
-    void valueAndNamesStartingWithByteOrderMark_keepIt() {
-        const QString bom(QChar(0xFEFF));
-        SettingsStore store(path_);
-        QVERIFY(store.write(bom + QStringLiteral("S"), bom + QStringLiteral("K"), bom + QStringLiteral("value")));
-        QVERIFY(store.write(kSection, QStringLiteral("K"), bom));
-        QCOMPARE(store.read(bom + QStringLiteral("S"), bom + QStringLiteral("K"), {}), bom + QStringLiteral("value"));
-        QCOMPARE(store.read(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("none")), QStringLiteral("none"));
-        QCOMPARE(store.read(kSection, QStringLiteral("K"), QString()), bom);
-    }
-
-    void valueOf300Chars_storedWhole_readBackAsFirst264() {
-        QString value;
-        for (int i = 0; i < 300; ++i) {
-            value += QChar(u'a' + i % 26);
-        }
-        SettingsStore store(path_);
-        QVERIFY(store.write(kSection, QStringLiteral("FILTERTEXT1"), value));
-        QVERIFY(readBytes(path_).contains(value.toUtf8()));
-        QCOMPARE(store.read(kSection, QStringLiteral("FILTERTEXT1"), QString()), value.left(264));
-        QCOMPARE(store.read(kSection, QStringLiteral("MISSING"), value), value.left(264));
-        // A character outside the basic plane is not split at the limit.
-        const QString wide =
-            QString(263, QLatin1Char('x')) + QString::fromUtf8("\xF0\x9F\x93\xBB") + QStringLiteral("y");
-        QVERIFY(store.write(kSection, QStringLiteral("FILTERTEXT2"), wide));
-        QCOMPARE(store.read(kSection, QStringLiteral("FILTERTEXT2"), QString()), QString(263, QLatin1Char('x')));
-    }
-
-    void lineBreakInValue_writtenAsSpace_andAddsNoKey() {
-        SettingsStore store(path_);
-        QVERIFY(
-            store.write(kSection, QStringLiteral("FILTERTEXT1"), QStringLiteral("one\r\nCALLSIGN=EVIL\ntwo\rthree")));
-        QCOMPARE(store.read(kSection, QStringLiteral("FILTERTEXT1"), QString()),
-                 QStringLiteral("one CALLSIGN=EVIL two three"));
-        QCOMPARE(store.read(kSection, QStringLiteral("CALLSIGN"), QStringLiteral("none")), QStringLiteral("none"));
-        QCOMPARE(readBytes(path_).count('\n'), 2);
-    }
-
-    void binaryJunk_readGivesDefault_andWriteKeepsTheJunk() {
+        QTest::addColumn<QString>("reads");
+        row("no file: default, nothing made", QByteArray(), "", QByteArray(), "SETTINGS|LEFT=-");
+        row("fresh file: keys in the order written", QByteArray(),
+            "S|LEFT=300¦S|TOP=450|CHECK1=1|TEXT=", QByteArray("[S]\nLEFT=300\nTOP=450\nCHECK1=1\nTEXT=\n"),
+            "S|TOP=450¦OTHER|LEFT=-");
+        row("second save rewrites in place", QByteArray("[S]\nLEFT=300\nTEXT4=N0CALL\n"),
+            "S|LEFT=1215¦S|TEXT4=", QByteArray("[S]\nLEFT=1215\nTEXT4=\n"), "S|TEXT4=");
+        row("names match without regard to case or spaces", QByteArray("[ Settings ]\ntext4=N0CALL\n  Text5 =K1\n"),
+            "SETTINGS|TEXT4=W1AW¦\tNEW\u00A0|\u00A0KEY =w",
+            QByteArray("[ Settings ]\ntext4=W1AW\n  Text5 =K1\n\n[NEW]\nKEY=w\n"),
+            "settings| Text4=W1AW¦SETTINGS|TEXT5=K1¦new|key=w");
+        row("other lines byte for byte, no final newline",
+            QByteArray("orphan=x\n[Other]\nLEFT=1\nno equals\n\n[S]\n;TOP=9\nTOP=5\n   \n[T\nx=y"), "S|LEFT=77¦N|K=v",
+            QByteArray(
+                "orphan=x\n[Other]\nLEFT=1\nno equals\n\n[S]\n;TOP=9\nTOP=5\nLEFT=77\n   \n[T\nx=y\n\n[N]\nK=v\n"),
+            "Other|LEFT=1¦S|orphan=-¦S|TOP=5¦T|x=y");
+        row("duplicates: the first is read and updated", QByteArray("[S]\nA=1\nA=2\n[S]\nB=3\n"), "S|a=new¦S|B=4",
+            QByteArray("[S]\nA=new\nA=2\n[S]\nB=4\n"), "S|A=new");
+        row("CRLF file with BOM stays so", QByteArray("\xEF\xBB\xBF[S]\r\nLEFT=300\r\n"), "S|LEFT=10¦S|TOP=20",
+            QByteArray("\xEF\xBB\xBF[S]\r\nLEFT=10\r\nTOP=20\r\n"), "S|LEFT=10");
+        row("values kept as they are", QByteArray(), "S|A=a=b|B=; no comment|C= sp |D=\"q\"|E=[S]|F=\\|G=Grüße ✓",
+            QByteArray("[S]\nA=a=b\nB=; no comment\nC= sp \nD=\"q\"\nE=[S]\nF=\\\nG=Grüße ✓\n"),
+            "S|A=a=b¦S|B=; no comment¦S|C= sp ¦S|E=[S]¦S|G=Grüße ✓");
+        row("line break in a value adds no key", QByteArray(), "S|F=one\r\nCALLSIGN=EVIL\ntwo\rthree",
+            QByteArray("[S]\nF=one CALLSIGN=EVIL two three\n"), "S|CALLSIGN=-¦S|F=one CALLSIGN=EVIL two three");
+        row("names that cannot be stored: refused", QByteArray("[S]\nA=1\n"),
+            "!S|A=B¦!S| ¦!A]B|K¦!S\nT|K¦!S|;C¦!S|[D¦!S|OK|B\nK", QByteArray("[S]\nA=1\n"), "S|OK=-");
+        row("BOM at the start of names and values kept", QByteArray(), "S|K=\uFEFF¦\uFEFFS|\uFEFFK=\uFEFFv",
+            QByteArray("[S]\nK=\xEF\xBB\xBF\n\n[\xEF\xBB\xBFS]\n\xEF\xBB\xBFK=\xEF\xBB\xBFv\n"),
+            "S|K=\uFEFF¦\uFEFFS|\uFEFFK=\uFEFFv");
+        const QString wide = QString(263, QLatin1Char('x')) + QStringLiteral("\U0001F4FBy");
+        row("long value stored whole, read as 264 characters, no half character", QByteArray(),
+            QStringLiteral("S|K=") + wide, "[S]\nK=" + wide.toUtf8() + '\n',
+            QStringLiteral("S|K=") + QString(263, QLatin1Char('x')));
         QByteArray junk;
-        for (int i = 0; i < 2048; ++i) {
-            junk += char((i * 7919 + 13) % 256); // every byte value, NUL and broken UTF-8 included
+        for (int i = 0; i < 4096; ++i) {
+            junk += char((i * 7919 + 13) % 256 == '\n' ? 'x' : (i * 7919 + 13) % 256); // NULs, broken UTF-8
         }
-        junk.replace('\n', 'x'); // keep it a single line, so that no stray "[...]" in it reads as a section
-        writeBytes(path_, junk);
+        row("binary junk: default read, junk kept", junk, "S|LEFT=5", junk + "\n\n[S]\nLEFT=5\n", "S|LEFT=5¦S|TOP=-");
+        const QByteArray old("[S]\r\nNAME=Gr\xfc\xdf"
+                             "e\r\nCOST=\x80 5 \x81\x8d\x8f\x90\x9d\r\n");
+        row("Windows-1252 read in its letters, saved byte for byte", old,
+            "S|NAME=Grüße¦S|COST=€ 5 \u0081\u008D\u008F\u0090\u009D", old,
+            "S|NAME=Grüße¦S|COST=€ 5 \u0081\u008D\u008F\u0090\u009D");
+        row("Windows-1252: new keys and sections in it", QByteArray("[S]\nN=\xfc\n"), "S|Q=Zürich – 5 €¦Ä|Ö=ÿ",
+            QByteArray("[S]\nN=\xfc\nQ=Z\xfcrich \x96 5 \x80\n\n[\xc4]\n\xd6=\xff\n"), "S|Q=Zürich – 5 €¦ä|ö=ÿ¦S|N=ü");
+        row("value Windows-1252 cannot hold: whole file UTF-8", QByteArray("; \xa9\n[S]\nN=\xfc\n\x80=\x81\n"),
+            "S|Q=Kraków ✓", QByteArray("; ©\n[S]\nN=ü\n€=\u0081\nQ=Kraków ✓\n"), "S|N=ü¦S|€=\u0081¦S|Q=Kraków ✓");
+        row("section name Windows-1252 cannot hold: its value UTF-8 too", QByteArray("[S]\nA=caf\xe9\n"), "Łódź|K=é",
+            QByteArray("[S]\nA=café\n\n[Łódź]\nK=é\n"), "S|A=café¦Łódź|K=é");
+        row("Windows-1252 that would read as UTF-8 after the write: UTF-8", QByteArray("[S]\nA=\xff\nB=\xc3\xa9\n"),
+            "S|A=x", QByteArray("[S]\nA=x\nB=Ã©\n"), "S|B=Ã©");
+        row("UTF-8 cut off at the end is Windows-1252", QByteArray("[S]\nA=caf\xc3"), "S|B=x",
+            QByteArray("[S]\nA=caf\xc3\nB=x\n"), "S|A=cafÃ");
+        row("UTF-8 stays UTF-8", QByteArray("[S]\nA=Grüße\n"), "S|B=é €", QByteArray("[S]\nA=Grüße\nB=é €\n"),
+            "S|A=Grüße¦S|B=é €");
+    }
+    void write_changesItsLineAndKeepsEveryOtherByte() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, writes);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, reads);
+        QVERIFY(before.isNull() || (QDir().mkpath(QFileInfo(path_).path()) && put(path_, before)));
         SettingsStore store(path_);
-        QCOMPARE(store.read(kSection, kLeft, QStringLiteral("300")), QStringLiteral("300"));
-        QVERIFY(store.write(kSection, kLeft, QStringLiteral("5")));
-        QVERIFY(readBytes(path_).startsWith(junk + '\n'));
-        QCOMPARE(store.read(kSection, kLeft, QString()), QStringLiteral("5"));
+        for (QString w : writes.split(u'¦', Qt::SkipEmptyParts)) {
+            const bool refused = w.startsWith(QLatin1Char('!'));
+            QStringList parts = w.remove(0, refused ? 1 : 0).split(QLatin1Char('|'));
+            SettingsStore::Entries entries;
+            for (const QString& e : parts.mid(1)) {
+                entries.append({refused ? e : e.section(QLatin1Char('='), 0, 0), e.section(QLatin1Char('='), 1)});
+            }
+            QVERIFY2(store.writeAll(parts.first(), entries) != refused, qPrintable(w));
+            QCOMPARE(store.lastError().isEmpty(), !refused);
+        }
+        QCOMPARE(QFile::exists(path_), !after.isNull());
+        QCOMPARE(bytesOf(path_), after);
+        for (const QString& r : reads.split(u'¦')) {
+            const QString section = r.section(QLatin1Char('|'), 0, 0), entry = r.section(QLatin1Char('|'), 1);
+            QCOMPARE(store.read(section, entry.section(QLatin1Char('='), 0, 0), QStringLiteral("-")),
+                     entry.section(QLatin1Char('='), 1));
+        }
     }
 
-    void badNames_refusedWithReason_fileUntouched() {
-        writeBytes(path_, "[SETTINGS]\nLEFT=1\n");
-        SettingsStore store(path_);
-        QVERIFY(!store.write(kSection, QStringLiteral("A=B"), QStringLiteral("x")));
-        QVERIFY(store.lastError().contains(QStringLiteral("A=B")));
-        QVERIFY(!store.write(kSection, QStringLiteral(" "), QStringLiteral("x")));
-        QVERIFY(!store.write(QStringLiteral("A]B"), QStringLiteral("K"), QStringLiteral("x")));
-        QVERIFY(!store.writeAll(kSection,
-                                {{QStringLiteral("GOOD"), QStringLiteral("1")}, {QStringLiteral("BAD\nKEY"), {}}}));
-        QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=1\n"));
+    // Where the write cannot finish, the old file stays whole, nothing else is left, and the store says why.
+    void unfinishedWrite_leavesOldFileAndSaysWhy_data() {
+        QTest::addColumn<QString>("how");
+        row("stopped before the replace", "hook");
+        row("process dies before the replace", "crash");
+        row("a file where the folder should be", "blocked");
     }
-
-    void failureBeforeReplace_leavesOldFileIntact() {
-        writeBytes(path_, "[SETTINGS]\nLEFT=300\n");
-        SettingsStore store(path_);
-        // The new contents are written aside (on Linux into an unnamed file) while the old file stays as it was.
-        QByteArray seenByHook;
+    void unfinishedWrite_leavesOldFileAndSaysWhy() {
+        QFETCH(QString, how);
+        const QString folder = QFileInfo(path_).path();
+        QVERIFY(QDir().mkpath(folder) && put(path_, "[S]\nA=1\n"));
+        SettingsStore store(how == QLatin1String("blocked") ? path_ + QStringLiteral("/x/p.ini") : path_);
         store.setBeforeReplaceHook([&] {
-            seenByHook = readBytes(path_);
-            return false;
+            if (how == QLatin1String("crash")) {
+                ::_exit(42); // no clean-up of any kind runs
+            }
+            return bytesOf(path_) != "[S]\nA=1\n";
         });
-        QVERIFY(!store.write(kSection, kLeft, QStringLiteral("999")));
-        QCOMPARE(seenByHook, QByteArray("[SETTINGS]\nLEFT=300\n"));
-        QVERIFY(!store.lastError().isEmpty());
-        QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=300\n"));
-        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{QStringLiteral("parlevox.ini")});
-
-        store.setBeforeReplaceHook([] { return true; });
-        QVERIFY(store.write(kSection, kLeft, QStringLiteral("999")));
-        QCOMPARE(store.read(kSection, kLeft, QString()), QStringLiteral("999"));
-    }
-
-    void crashBetweenWritingAndReplacing_leavesOldFile_andNextSaveWorks() {
-        writeBytes(path_, "[SETTINGS]\nLEFT=300\n");
-        // A child process dies at that moment for real: no clean-up of any kind runs.
-        const pid_t child = ::fork();
-        if (child == 0) {
-            SettingsStore store(path_);
-            store.setBeforeReplaceHook([]() -> bool { ::_exit(42); });
-            store.write(kSection, kLeft, QStringLiteral("999"));
-            ::_exit(1);
+        if (how == QLatin1String("crash")) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                store.write(QStringLiteral("S"), QStringLiteral("A"), QStringLiteral("2"));
+                ::_exit(1);
+            }
+            int status = 0;
+            QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && WEXITSTATUS(status) == 42);
+        } else {
+            QVERIFY(!store.write(QStringLiteral("S"), QStringLiteral("A"), QStringLiteral("2")));
+            QVERIFY2(store.lastError().contains(how == QLatin1String("hook") ? path_ : folder),
+                     qPrintable(store.lastError()));
         }
-        QVERIFY(child > 0);
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 42);
-        QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=300\n"));
-
-        SettingsStore store(path_);
-        QVERIFY2(store.write(kSection, QStringLiteral("TOP"), QStringLiteral("60")), qPrintable(store.lastError()));
-        QCOMPARE(readBytes(path_), QByteArray("[SETTINGS]\nLEFT=300\nTOP=60\n"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("parlevox.ini")});
+        QCOMPARE(bytesOf(path_), QByteArray("[S]\nA=1\n"));
+        SettingsStore next(path_);
+        QVERIFY(next.write(QStringLiteral("S"), QStringLiteral("B"), QStringLiteral("3")));
+        QCOMPARE(bytesOf(path_), QByteArray("[S]\nA=1\nB=3\n"));
     }
 
-    void unwritableFolder_writeFailsWithReason() {
-        // Running as root makes permissions useless here; a regular file standing where a folder should be works.
-        const QString blocker = dir_->filePath(QStringLiteral("plainfile"));
-        writeBytes(blocker, "not a folder");
-        SettingsStore store(blocker + QStringLiteral("/sub/parlevox.ini"));
-        QVERIFY(!store.write(kSection, kLeft, QStringLiteral("300")));
-        QVERIFY2(store.lastError().contains(blocker), qPrintable(store.lastError()));
-        QCOMPARE(readBytes(blocker), QByteArray("not a folder"));
-        SettingsStore direct(blocker + QStringLiteral("/parlevox.ini"));
-        QVERIFY(!direct.write(kSection, kLeft, QStringLiteral("300")));
-        QVERIFY(!direct.lastError().isEmpty());
+    void configPaths_inUsersConfigFolder_madeOnFirstWriteOnly() {
+        const QString config = dir_.filePath(QStringLiteral("cfg"));
+        qputenv("XDG_CONFIG_HOME", config.toUtf8());
+        QCOMPARE(ConfigPaths::internetSettingsFile(), config + QStringLiteral("/parlevoxinet.ini"));
+        SettingsStore main(ConfigPaths::mainSettingsFile());
+        QCOMPARE(main.read(QStringLiteral("S"), QStringLiteral("A"), QStringLiteral("1")), QStringLiteral("1"));
+        QVERIFY(!QDir(config).exists());
+        QVERIFY(main.write(QStringLiteral("S"), QStringLiteral("A"), QStringLiteral("1")));
+        QCOMPARE(QDir(config).entryList(QDir::Files), QStringList{QStringLiteral("parlevox.ini")});
     }
 };
 
