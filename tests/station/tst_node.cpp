@@ -83,6 +83,7 @@ private Q_SLOTS:
         dir_.listed = col<bool>("listed");
         dir_.autoAnswer = false;
         dial(dialled);
+        QVERIFY(dir_.listed || dir_.refreshes == 1); // no list yet: one is asked for
         dir_.add(QStringLiteral("Q1NEW"), B);
         dir_.answerRefresh(true);
         QVERIFY(reply_ && reply_->ok == !at.isEmpty());
@@ -113,6 +114,11 @@ private Q_SLOTS:
         QCOMPARE(up_->size(), answered ? 1 : 0);
         QCOMPARE(net_.sent.isEmpty(), !answered);
         QCOMPARE(dir_.refreshes, answered ? 0 : 1);
+    }
+
+    void silentPeer_isDropped() {
+        accept(B, "Q1BBB");
+        QTRY_COMPARE_WITH_TIMEOUT(*down_, QList<QVariantList>{{QStringLiteral("Q1BBB")}}, 2000);
     }
 
     // A peer that missed the end and sends its keep-alive is told with a BYE, not taken back.
