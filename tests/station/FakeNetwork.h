@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Stand-ins for the station's network: a transport that records what is sent and delivers what a test
-// injects, a directory whose list and answers the test sets, and a directory server on TCP.
+// Stand-ins for the station's network: a transport that records what is sent, a directory whose list the
+// test sets, and a directory server on TCP.
 
 #include "AudioSource.h"
 #include "Directory.h"
 #include "Transport.h"
 
 #include <QHash>
-#include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -18,28 +17,21 @@
 class FakeTransport final : public Transport {
     Q_OBJECT
 public:
-    struct Sent {
-        QHostAddress to;
-        bool control = false;
-        QByteArray datagram;
-    };
-    QList<Sent> sent;
+    QList<std::tuple<QHostAddress, bool, QByteArray>> sent; // to, control, datagram
 
     void sendControl(const QHostAddress& to, const QByteArray& datagram) override { sent.append({to, true, datagram}); }
     void sendData(const QHostAddress& to, const QByteArray& datagram) override { sent.append({to, false, datagram}); }
-
     void receiveControl(const QString& from, const QByteArray& datagram) {
         emit controlReceived(QHostAddress(from), datagram);
     }
     void receiveData(const QString& from, const QByteArray& datagram) {
         emit dataReceived(QHostAddress(from), datagram);
     }
-    // What went to one address, control or data.
     QList<QByteArray> sentTo(const QString& address, bool control) const {
         QList<QByteArray> out;
-        for (const Sent& s : sent) {
-            if (s.to == QHostAddress(address) && s.control == control) {
-                out.append(s.datagram);
+        for (const auto& [to, isControl, datagram] : sent) {
+            if (to == QHostAddress(address) && isControl == control) {
+                out.append(datagram);
             }
         }
         return out;
@@ -49,61 +41,44 @@ public:
 class FakeDirectory final : public Directory {
     Q_OBJECT
 public:
-    QHash<QString, el::StationEntry> stations; // key: callsign in capitals
-    bool listed = true;                        // hasList()
-    bool isReachable = true;                   // reachable()
-    bool autoAnswer = true;                    // refreshList() answers at once (listUpdated) when reachable
-    bool busyRefreshing = false;               // refreshing()
+    QList<el::StationEntry> stations;
+    bool listed = true;
+    bool autoAnswer = true; // refreshList() answers from the event loop
+    bool busy = false;
     int refreshes = 0;
-    QList<el::DirectoryStatus> statuses;
 
     void add(const QString& callsign, const QString& address,
              el::DirectoryStatus status = el::DirectoryStatus::Online) {
-        el::StationEntry entry;
-        entry.callsign = callsign;
-        entry.address = QHostAddress(address);
-        entry.status = status;
-        stations.insert(callsign.toUpper(), entry);
+        stations.append({callsign, {}, status, {}, 0, QHostAddress(address)});
     }
-    // Finishes a refresh started with autoAnswer off.
     void answerRefresh(bool ok) {
-        busyRefreshing = false;
+        busy = false;
         listed = listed || ok;
-        if (ok) {
-            emit listUpdated();
-        } else {
-            emit listFailed(QStringLiteral("no directory server answered"));
-        }
+        ok ? emit listUpdated() : emit listFailed(QStringLiteral("no directory server answered"));
     }
-
-    void setStatus(el::DirectoryStatus status) override { statuses.append(status); }
+    void setStatus(el::DirectoryStatus) override {}
     void refreshList() override {
         ++refreshes;
-        if (busyRefreshing) {
-            return;
-        }
-        busyRefreshing = true;
-        if (autoAnswer) {
-            // From the event loop, as a real download would answer.
+        if (!busy && (busy = true) && autoAnswer) {
             QMetaObject::invokeMethod(
-                this, [this] { answerRefresh(isReachable); }, Qt::QueuedConnection);
+                this, [this] { answerRefresh(true); }, Qt::QueuedConnection);
         }
     }
     std::optional<el::StationEntry> find(const QString& callsign) const override {
-        const auto it = stations.constFind(callsign.toUpper());
-        return it == stations.cend() ? std::nullopt : std::optional<el::StationEntry>(*it);
+        return first([&](const el::StationEntry& e) { return e.callsign.compare(callsign, Qt::CaseInsensitive) == 0; });
     }
     std::optional<el::StationEntry> findByAddress(const QHostAddress& address) const override {
-        for (const el::StationEntry& entry : stations) {
-            if (entry.address == address) {
-                return entry;
-            }
-        }
-        return std::nullopt;
+        return first([&](const el::StationEntry& e) { return e.address == address; });
     }
     bool hasList() const override { return listed; }
-    bool refreshing() const override { return busyRefreshing; }
-    bool reachable() const override { return isReachable; }
+    bool refreshing() const override { return busy; }
+    bool reachable() const override { return true; }
+
+private:
+    template <typename F> std::optional<el::StationEntry> first(F matches) const {
+        const auto it = std::find_if(stations.cbegin(), stations.cend(), matches);
+        return it == stations.cend() ? std::nullopt : std::optional(*it);
+    }
 };
 
 class FakeAudioSource final : public AudioSource {
@@ -118,32 +93,22 @@ public:
 class FakeAudioSink final : public AudioSink {
     Q_OBJECT
 public:
-    QList<QPair<QByteArray, quint16>> played;
-    void play(const QByteArray& gsmFrames, quint16 sequence) override { played.append({gsmFrames, sequence}); }
+    QList<QByteArray> played;
+    void play(const QByteArray& gsmFrames, quint16) override { played.append(gsmFrames); }
 };
 
-// A directory server on address:5200: records each request (a login once its three lines are in) and answers
-// it as the test sets.
+// A directory server on address:5200: records each request (a login once its three lines are in) and answers.
 enum ServerMode { Answer, Silent, CloseAtOnce, Endless, NoServer };
 class DirectoryServer : public QObject {
     Q_OBJECT
 public:
     explicit DirectoryServer(const QString& address, ServerMode m = Answer) : mode(m) {
-        if (mode != NoServer) {
-            QVERIFY(server_.listen(QHostAddress(address), el::DirectoryPort));
-        }
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = server_.nextPendingConnection()) {
-                accept(s);
-            }
-        });
+        QVERIFY(mode == NoServer || server_.listen(QHostAddress(address), el::DirectoryPort));
+        connect(&server_, &QTcpServer::newConnection, this, [this] { accept(server_.nextPendingConnection()); });
     }
-    void stop() { server_.close(); }
-
     ServerMode mode;
-    QByteArray loginReply = "OK";
-    QByteArray listReply;
-    int chunk = 0; // bytes per TCP segment; 0: all at once
+    QByteArray loginReply = "OK", listReply;
+    int chunk = 1 << 30; // bytes sent each millisecond
     bool closeAfter = true;
     int connections = 0;
     QList<QByteArray> requests;
@@ -161,24 +126,17 @@ private:
         ++connections;
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
         if (mode == CloseAtOnce) {
-            s->close();
-            return;
+            return s->close();
         }
-        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto* got = new QByteArray;
-        connect(s, &QObject::destroyed, [got] { delete got; });
-        connect(s, &QTcpSocket::readyRead, this, [this, s, got] {
-            *got += s->readAll();
-            if (got->startsWith('l') && got->count('\r') < 3) {
-                return;
+        connect(s, &QTcpSocket::readyRead, this, [this, s, got = QByteArray()]() mutable {
+            if (!(got += s->readAll()).startsWith('l') || got.count('\r') >= 3) {
+                requests << got;
+                peer = s->peerAddress();
+                respond(s, got.startsWith('s') ? listReply : loginReply);
             }
-            requests << *got;
-            peer = s->peerAddress();
-            respond(s, got->startsWith('s') ? listReply : loginReply);
         });
     }
-
-    void respond(QTcpSocket* s, const QByteArray& reply) {
+    void respond(QTcpSocket* s, QByteArray reply) {
         if (mode == Endless) { // well-formed entries, more than any list may hold, until the client hangs up
             const QByteArray entries = ("Q1X\n" + QByteArray(400, 'x') + " [ON 00:00]\n1\n127.1.0.1\n").repeated(1000);
             s->write("@@@\n90000\n" + entries);
@@ -186,20 +144,16 @@ private:
                     [s, entries] { s->bytesToWrite() < entries.size() && s->write(entries); });
         } else if (mode == Answer) {
             auto* timer = new QTimer(s);
-            timer->setTimerType(Qt::PreciseTimer);
-            connect(timer, &QTimer::timeout, s, [this, s, timer, reply, sent = qsizetype(0)]() mutable {
-                const qsizetype n = chunk > 0 ? chunk : reply.size();
-                s->write(reply.mid(sent, n));
+            connect(timer, &QTimer::timeout, s, [this, s, timer, reply]() mutable {
+                s->write(reply.first(std::min<qsizetype>(chunk, reply.size())));
                 s->flush();
-                sent += n;
-                if (sent >= reply.size()) {
+                reply.remove(0, chunk);
+                if (reply.isEmpty() && timer->isActive()) {
                     timer->stop();
-                    if (closeAfter) {
-                        s->disconnectFromHost();
-                    }
+                    closeAfter ? s->disconnectFromHost() : void();
                 }
             });
-            timer->start(chunk > 0 ? 1 : 0);
+            timer->start(1);
         }
     }
 };
