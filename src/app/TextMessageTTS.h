@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "MainLayout.h"
 #include "Voice.h"
 #include "WindowPlacement.h"
 
@@ -73,6 +74,8 @@ private:
     placement::StoredPosition position_; // as read at start-up, for the saves
     bool ending_ = false;
     SpeechHold* hold_ = nullptr;
+    SettingsControls settingsControls_;
+    QLabel* numStations_ = nullptr;
 
     // features
 };

@@ -14,29 +14,10 @@
 #include <QLabel>
 
 namespace {
-template <typename T> T* required(QWidget* window, const char* name) {
-    auto* w = window->findChild<T*>(QString::fromLatin1(name));
-    if (w == nullptr) {
-        qFatal("The main window has no control %s", name);
-    }
-    return w;
-}
-
 bool ticked(const QCheckBox* box) {
     return controls::checkValue(box) == 1;
 }
 } // namespace
-
-StatusRefresh::Widgets StatusRefresh::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.ShowTime = required<QLabel>(window, "ShowTime");
-    w.NumStations = required<QLabel>(window, "NumStations");
-    w.OnHour = required<QCheckBox>(window, "OnHour");
-    w.QuarterHour = required<QCheckBox>(window, "QuarterHour");
-    w.HalfHour = required<QCheckBox>(window, "HalfHour");
-    w.TheTime = required<QAbstractButton>(window, "TheTime");
-    return w;
-}
 
 StatusRefresh::StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Speaker& speaker, const Clock& clock,
                              TransmitState& transmit, const QLocale& locale, QObject* parent)

@@ -12,7 +12,6 @@ class EchoLinkClient;
 class QAbstractButton;
 class QCheckBox;
 class QLabel;
-class QWidget;
 class Speaker;
 class TransmitState;
 
@@ -28,9 +27,6 @@ public:
         QCheckBox* QuarterHour = nullptr;
         QCheckBox* HalfHour = nullptr;
         QAbstractButton* TheTime = nullptr;
-
-        // The controls of the main window, by object name.
-        static Widgets find(QWidget* window);
     };
 
     // locale gives the clock display its format (QLocale::system() in the program). The "Say the Time"

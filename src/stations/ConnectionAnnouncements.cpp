@@ -16,16 +16,6 @@
 using stations::ConnectionChange;
 using stations::StationKind;
 
-ConnectionAnnouncements::Widgets ConnectionAnnouncements::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.lastConnectedNode = window->findChild<QLabel*>(QStringLiteral("Label2"));
-    w.callHistory = window->findChild<QPlainTextEdit*>(QStringLiteral("CallHistory"));
-    w.announce = window->findChild<QCheckBox*>(QStringLiteral("ConDisc"));
-    w.clearHistory = window->findChild<QPushButton*>(QStringLiteral("Command1"));
-    Q_ASSERT(w.lastConnectedNode && w.callHistory && w.announce && w.clearHistory);
-    return w;
-}
-
 ConnectionAnnouncements::ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Speaker& speaker,
                                                  const Clock& clock, QString qrzRoot, QObject* parent)
     : QObject(parent), widgets_(widgets), internet_(internet), speaker_(speaker), clock_(clock),

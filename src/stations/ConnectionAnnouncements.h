@@ -12,7 +12,6 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QWidget;
 class Speaker;
 
 // Connects and disconnects as the station program reports them: the last connected node in both
@@ -26,8 +25,6 @@ public:
         QPlainTextEdit* callHistory = nullptr;
         QCheckBox* announce = nullptr;       // ConDisc
         QPushButton* clearHistory = nullptr; // Command1
-        // Finds the controls in the main window by their object names.
-        static Widgets find(QWidget* window);
     };
 
     // qrzRoot: the look-up site's root address, ending in "/".

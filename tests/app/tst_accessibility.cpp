@@ -48,8 +48,8 @@ private Q_SLOTS:
         QFETCH(bool, before);
         QFETCH(bool, transmitting);
         MainWindowRig r;
-        TransmitState state(TransmitState::findLabel(&r.window));
-        TransmitToggle toggle(TransmitToggle::Widgets::find(&r.window), r.echoLink, state);
+        TransmitState state(r.ui.clock.transmitLabel);
+        TransmitToggle toggle(r.ui.clock.transmit, r.echoLink, state);
         auto* button = r.control<QPushButton>("TxRx");
         state.set(before);
         state.set(transmitting);
@@ -79,7 +79,7 @@ private Q_SLOTS:
         // Box filled before the station's news (favourite 1) and after it ("Connect to Callsign").
         MainWindowRig r;
         ConnectedStations stations(r.echoLink);
-        stations.describe(ConnectedStations::find(&r.window));
+        stations.describe(r.ui.stations.toggles);
         r.control<QLineEdit>("Text4")->setText(box);
         for (const QString& item : news.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             if (item == QStringLiteral("gone")) {
@@ -128,9 +128,9 @@ private Q_SLOTS:
     void keys_speakStatusOrSilenceTheVoice() {
         QFETCH(QKeySequence, key);
         MainWindowRig r;
-        TransmitState state(TransmitState::findLabel(&r.window));
+        TransmitState state(r.ui.clock.transmitLabel);
         ConnectedStations stations(r.echoLink);
-        StatusKeys keys(&r.window, StatusKeys::Widgets::find(&r.window), stations, state, r.voice);
+        StatusKeys keys(&r.window, r.ui.stations.statusKeys, stations, state, r.voice);
         Q_EMIT r.echoLink.Connected(QStringLiteral("QX1AB"), QString(), QString());
         controls::setLabelValue(r.control<QLabel>("NumStations"), QStringLiteral("1"));
         state.set(true);

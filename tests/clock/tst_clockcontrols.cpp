@@ -21,10 +21,9 @@ const QString SetTransmitOff = QStringLiteral("SetTransmit(false)");
 struct Fixture : MainWindowRig {
     explicit Fixture(const QTime& start = QTime(9, 5), const QLocale& locale = QLocale(QLocale::C)) {
         clock.time.setTime(start);
-        transmit = new TransmitState(TransmitState::findLabel(&window), &window);
-        refresh = new StatusRefresh(StatusRefresh::Widgets::find(&window), echoLink, speaker, clock, *transmit, locale,
-                                    &window);
-        toggle = new TransmitToggle(TransmitToggle::Widgets::find(&window), echoLink, *transmit, &window);
+        transmit = new TransmitState(ui.clock.transmitLabel, &window);
+        refresh = new StatusRefresh(ui.clock.refresh, echoLink, speaker, clock, *transmit, locale, &window);
+        toggle = new TransmitToggle(ui.clock.transmit, echoLink, *transmit, &window);
     }
     QString shown(const char* name) { return control<QLabel>(name)->text(); }
     void tickAt(const QTime& time) {

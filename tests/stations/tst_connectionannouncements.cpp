@@ -13,7 +13,7 @@ const QString root = QStringLiteral("https://lookup.example/db/");
 
 // The announcer on the main window's controls, "Stations When Con/Disc" ticked.
 struct Station : MainWindowRig {
-    ConnectionAnnouncements::Widgets w = ConnectionAnnouncements::Widgets::find(&window);
+    ConnectionAnnouncements::Widgets w = ui.stations.announcements;
     std::unique_ptr<ConnectionAnnouncements> announcer;
 
     Station() {

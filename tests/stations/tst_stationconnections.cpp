@@ -13,8 +13,8 @@ namespace {
 
 // The typed-callsign box, "Disconnect All" and the five favourite slots, with their handlers.
 struct Window : MainWindowRig {
-    CallsignConnection::Widgets w = CallsignConnection::Widgets::find(&window);
-    FavouriteStations::Widgets fw = FavouriteStations::Widgets::find(&window);
+    CallsignConnection::Widgets w = ui.stations.callsign;
+    FavouriteStations::Widgets fw = ui.stations.favourites;
     std::unique_ptr<CallsignConnection> typed = std::make_unique<CallsignConnection>(w, echoLink, voice);
     std::unique_ptr<FavouriteStations> favourites = std::make_unique<FavouriteStations>(fw, echoLink, voice);
 
