@@ -40,7 +40,7 @@ const QString NotAvailableNote = QStringLiteral("   (EchoLink not available)");
 
 TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     : QWidget(parent), echoLink_(services.echoLink), voice_(services.voice), clock_(services.clock),
-      settings_(services.settings), internet_(services.internet), speaker_(services.voice) {
+      settings_(services.settings), internet_(services.internet) {
     setObjectName(QStringLiteral("TextMessageTTS"));
     setWindowTitle(caption(QString()));
     const MainControls ui = buildMainLayout(this);
@@ -62,10 +62,10 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     auto* transmit = new TransmitState(ui.clock.transmitLabel, this);
     hold_ = new SpeechHold(voice_, echoLink_, SpeechHold::Timing(), this);
     connect(transmit, &TransmitState::transmittingSet, hold_, &SpeechHold::setTransmitting);
-    auto* status = new StatusRefresh(ui.clock.refresh, echoLink_, speaker_, clock_, *transmit, QLocale::system(), this);
+    auto* status = new StatusRefresh(ui.clock.refresh, echoLink_, voice_, clock_, *transmit, QLocale::system(), this);
     connect(&Timer1, &QTimer::timeout, status, &StatusRefresh::Timer1_Timer);
     new TransmitToggle(ui.clock.transmit, echoLink_, *transmit, this);
-    auto* announcements = new ConnectionAnnouncements(ui.stations.announcements, internet_, speaker_, clock_,
+    auto* announcements = new ConnectionAnnouncements(ui.stations.announcements, internet_, voice_, clock_,
                                                       QString::fromUtf8(buildconfig::QrzRoot), this);
     // The window is the context, so that ending the program cuts these off with the others.
     connect(&echoLink_, &EchoLinkClient::Connected, this,

@@ -43,7 +43,6 @@ public:
     // The station program vanished or hung (false), or a station program answers again (true).
     void EchoLink_AvailabilityChanged(bool available);
 
-    Speaker& speaker() { return speaker_; }
     SpeechHold& speechHold() { return *hold_; }
     QTimer& timer1() { return Timer1; }
     QTimer& timer4() { return Timer4; }
@@ -66,7 +65,6 @@ private:
     Clock& clock_;
     SettingsStore& settings_;
     InternetOptions& internet_;
-    Speaker speaker_;
     // The old program's timer names, kept on purpose (docs/glossary.md).
     QTimer Timer1; // every 1 s: refreshes clock, station count and transmit state, speaks the time on schedule
     QTimer Timer4; // every 30 s: the stay-connected sweep that reconnects ticked favourites

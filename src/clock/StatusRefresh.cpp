@@ -19,9 +19,9 @@ bool ticked(const QCheckBox* box) {
 }
 } // namespace
 
-StatusRefresh::StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Speaker& speaker, const Clock& clock,
+StatusRefresh::StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
                              TransmitState& transmit, const QLocale& locale, QObject* parent)
-    : QObject(parent), w_(widgets), echoLink_(echoLink), speaker_(speaker), clock_(clock), transmit_(transmit),
+    : QObject(parent), w_(widgets), echoLink_(echoLink), voice_(voice), clock_(clock), transmit_(transmit),
       locale_(locale), clockFormat_(timetexts::clockFormat(locale)), schedule_(clock.now()) {
     connect(w_.TheTime, &QAbstractButton::clicked, this, &StatusRefresh::TheTime_Click);
 }
@@ -64,8 +64,7 @@ void StatusRefresh::refreshFromStation() {
 }
 
 void StatusRefresh::speak(const QString& text) {
-    speaker_.TextToSpeak = text;
-    if (!speaker_.SpeakTheText()) {
+    if (!voice_.speak(text)) {
         qWarning().noquote() << QStringLiteral("Could not speak the time: the voice is not available");
     }
 }

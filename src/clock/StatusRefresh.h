@@ -12,8 +12,8 @@ class EchoLinkClient;
 class QAbstractButton;
 class QCheckBox;
 class QLabel;
-class Speaker;
 class TransmitState;
+class Voice;
 
 // The once-a-second refresh of the clock, the station count and the transmit/receive state, the
 // scheduled time announcements, and the "Say the Time" button.
@@ -31,7 +31,7 @@ public:
 
     // locale gives the clock display its format (QLocale::system() in the program). The "Say the Time"
     // button is connected here.
-    StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Speaker& speaker, const Clock& clock,
+    StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
                   TransmitState& transmit, const QLocale& locale, QObject* parent = nullptr);
 
 public Q_SLOTS:
@@ -44,7 +44,7 @@ private:
 
     Widgets w_;
     EchoLinkClient& echoLink_;
-    Speaker& speaker_;
+    Voice& voice_;
     const Clock& clock_;
     TransmitState& transmit_;
     QLocale locale_;

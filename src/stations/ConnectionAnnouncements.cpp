@@ -16,9 +16,9 @@
 using stations::ConnectionChange;
 using stations::StationKind;
 
-ConnectionAnnouncements::ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Speaker& speaker,
+ConnectionAnnouncements::ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Voice& voice,
                                                  const Clock& clock, QString qrzRoot, QObject* parent)
-    : QObject(parent), widgets_(widgets), internet_(internet), speaker_(speaker), clock_(clock),
+    : QObject(parent), widgets_(widgets), internet_(internet), voice_(voice), clock_(clock),
       qrzRoot_(std::move(qrzRoot)) {
     connect(widgets_.clearHistory, &QPushButton::clicked, this, &ConnectionAnnouncements::Command1_Click);
 }
@@ -69,8 +69,7 @@ void ConnectionAnnouncements::announce(const QString& callsign, ConnectionChange
 }
 
 void ConnectionAnnouncements::speak(const QString& text) {
-    speaker_.TextToSpeak = text;
-    if (speaker_.SpeakTheText()) {
+    if (voice_.speak(text)) {
         voiceRefusing_ = false;
         return;
     }

@@ -22,7 +22,7 @@ struct Fixture : MainWindowRig {
     explicit Fixture(const QTime& start = QTime(9, 5), const QLocale& locale = QLocale(QLocale::C)) {
         clock.time.setTime(start);
         transmit = new TransmitState(ui.clock.transmitLabel, &window);
-        refresh = new StatusRefresh(ui.clock.refresh, echoLink, speaker, clock, *transmit, locale, &window);
+        refresh = new StatusRefresh(ui.clock.refresh, echoLink, voice, clock, *transmit, locale, &window);
         toggle = new TransmitToggle(ui.clock.transmit, echoLink, *transmit, &window);
     }
     QString shown(const char* name) { return control<QLabel>(name)->text(); }
@@ -170,12 +170,12 @@ private Q_SLOTS:
         Fixture f(QTime(21, 5, 40));
         QTest::mouseClick(f.control<QPushButton>("TheTime"), Qt::LeftButton);
         QCOMPARE(f.voice.spoken, QStringList{QStringLiteral("The Time Is9 05PM")});
-        QCOMPARE(f.speaker.TextToSpeak, QStringLiteral("The Time Is9 05PM"));
+        QCOMPARE(f.voice.last, QStringLiteral("The Time Is9 05PM"));
         f.voice.failing = true;
         QTest::ignoreMessage(QtWarningMsg, "Could not speak the time: the voice is not available");
         f.clock.set(0, 5);
         f.control<QPushButton>("TheTime")->click();
-        QCOMPARE(f.speaker.TextToSpeak, QStringLiteral("The Time Is12 05AM"));
+        QCOMPARE(f.voice.last, QStringLiteral("The Time Is12 05AM"));
     }
 
     void failingStation_keepsDisplays_reportsOncePerOutage() {

@@ -11,12 +11,14 @@ class FakeVoice : public Voice {
 public:
     using Voice::Voice;
     QStringList spoken;
+    QString last; // the last text handed over, taken or not
     bool failing = false;
     bool held = false;
     QStringList waiting;
     int silenced = 0; // calls of silence()
 
     bool speak(const QString& text) override {
+        last = text;
         if (failing) {
             return false;
         }

@@ -19,7 +19,6 @@ struct MainWindowRig {
     QWidget window;
     FakeEchoLinkClient echoLink;
     FakeVoice voice;
-    Speaker speaker{voice};
     FakeClock clock;
     FakeInternetOptions internet;
     MainControls ui;

@@ -18,7 +18,7 @@ struct Station : MainWindowRig {
 
     Station() {
         controls::setCheckValue(w.announce, 1);
-        announcer = std::make_unique<ConnectionAnnouncements>(w, internet, speaker, clock, root);
+        announcer = std::make_unique<ConnectionAnnouncements>(w, internet, voice, clock, root);
     }
     QString label() const { return w.lastConnectedNode->text(); }
     QString history() const { return logText(w.callHistory); }
@@ -71,7 +71,7 @@ private Q_SLOTS:
         QCOMPARE(s.history(), QStringLiteral("9 05 AM - ") + callsign + QLatin1Char('\n'));
         s.announcer->Echolink_Disconnected(callsign); // changes no display and looks nothing up
         QCOMPARE(s.voice.spoken, (onConnect.isEmpty() ? QStringList{} : QStringList{onConnect, onDisconnect}));
-        QCOMPARE(s.speaker.TextToSpeak, onConnect.isEmpty() ? QString() : onDisconnect);
+        QCOMPARE(s.voice.last, onConnect.isEmpty() ? QString() : onDisconnect);
         QCOMPARE(s.label(), callsign + QStringLiteral(" Jo"));
         QCOMPARE(s.internet.lastConnectedNode, callsign + QStringLiteral(" Jo"));
         QCOMPARE(s.history(), QStringLiteral("9 05 AM - ") + callsign + QLatin1Char('\n'));
