@@ -32,8 +32,7 @@ struct Window {
     int sent = 0;
 
     explicit Window(qsizetype logChars) {
-        buildMainLayout(&widget);
-        w = IncomingChat::Widgets::find(&widget);
+        w = buildMainLayout(&widget).chat.incoming;
         chat = std::make_unique<IncomingChat>(w, echoLink, voice, clock);
         QObject::connect(&echoLink, &EchoLinkClient::ChatTextReceived, chat.get(),
                          &IncomingChat::EchoLink_ChatTextReceived);

@@ -2,6 +2,7 @@
 #include "MainSettings.h"
 
 #include "Controls.h"
+#include "MainLayout.h"
 #include "SettingsStore.h"
 #include "WindowPlacement.h"
 
@@ -16,46 +17,45 @@ namespace {
 
 enum class Kind { Left, Top, Check, Text, Option };
 
+using C = SettingsControls;
+
 struct Key {
-    const char* key;
-    const char* control; // object name of the control; empty for the window's edges and the options
-    Kind kind;
-    const char* fallback;
+    const char* key = nullptr;
+    Kind kind = Kind::Text;
+    const char* fallback = nullptr;
+    QCheckBox* C::*check = nullptr; // Kind::Check
+    QLineEdit* C::*text = nullptr;  // Kind::Text
     bool Options::*option = nullptr;
 };
 
 // Keys in the order start-up reads them and the save writes them. Keys added later go at the end, so that
 // a file written by an older version reads as it did.
 constexpr std::array<Key, 24> Table{{
-    {"LEFT", "", Kind::Left, "300"},
-    {"TOP", "", Kind::Top, "300"},
-    {"CHECK1", "Check1", Kind::Check, "1"},
-    {"CHECK2", "Check2", Kind::Check, "1"},
-    {"CHECK3", "Check3", Kind::Check, "1"},
-    {"FILTERTEXT1", "FilterText1", Kind::Text, ""},
-    {"FILTERTEXT2", "FilterText2", Kind::Text, ""},
-    {"FILTERTEXT3", "FilterText3", Kind::Text, ""},
-    {"FILTERTEXT4", "FilterText4", Kind::Text, ""},
-    {"FILTERTEXT5", "FilterText5", Kind::Text, ""},
-    {"FILTERTEXT6", "FilterText6", Kind::Text, ""},
-    {"FILTERTEXT7", "FilterText7", Kind::Text, ""},
-    {"FILTERTEXT8", "FilterText8", Kind::Text, ""},
-    {"TEXT4", "Text4", Kind::Text, ""},
-    {"TEXT5", "Text5", Kind::Text, ""},
-    {"TEXT6", "Text6", Kind::Text, ""},
-    {"TEXT7", "Text7", Kind::Text, ""},
-    {"TEXT8", "Text8", Kind::Text, ""},
-    {"TXTIMEHOUR", "OnHour", Kind::Check, "0"},
-    {"TXQUARTERHOUR", "QuarterHour", Kind::Check, "0"},
-    {"TXHALFHOUR", "HalfHour", Kind::Check, "0"},
-    {"CONDISC", "ConDisc", Kind::Check, "1"},
-    {"CALLSIGN", "Callsign", Kind::Text, ""},
-    {"HOLDSPEECH", "", Kind::Option, "1", &Options::holdSpeech},
+    {"LEFT", Kind::Left, "300"},
+    {"TOP", Kind::Top, "300"},
+    {"CHECK1", Kind::Check, "1", &C::Check1},
+    {"CHECK2", Kind::Check, "1", &C::Check2},
+    {"CHECK3", Kind::Check, "1", &C::Check3},
+    {"FILTERTEXT1", Kind::Text, "", nullptr, &C::FilterText1},
+    {"FILTERTEXT2", Kind::Text, "", nullptr, &C::FilterText2},
+    {"FILTERTEXT3", Kind::Text, "", nullptr, &C::FilterText3},
+    {"FILTERTEXT4", Kind::Text, "", nullptr, &C::FilterText4},
+    {"FILTERTEXT5", Kind::Text, "", nullptr, &C::FilterText5},
+    {"FILTERTEXT6", Kind::Text, "", nullptr, &C::FilterText6},
+    {"FILTERTEXT7", Kind::Text, "", nullptr, &C::FilterText7},
+    {"FILTERTEXT8", Kind::Text, "", nullptr, &C::FilterText8},
+    {"TEXT4", Kind::Text, "", nullptr, &C::Text4},
+    {"TEXT5", Kind::Text, "", nullptr, &C::Text5},
+    {"TEXT6", Kind::Text, "", nullptr, &C::Text6},
+    {"TEXT7", Kind::Text, "", nullptr, &C::Text7},
+    {"TEXT8", Kind::Text, "", nullptr, &C::Text8},
+    {"TXTIMEHOUR", Kind::Check, "0", &C::OnHour},
+    {"TXQUARTERHOUR", Kind::Check, "0", &C::QuarterHour},
+    {"TXHALFHOUR", Kind::Check, "0", &C::HalfHour},
+    {"CONDISC", Kind::Check, "1", &C::ConDisc},
+    {"CALLSIGN", Kind::Text, "", nullptr, &C::Callsign},
+    {"HOLDSPEECH", Kind::Option, "1", nullptr, nullptr, &Options::holdSpeech},
 }};
-
-template <typename W> W* control(const QWidget* window, const Key& k) {
-    return window->findChild<W*>(QString::fromLatin1(k.control));
-}
 
 int fallbackValue(const Key& k) {
     return QString::fromLatin1(k.fallback).toInt();
@@ -69,7 +69,7 @@ bool optionValue(const QString& text, const Key& k) {
 
 } // namespace
 
-Options load(QWidget* window, const SettingsStore& store) {
+Options load(QWidget* window, const SettingsControls& ui, const SettingsStore& store) {
     Options options;
     QString left;
     for (const Key& k : Table) {
@@ -85,11 +85,10 @@ Options load(QWidget* window, const SettingsStore& store) {
             window->move(placement::onAttachedScreen(options.position.pixels(), window->frameGeometry().size()));
             break;
         case Kind::Check:
-            controls::setCheckValue(control<QCheckBox>(window, k),
-                                    placement::parseCheckValue(value).value_or(fallbackValue(k)));
+            controls::setCheckValue(ui.*k.check, placement::parseCheckValue(value).value_or(fallbackValue(k)));
             break;
         case Kind::Text:
-            control<QLineEdit>(window, k)->setText(value);
+            (ui.*k.text)->setText(value);
             break;
         case Kind::Option:
             options.*k.option = optionValue(value, k);
@@ -99,7 +98,7 @@ Options load(QWidget* window, const SettingsStore& store) {
     return options;
 }
 
-bool save(const QWidget* window, const Options& options, SettingsStore& store) {
+bool save(const QWidget* window, const SettingsControls& ui, const Options& options, SettingsStore& store) {
     SettingsStore::Entries entries;
     entries.reserve(static_cast<qsizetype>(Table.size()));
     for (const Key& k : Table) {
@@ -112,10 +111,10 @@ bool save(const QWidget* window, const Options& options, SettingsStore& store) {
             value = options.position.topText(window->pos());
             break;
         case Kind::Check:
-            value = QString::number(controls::checkValue(control<QCheckBox>(window, k)));
+            value = QString::number(controls::checkValue(ui.*k.check));
             break;
         case Kind::Text:
-            value = control<QLineEdit>(window, k)->text();
+            value = (ui.*k.text)->text();
             break;
         case Kind::Option:
             value = options.*k.option ? QStringLiteral("1") : QStringLiteral("0");

@@ -7,6 +7,7 @@
 
 class QWidget;
 class SettingsStore;
+struct SettingsControls;
 
 // The main window's settings, section "SETTINGS" of parlevox.ini: one table drives both the load at
 // start-up and the save, so the two always agree on keys, order and defaults.
@@ -18,13 +19,13 @@ struct Options {
     placement::StoredPosition position; // LEFT and TOP as read, written back as read while the window stays
 };
 
-// Reads every key in table order and applies it to the window's controls and place, or returns it among the
+// Reads every key in table order and applies it to the controls and to the window's place, or returns it among the
 // options. A value that cannot be applied (not a number, a check value other than 0, 1 or 2, an option
 // other than 0 or 1) gives the key's default instead; the window is kept on a screen.
-Options load(QWidget* window, const SettingsStore& store);
+Options load(QWidget* window, const SettingsControls& ui, const SettingsStore& store);
 
 // Writes every key in table order, in one atomic replace of the file. False when it could not be
 // written; the old file then stays as it was.
-bool save(const QWidget* window, const Options& options, SettingsStore& store);
+bool save(const QWidget* window, const SettingsControls& ui, const Options& options, SettingsStore& store);
 
 } // namespace mainsettings

@@ -40,34 +40,33 @@ const QString NotAvailableNote = QStringLiteral("   (EchoLink not available)");
 
 TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
     : QWidget(parent), echoLink_(services.echoLink), voice_(services.voice), clock_(services.clock),
-      settings_(services.settings), internet_(services.internet), speaker_(services.voice) {
+      settings_(services.settings), internet_(services.internet) {
     setObjectName(QStringLiteral("TextMessageTTS"));
     setWindowTitle(caption(QString()));
-    buildMainLayout(this);
+    const MainControls ui = buildMainLayout(this);
+    settingsControls_ = ui.settings;
+    numStations_ = ui.window.NumStations;
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(1000);
     Timer4.setObjectName(QStringLiteral("Timer4"));
     Timer4.setInterval(30000);
 
-    connect(findChild<QPushButton*>(QStringLiteral("SaveIt")), &QPushButton::clicked, this,
-            &TextMessageTTS::SaveIt_Click);
-    connect(findChild<QPushButton*>(QStringLiteral("Exit")), &QPushButton::clicked, this, &TextMessageTTS::Exit_Click);
-    connect(findChild<QPushButton*>(QStringLiteral("Command13")), &QPushButton::clicked, this,
-            [this] { internet_.showWindow(); });
+    connect(ui.window.SaveIt, &QPushButton::clicked, this, &TextMessageTTS::SaveIt_Click);
+    connect(ui.window.Exit, &QPushButton::clicked, this, &TextMessageTTS::Exit_Click);
+    connect(ui.window.Command13, &QPushButton::clicked, this, [this] { internet_.showWindow(); });
     connect(&echoLink_, &EchoLinkClient::Closing, this, &TextMessageTTS::EchoLink_Closing);
     connect(&echoLink_, &EchoLinkClient::availabilityChanged, this, &TextMessageTTS::EchoLink_AvailabilityChanged);
 
     // features
-    auto* transmit = new TransmitState(TransmitState::findLabel(this), this);
+    auto* transmit = new TransmitState(ui.clock.transmitLabel, this);
     hold_ = new SpeechHold(voice_, echoLink_, SpeechHold::Timing(), this);
     connect(transmit, &TransmitState::transmittingSet, hold_, &SpeechHold::setTransmitting);
-    auto* status = new StatusRefresh(StatusRefresh::Widgets::find(this), echoLink_, speaker_, clock_, *transmit,
-                                     QLocale::system(), this);
+    auto* status = new StatusRefresh(ui.clock.refresh, echoLink_, voice_, clock_, *transmit, QLocale::system(), this);
     connect(&Timer1, &QTimer::timeout, status, &StatusRefresh::Timer1_Timer);
-    new TransmitToggle(TransmitToggle::Widgets::find(this), echoLink_, *transmit, this);
-    auto* announcements = new ConnectionAnnouncements(ConnectionAnnouncements::Widgets::find(this), internet_, speaker_,
-                                                      clock_, QString::fromUtf8(buildconfig::QrzRoot), this);
+    new TransmitToggle(ui.clock.transmit, echoLink_, *transmit, this);
+    auto* announcements = new ConnectionAnnouncements(ui.stations.announcements, internet_, voice_, clock_,
+                                                      QString::fromUtf8(buildconfig::QrzRoot), this);
     // The window is the context, so that ending the program cuts these off with the others.
     connect(&echoLink_, &EchoLinkClient::Connected, this,
             [announcements](const QString& call, const QString& name, const QString& addr) {
@@ -75,16 +74,16 @@ TextMessageTTS::TextMessageTTS(Services services, QWidget* parent)
             });
     connect(&echoLink_, &EchoLinkClient::Disconnected, this,
             [announcements](const QString& call) { announcements->Echolink_Disconnected(call); });
-    auto* favourites = new FavouriteStations(FavouriteStations::Widgets::find(this), echoLink_, voice_, this);
+    auto* favourites = new FavouriteStations(ui.stations.favourites, echoLink_, voice_, this);
     connect(&Timer4, &QTimer::timeout, favourites, &FavouriteStations::Timer4_Timer);
-    new CallsignConnection(CallsignConnection::Widgets::find(this), echoLink_, voice_, this);
-    auto* incoming = new IncomingChat(IncomingChat::Widgets::find(this), echoLink_, voice_, clock_, this);
+    new CallsignConnection(ui.stations.callsign, echoLink_, voice_, this);
+    auto* incoming = new IncomingChat(ui.chat.incoming, echoLink_, voice_, clock_, this);
     connect(&echoLink_, &EchoLinkClient::ChatTextReceived, this,
             [incoming](const QString& sText) { incoming->EchoLink_ChatTextReceived(sText); });
-    new OutgoingChat(OutgoingChat::Widgets::find(this), echoLink_, voice_, clock_, this);
+    new OutgoingChat(ui.chat.outgoing, echoLink_, voice_, clock_, this);
     auto* connected = new ConnectedStations(echoLink_, this);
-    connected->describe(ConnectedStations::find(this));
-    new StatusKeys(this, StatusKeys::Widgets::find(this), *connected, *transmit, voice_, this);
+    connected->describe(ui.stations.toggles);
+    new StatusKeys(this, ui.stations.statusKeys, *connected, *transmit, voice_, this);
 }
 
 TextMessageTTS::~TextMessageTTS() = default;
@@ -99,7 +98,7 @@ bool TextMessageTTS::Form_Load(QString* error) {
     }
     ownCallsign_ = own.value;
     setWindowTitle(caption(ownCallsign_));
-    const mainsettings::Options options = mainsettings::load(this, settings_);
+    const mainsettings::Options options = mainsettings::load(this, settingsControls_, settings_);
     hold_->setEnabled(options.holdSpeech);
     position_ = options.position;
     hold_->askStation();
@@ -110,7 +109,7 @@ bool TextMessageTTS::Form_Load(QString* error) {
 }
 
 bool TextMessageTTS::SaveData() {
-    return mainsettings::save(this, {hold_->isEnabled(), position_}, settings_);
+    return mainsettings::save(this, settingsControls_, {hold_->isEnabled(), position_}, settings_);
 }
 
 bool TextMessageTTS::saveBoth(QString* failure) {
@@ -173,7 +172,7 @@ void TextMessageTTS::EchoLink_AvailabilityChanged(bool available) {
     if (ending_) {
         return;
     }
-    auto* count = findChild<QLabel*>(QStringLiteral("NumStations"));
+    QLabel* count = numStations_;
     if (!available) {
         qCInfo(lcBus) << "EchoLink is not available; waiting for the station program to come back";
         setWindowTitle(caption(ownCallsign_) + NotAvailableNote);

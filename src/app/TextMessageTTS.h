@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "MainLayout.h"
 #include "Voice.h"
 #include "WindowPlacement.h"
 
@@ -42,7 +43,6 @@ public:
     // The station program vanished or hung (false), or a station program answers again (true).
     void EchoLink_AvailabilityChanged(bool available);
 
-    Speaker& speaker() { return speaker_; }
     QTimer& timer1() { return Timer1; }
     QTimer& timer4() { return Timer4; }
 
@@ -64,7 +64,6 @@ private:
     Clock& clock_;
     SettingsStore& settings_;
     InternetOptions& internet_;
-    Speaker speaker_;
     // The old program's timer names, kept on purpose (docs/glossary.md).
     QTimer Timer1; // every 1 s: refreshes clock, station count and transmit state, speaks the time on schedule
     QTimer Timer4; // every 30 s: the stay-connected sweep that reconnects ticked favourites
@@ -72,6 +71,8 @@ private:
     placement::StoredPosition position_; // as read at start-up, for the saves
     bool ending_ = false;
     SpeechHold* hold_ = nullptr;
+    SettingsControls settingsControls_;
+    QLabel* numStations_ = nullptr;
 
     // features
 };

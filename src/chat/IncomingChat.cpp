@@ -14,18 +14,6 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 
-IncomingChat::Widgets IncomingChat::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.IncomingText = window->findChild<QPlainTextEdit*>(QStringLiteral("IncomingText"));
-    for (std::size_t i = 0; i < w.FilterText.size(); ++i) {
-        w.FilterText.at(i) = window->findChild<QLineEdit*>(QStringLiteral("FilterText%1").arg(i + 1));
-    }
-    w.Check2 = window->findChild<QCheckBox*>(QStringLiteral("Check2"));
-    w.Check3 = window->findChild<QCheckBox*>(QStringLiteral("Check3"));
-    w.TextTX = window->findChild<QLineEdit*>(QStringLiteral("TextTX"));
-    return w;
-}
-
 IncomingChat::IncomingChat(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
                            QObject* parent)
     : QObject(parent), w_(widgets), echoLink_(echoLink), voice_(voice), clock_(clock) {

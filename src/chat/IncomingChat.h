@@ -12,7 +12,6 @@ class EchoLinkClient;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
-class QWidget;
 class Voice;
 
 // Chat text from the connected stations: answers a version query, drops texts containing a filter
@@ -29,9 +28,6 @@ public:
         QCheckBox* Check2 = nullptr; // "Time Stamp Incoming"
         QCheckBox* Check3 = nullptr; // "Announce Text"
         QLineEdit* TextTX = nullptr;
-
-        // The controls of the main window, by object name.
-        static Widgets find(QWidget* window);
     };
 
     IncomingChat(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,

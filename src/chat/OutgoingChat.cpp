@@ -16,19 +16,6 @@
 #include <QToolTip>
 #include <limits>
 
-OutgoingChat::Widgets OutgoingChat::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.TextTX = window->findChild<QLineEdit*>(QStringLiteral("TextTX"));
-    w.Send = window->findChild<QPushButton*>(QStringLiteral("Send"));
-    w.ReceivedText = window->findChild<QPlainTextEdit*>(QStringLiteral("ReceivedText"));
-    w.Clear = window->findChild<QPushButton*>(QStringLiteral("Clear"));
-    w.IncomingText = window->findChild<QPlainTextEdit*>(QStringLiteral("IncomingText"));
-    w.ClearRX = window->findChild<QPushButton*>(QStringLiteral("ClearRX"));
-    w.Check1 = window->findChild<QCheckBox*>(QStringLiteral("Check1"));
-    w.About = window->findChild<QPushButton*>(QStringLiteral("About"));
-    return w;
-}
-
 OutgoingChat::OutgoingChat(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
                            QObject* parent)
     : QObject(parent), w_(widgets), echoLink_(echoLink), voice_(voice), clock_(clock) {

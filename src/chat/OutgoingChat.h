@@ -9,7 +9,6 @@ class EchoLinkClient;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
-class QWidget;
 class QPushButton;
 class Voice;
 
@@ -32,9 +31,6 @@ public:
         QPushButton* ClearRX = nullptr;
         QCheckBox* Check1 = nullptr; // "Send Text With Time Stamp"
         QPushButton* About = nullptr;
-
-        // The controls of the main window, by object name.
-        static Widgets find(QWidget* window);
     };
 
     // Spoken when the station program does not take a line.

@@ -15,33 +15,14 @@
 #include <QLabel>
 
 namespace {
-template <typename T> T* required(QWidget* window, const char* name) {
-    auto* w = window->findChild<T*>(QString::fromLatin1(name));
-    if (w == nullptr) {
-        qFatal("The main window has no control %s", name);
-    }
-    return w;
-}
-
 bool ticked(const QCheckBox* box) {
     return controls::checkValue(box) == 1;
 }
 } // namespace
 
-StatusRefresh::Widgets StatusRefresh::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.ShowTime = required<QLabel>(window, "ShowTime");
-    w.NumStations = required<QLabel>(window, "NumStations");
-    w.OnHour = required<QCheckBox>(window, "OnHour");
-    w.QuarterHour = required<QCheckBox>(window, "QuarterHour");
-    w.HalfHour = required<QCheckBox>(window, "HalfHour");
-    w.TheTime = required<QAbstractButton>(window, "TheTime");
-    return w;
-}
-
-StatusRefresh::StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Speaker& speaker, const Clock& clock,
+StatusRefresh::StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
                              TransmitState& transmit, const QLocale& locale, QObject* parent)
-    : QObject(parent), w_(widgets), echoLink_(echoLink), speaker_(speaker), clock_(clock), transmit_(transmit),
+    : QObject(parent), w_(widgets), echoLink_(echoLink), voice_(voice), clock_(clock), transmit_(transmit),
       locale_(locale), clockFormat_(timetexts::clockFormat(locale)), schedule_(clock.now()) {
     connect(w_.TheTime, &QAbstractButton::clicked, this, &StatusRefresh::TheTime_Click);
 }
@@ -84,8 +65,7 @@ void StatusRefresh::refreshFromStation() {
 }
 
 void StatusRefresh::speak(const QString& text) {
-    speaker_.TextToSpeak = text;
-    if (!speaker_.SpeakTheText()) {
+    if (!voice_.speak(text)) {
         qCWarning(lcClock).noquote() << QStringLiteral("Could not speak the time: the voice is not available");
     }
 }

@@ -12,9 +12,8 @@ class EchoLinkClient;
 class QAbstractButton;
 class QCheckBox;
 class QLabel;
-class QWidget;
-class Speaker;
 class TransmitState;
+class Voice;
 
 // The once-a-second refresh of the clock, the station count and the transmit/receive state, the
 // scheduled time announcements, and the "Say the Time" button.
@@ -28,14 +27,11 @@ public:
         QCheckBox* QuarterHour = nullptr;
         QCheckBox* HalfHour = nullptr;
         QAbstractButton* TheTime = nullptr;
-
-        // The controls of the main window, by object name.
-        static Widgets find(QWidget* window);
     };
 
     // locale gives the clock display its format (QLocale::system() in the program). The "Say the Time"
     // button is connected here.
-    StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Speaker& speaker, const Clock& clock,
+    StatusRefresh(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, const Clock& clock,
                   TransmitState& transmit, const QLocale& locale, QObject* parent = nullptr);
 
 public Q_SLOTS:
@@ -48,7 +44,7 @@ private:
 
     Widgets w_;
     EchoLinkClient& echoLink_;
-    Speaker& speaker_;
+    Voice& voice_;
     const Clock& clock_;
     TransmitState& transmit_;
     QLocale locale_;

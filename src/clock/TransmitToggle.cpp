@@ -10,16 +10,6 @@
 #include <QDebug>
 #include <QLabel>
 
-TransmitToggle::Widgets TransmitToggle::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.TxRx = window->findChild<QAbstractButton*>(QStringLiteral("TxRx"));
-    w.NumStations = window->findChild<QLabel*>(QStringLiteral("NumStations"));
-    if (w.TxRx == nullptr || w.NumStations == nullptr) {
-        qFatal("The main window has no TxRx button or NumStations label");
-    }
-    return w;
-}
-
 TransmitToggle::TransmitToggle(const Widgets& widgets, EchoLinkClient& echoLink, TransmitState& transmit,
                                QObject* parent)
     : QObject(parent), w_(widgets), echoLink_(echoLink), transmit_(transmit) {

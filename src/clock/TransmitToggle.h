@@ -6,7 +6,6 @@
 class EchoLinkClient;
 class QAbstractButton;
 class QLabel;
-class QWidget;
 class TransmitState;
 
 // The "Transmit / Receive" button: keys or unkeys the transmitter while a station is connected and
@@ -17,8 +16,6 @@ public:
     struct Widgets {
         QAbstractButton* TxRx = nullptr;
         QLabel* NumStations = nullptr;
-
-        static Widgets find(QWidget* window);
     };
 
     // The button is connected here.

@@ -19,20 +19,20 @@ Form1::Form1(SettingsStore& settings, std::unique_ptr<EchoLinkClient> echoLink, 
     : settings_(settings), echoLink_(std::move(echoLink)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Internet"));
-    internet::buildForm1Layout(this);
-    text1_ = findChild<QLineEdit*>(QStringLiteral("Text1"));
-    check9_ = findChild<QCheckBox*>(QStringLiteral("Check9"));
-    label2_ = findChild<QLabel*>(QStringLiteral("Label2"));
+    const internet::Form1Controls ui = internet::buildForm1Layout(this);
+    text1_ = ui.Text1;
+    check9_ = ui.Check9;
+    label2_ = ui.Label2;
     if (browsers) {
-        browser_ = browsers(findChild<QWidget*>(QStringLiteral("PicFrame")), internet::browserGeometry());
+        browser_ = browsers(ui.PicFrame, internet::browserGeometry());
     }
 
-    const std::pair<const char*, void (Form1::*)()> buttons[] = {
-        {"Command1", &Form1::Command1_Click},   {"Command2", &Form1::Command2_Click},
-        {"Command3", &Form1::Command3_Click},   {"Command9", &Form1::Command9_Click},
-        {"Command10", &Form1::Command10_Click}, {"Command11", &Form1::Command11_Click}};
-    for (const auto& [name, handler] : buttons) {
-        connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this, handler);
+    const std::pair<QPushButton*, void (Form1::*)()> buttons[] = {
+        {ui.Command1, &Form1::Command1_Click},   {ui.Command2, &Form1::Command2_Click},
+        {ui.Command3, &Form1::Command3_Click},   {ui.Command9, &Form1::Command9_Click},
+        {ui.Command10, &Form1::Command10_Click}, {ui.Command11, &Form1::Command11_Click}};
+    for (const auto& [button, handler] : buttons) {
+        connect(button, &QPushButton::clicked, this, handler);
     }
     // Escape does what the close box does.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);

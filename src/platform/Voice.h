@@ -23,17 +23,3 @@ public:
     // programs speaking through the same server (a screen reader) are never cut off.
     virtual void silence() = 0;
 };
-
-// The main window's pending announcement and the procedure that speaks it. Callers overwrite
-// TextToSpeak whole and then call SpeakTheText(); the text is kept for the next call.
-class Speaker {
-public:
-    explicit Speaker(Voice& voice) : voice_(voice) {}
-
-    QString TextToSpeak;
-    bool SpeakTheText() { return voice_.speak(TextToSpeak); }
-    Voice& voice() { return voice_; }
-
-private:
-    Voice& voice_;
-};

@@ -10,15 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-CallsignConnection::Widgets CallsignConnection::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.callsign = window->findChild<QLineEdit*>(QStringLiteral("Callsign"));
-    w.getCall = window->findChild<QPushButton*>(QStringLiteral("GetCall"));
-    w.disconnectAll = window->findChild<QPushButton*>(QStringLiteral("DisconnectAll"));
-    Q_ASSERT(w.callsign && w.getCall && w.disconnectAll);
-    return w;
-}
-
 CallsignConnection::CallsignConnection(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, QObject* parent)
     : QObject(parent), widgets_(widgets), echoLink_(echoLink), voice_(voice) {
     controls::makeUpperCaseEntry(widgets_.callsign);

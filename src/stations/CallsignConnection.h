@@ -6,7 +6,6 @@
 class EchoLinkClient;
 class QLineEdit;
 class QPushButton;
-class QWidget;
 class Voice;
 
 // The "Connect to Callsign" box with its "Con/Disc" button, and "Disconnect All".
@@ -17,7 +16,6 @@ public:
         QLineEdit* callsign = nullptr;
         QPushButton* getCall = nullptr;
         QPushButton* disconnectAll = nullptr;
-        static Widgets find(QWidget* window);
     };
 
     CallsignConnection(const Widgets& widgets, EchoLinkClient& echoLink, Voice& voice, QObject* parent = nullptr);

@@ -6,20 +6,6 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 
-QList<ConnectedStations::Toggle> ConnectedStations::find(QWidget* window) {
-    QList<Toggle> toggles;
-    for (int n = 4; n <= 8; ++n) {
-        toggles.append({window->findChild<QLineEdit*>(QStringLiteral("Text%1").arg(n)),
-                        window->findChild<QAbstractButton*>(QStringLiteral("Command%1").arg(n))});
-    }
-    toggles.append({window->findChild<QLineEdit*>(QStringLiteral("Callsign")),
-                    window->findChild<QAbstractButton*>(QStringLiteral("GetCall"))});
-    for ([[maybe_unused]] const Toggle& t : toggles) {
-        Q_ASSERT(t.callsign && t.button);
-    }
-    return toggles;
-}
-
 ConnectedStations::ConnectedStations(EchoLinkClient& echoLink, QObject* parent) : QObject(parent) {
     connect(&echoLink, &EchoLinkClient::Connected, this, [this](const QString& call) { connected(call); });
     connect(&echoLink, &EchoLinkClient::Disconnected, this, &ConnectedStations::disconnected);

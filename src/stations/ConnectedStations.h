@@ -8,7 +8,6 @@
 class EchoLinkClient;
 class QAbstractButton;
 class QLineEdit;
-class QWidget;
 
 // The stations connected now, as the station program reported their connects and drops, and the "Con/Disc"
 // buttons that tell screen readers, in their accessible description, whether the station in their callsign
@@ -25,11 +24,10 @@ public:
         QLineEdit* callsign = nullptr;
         QAbstractButton* button = nullptr;
     };
-    // The main window's six: the five favourites and "Connect to Callsign".
-    static QList<Toggle> find(QWidget* window);
 
     explicit ConnectedStations(EchoLinkClient& echoLink, QObject* parent = nullptr);
 
+    // The main window's six: the five favourites and "Connect to Callsign".
     void describe(const QList<Toggle>& toggles);
     // In the order they connected; case as the station reported it.
     QStringList callsigns() const { return connected_; }

@@ -17,19 +17,9 @@
 using stations::ConnectionChange;
 using stations::StationKind;
 
-ConnectionAnnouncements::Widgets ConnectionAnnouncements::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.lastConnectedNode = window->findChild<QLabel*>(QStringLiteral("Label2"));
-    w.callHistory = window->findChild<QPlainTextEdit*>(QStringLiteral("CallHistory"));
-    w.announce = window->findChild<QCheckBox*>(QStringLiteral("ConDisc"));
-    w.clearHistory = window->findChild<QPushButton*>(QStringLiteral("Command1"));
-    Q_ASSERT(w.lastConnectedNode && w.callHistory && w.announce && w.clearHistory);
-    return w;
-}
-
-ConnectionAnnouncements::ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Speaker& speaker,
+ConnectionAnnouncements::ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Voice& voice,
                                                  const Clock& clock, QString qrzRoot, QObject* parent)
-    : QObject(parent), widgets_(widgets), internet_(internet), speaker_(speaker), clock_(clock),
+    : QObject(parent), widgets_(widgets), internet_(internet), voice_(voice), clock_(clock),
       qrzRoot_(std::move(qrzRoot)) {
     connect(widgets_.clearHistory, &QPushButton::clicked, this, &ConnectionAnnouncements::Command1_Click);
 }
@@ -80,8 +70,7 @@ void ConnectionAnnouncements::announce(const QString& callsign, ConnectionChange
 }
 
 void ConnectionAnnouncements::speak(const QString& text) {
-    speaker_.TextToSpeak = text;
-    if (speaker_.SpeakTheText()) {
+    if (voice_.speak(text)) {
         voiceRefusing_ = false;
         return;
     }

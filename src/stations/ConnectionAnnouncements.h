@@ -12,8 +12,7 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QWidget;
-class Speaker;
+class Voice;
 
 // Connects and disconnects as the station program reports them: the last connected node in both
 // windows, the call connect history, and, when "Stations When Con/Disc" is ticked, the spoken
@@ -26,12 +25,10 @@ public:
         QPlainTextEdit* callHistory = nullptr;
         QCheckBox* announce = nullptr;       // ConDisc
         QPushButton* clearHistory = nullptr; // Command1
-        // Finds the controls in the main window by their object names.
-        static Widgets find(QWidget* window);
     };
 
     // qrzRoot: the look-up site's root address, ending in "/".
-    ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Speaker& speaker, const Clock& clock,
+    ConnectionAnnouncements(const Widgets& widgets, InternetOptions& internet, Voice& voice, const Clock& clock,
                             QString qrzRoot, QObject* parent = nullptr);
 
     // The callsign as last prepared for the look-up and for speech; kept between events.
@@ -50,7 +47,7 @@ private:
 
     Widgets widgets_;
     InternetOptions& internet_;
-    Speaker& speaker_;
+    Voice& voice_;
     const Clock& clock_;
     QString qrzRoot_;
     // A full or failed voice refuses every announcement of a storm; one report per run of refusals is enough.

@@ -9,19 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-FavouriteStations::Widgets FavouriteStations::Widgets::find(QWidget* window) {
-    Widgets w;
-    for (int i = 0; i < SlotCount; ++i) {
-        const QString n = QString::number(4 + i);
-        FavouriteSlot& slot = w.rows.at(i);
-        slot.callsign = window->findChild<QLineEdit*>(QStringLiteral("Text") + n);
-        slot.toggle = window->findChild<QPushButton*>(QStringLiteral("Command") + n);
-        slot.stayConnected = window->findChild<QCheckBox*>(QStringLiteral("Check") + n);
-        Q_ASSERT(slot.callsign && slot.toggle && slot.stayConnected);
-    }
-    return w;
-}
-
 QString FavouriteStations::failureText(int slot) {
     // The fourth slot's text has two full stops, as it always has.
     return slot == 3 ? QStringLiteral("Unable to connect to call sign.. ")

@@ -9,7 +9,6 @@ class EchoLinkClient;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
-class QWidget;
 class Voice;
 
 // One favourite: its callsign box, its "Con/Disc" button and its "Stay Con" box.
@@ -27,10 +26,9 @@ public:
     static constexpr int SlotCount = 5;
 
     struct Widgets {
+        // Text4..Text8, Command4..Command8 and Check4..Check8 (kept names, slots 1..5); each slot's button is
+        // connected to toggle(slot) here, without a handler of its own.
         std::array<FavouriteSlot, SlotCount> rows;
-        // Finds Text4..Text8, Command4..Command8 and Check4..Check8 in the main window (kept names, slots 1..5;
-        // each slot's button is connected to toggle(slot) here, without a handler of its own).
-        static Widgets find(QWidget* window);
     };
 
     // What a slot says when its connect is refused; slot is 0..4.

@@ -10,14 +10,6 @@
 #include <QShortcut>
 #include <QWidget>
 
-StatusKeys::Widgets StatusKeys::Widgets::find(QWidget* window) {
-    Widgets w;
-    w.time = window->findChild<QLabel*>(QStringLiteral("ShowTime"));
-    w.count = window->findChild<QLabel*>(QStringLiteral("NumStations"));
-    Q_ASSERT(w.time && w.count);
-    return w;
-}
-
 QString StatusKeys::statusText(const QString& time, const QString& count, const QStringList& connected,
                                bool transmitting) {
     bool known = false;

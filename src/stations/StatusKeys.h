@@ -23,7 +23,6 @@ public:
     struct Widgets {
         QLabel* time = nullptr;  // ShowTime
         QLabel* count = nullptr; // NumStations
-        static Widgets find(QWidget* window);
     };
 
     // count: the label's text ("?" when not known). Callsigns are spelled out.

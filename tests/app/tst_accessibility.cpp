@@ -76,7 +76,7 @@ private Q_SLOTS:
         QFETCH(QString, news);
         MainWindowRig r;
         ConnectedStations stations(r.echoLink);
-        stations.describe(ConnectedStations::find(&r.window));
+        stations.describe(r.ui.stations.toggles);
         r.control<QLineEdit>("Text4")->setText(box);
         for (const QString& item : news.split(QLatin1Char(' '))) {
             item[0] == QLatin1Char('+') ? r.echoLink.Connected(item.mid(1), {}, {})
@@ -101,9 +101,9 @@ private Q_SLOTS:
     void keys_speakStatus_silenceTheVoice_closeTheInternetWindow() {
         QFETCH(QKeySequence, key);
         MainWindowRig r;
-        TransmitState state(TransmitState::findLabel(&r.window));
+        TransmitState state(r.ui.clock.transmitLabel);
         ConnectedStations stations(r.echoLink);
-        StatusKeys keys(&r.window, StatusKeys::Widgets::find(&r.window), stations, state, r.voice);
+        StatusKeys keys(&r.window, r.ui.stations.statusKeys, stations, state, r.voice);
         Q_EMIT r.echoLink.Connected(QStringLiteral("QX1AB"), QString(), QString());
         controls::setLabelValue(r.control<QLabel>("NumStations"), QStringLiteral("1"));
         state.set(true);

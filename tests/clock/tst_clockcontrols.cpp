@@ -15,10 +15,9 @@ const QRegularExpression NotAnswering(QStringLiteral("^Status refresh: EchoLink 
 
 // Wired as the main window wires them; the clock starts at 09:05.
 struct Fixture : MainWindowRig {
-    TransmitState transmit{TransmitState::findLabel(&window)};
-    StatusRefresh refresh{
-        StatusRefresh::Widgets::find(&window), echoLink, speaker, clock, transmit, QLocale(QLocale::C)};
-    TransmitToggle toggle{TransmitToggle::Widgets::find(&window), echoLink, transmit};
+    TransmitState transmit{ui.clock.transmitLabel};
+    StatusRefresh refresh{ui.clock.refresh, echoLink, voice, clock, transmit, QLocale(QLocale::C)};
+    TransmitToggle toggle{ui.clock.transmit, echoLink, transmit};
 
     QString shown(const char* name) { return control<QLabel>(name)->text(); }
     void tickAt(const QTime& time) {

@@ -13,16 +13,17 @@
 #include <QTest>
 #include <QTextBlock>
 #include <memory>
+#include <type_traits>
 
 struct MainWindowRig {
     QWidget window;
     FakeEchoLinkClient echoLink;
     FakeVoice voice;
-    Speaker speaker{voice};
     FakeClock clock;
     FakeInternetOptions internet;
+    MainControls ui;
 
-    MainWindowRig() { buildMainLayout(&window); }
+    MainWindowRig() : ui(buildMainLayout(&window)) {}
     template <typename W = QWidget> W* control(const char* name) {
         return window.findChild<W*>(QString::fromLatin1(name));
     }
@@ -34,7 +35,14 @@ struct MainWindowRig {
 
 // The rig with one chat handler on it.
 template <typename Chat> struct ChatWindow : MainWindowRig {
-    typename Chat::Widgets w = Chat::Widgets::find(&window);
+    typename Chat::Widgets w = chatControls();
+    typename Chat::Widgets chatControls() const {
+        if constexpr (std::is_same_v<Chat, IncomingChat>) {
+            return ui.chat.incoming;
+        } else {
+            return ui.chat.outgoing;
+        }
+    }
     std::unique_ptr<Chat> chat = std::make_unique<Chat>(w, echoLink, voice, clock);
 };
 

@@ -11,9 +11,9 @@ namespace {
 const QString Root = QStringLiteral("https://lookup.example/db/");
 
 struct Station : MainWindowRig {
-    ConnectionAnnouncements::Widgets w = ConnectionAnnouncements::Widgets::find(&window);
+    ConnectionAnnouncements::Widgets w = ui.stations.announcements;
     std::unique_ptr<ConnectionAnnouncements> announcer =
-        std::make_unique<ConnectionAnnouncements>(w, internet, speaker, clock, Root);
+        std::make_unique<ConnectionAnnouncements>(w, internet, voice, clock, Root);
     QString history() const { return logText(w.callHistory); }
 };
 } // namespace

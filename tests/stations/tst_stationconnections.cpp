@@ -12,8 +12,8 @@
 namespace {
 // The typed-callsign box (slot 0), "Disconnect All" and the five favourite slots (1..5).
 struct Window : MainWindowRig {
-    CallsignConnection::Widgets w = CallsignConnection::Widgets::find(&window);
-    FavouriteStations::Widgets fw = FavouriteStations::Widgets::find(&window);
+    CallsignConnection::Widgets w = ui.stations.callsign;
+    FavouriteStations::Widgets fw = ui.stations.favourites;
     CallsignConnection typed{w, echoLink, voice};
     FavouriteStations favourites{fw, echoLink, voice};
 

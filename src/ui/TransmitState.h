@@ -19,8 +19,6 @@ public:
     // Sets the flag and the label: red "Transmitting Transmitting" or green "  Receiving       Mode".
     void set(bool transmitting);
 
-    static QLabel* findLabel(QWidget* window);
-
 Q_SIGNALS:
     // On every set(), changed or not: the refresh restates the station's state each second, so a listener
     // that forgot it (the station went away meanwhile) learns it again.

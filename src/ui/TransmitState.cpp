@@ -25,11 +25,3 @@ void TransmitState::set(bool transmitting) {
     }
     Q_EMIT transmittingSet(transmitting);
 }
-
-QLabel* TransmitState::findLabel(QWidget* window) {
-    auto* label = window->findChild<QLabel*>(QStringLiteral("Label1"));
-    if (label == nullptr) {
-        qFatal("The main window has no transmit/receive label Label1");
-    }
-    return label;
-}
