@@ -4,7 +4,7 @@
 //
 //   bench_chat_answerer            waits for each answer before taking the next text, as Parlevox does
 //   bench_chat_answerer --async    sends answers without waiting for them (pipelined)
-#include "EchoLinkBus.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

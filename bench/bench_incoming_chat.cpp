@@ -5,12 +5,12 @@
 //
 //   bench_incoming_chat [--runs N] [--batch N]
 #include "BenchSupport.h"
-#include "Controls.h"
+#include "ui/Controls.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeVoice.h"
-#include "IncomingChat.h"
-#include "MainLayout.h"
+#include "chat/IncomingChat.h"
+#include "app/MainLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,8 +3,8 @@
 // are also taken as UTF-16, which may hold unpaired surrogates.
 #include "BuildConfig.h"
 #include "FuzzCheck.h"
-#include "QrzAddress.h"
-#include "StationRules.h"
+#include "platform/QrzAddress.h"
+#include "stations/StationRules.h"
 
 #include <QUrl>
 

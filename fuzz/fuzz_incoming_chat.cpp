@@ -2,13 +2,13 @@
 // A stranger's chat text from arrival to the log line and the spoken text, through the real handler.
 // Input: one flags byte (value % 3: "Time Stamp Incoming", value / 3 % 3: "Announce Text"), the chat
 // text, then up to eight NUL-separated filter words.
-#include "ChatRules.h"
-#include "Controls.h"
+#include "chat/ChatRules.h"
+#include "ui/Controls.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeVoice.h"
 #include "FuzzCheck.h"
-#include "IncomingChat.h"
+#include "chat/IncomingChat.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 // back as last written to it (line breaks as spaces, cut to 264 characters) or, if never written, as
 // it read before any write: writes change nothing else.
 #include "FuzzCheck.h"
-#include "SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

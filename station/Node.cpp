@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Node.h"
 
-#include "EchoLinkBus.h"
 #include "Packets.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QHostAddress>
 

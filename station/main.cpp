@@ -3,7 +3,6 @@
 // and offers its controls on the session bus (org.parlevox.EchoLink), where Parlevox finds it.
 #include "BuildConfig.h"
 #include "DirectoryClient.h"
-#include "EchoLinkBus.h"
 #include "MicSource.h"
 #include "Node.h"
 #include "Setup.h"
@@ -13,6 +12,7 @@
 #include "StationLogging.h"
 #include "StationSettings.h"
 #include "UdpTransport.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "MainLayout.h"
+#include "app/MainLayout.h"
 
-#include "Controls.h"
-#include "Layout.h"
+#include "ui/Controls.h"
+#include "ui/Layout.h"
 
 #include <QCheckBox>
 #include <QFrame>

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "CallsignConnection.h"
-#include "ConnectedStations.h"
-#include "ConnectionAnnouncements.h"
-#include "FavouriteStations.h"
-#include "IncomingChat.h"
-#include "OutgoingChat.h"
-#include "StatusKeys.h"
-#include "StatusRefresh.h"
-#include "TransmitToggle.h"
+#include "chat/IncomingChat.h"
+#include "chat/OutgoingChat.h"
+#include "clock/StatusRefresh.h"
+#include "clock/TransmitToggle.h"
+#include "stations/CallsignConnection.h"
+#include "stations/ConnectedStations.h"
+#include "stations/ConnectionAnnouncements.h"
+#include "stations/FavouriteStations.h"
+#include "stations/StatusKeys.h"
 
 #include <QList>
 

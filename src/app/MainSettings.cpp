@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "MainSettings.h"
+#include "app/MainSettings.h"
 
-#include "Controls.h"
-#include "MainLayout.h"
-#include "SettingsStore.h"
-#include "WindowPlacement.h"
+#include "app/MainLayout.h"
+#include "platform/SettingsStore.h"
+#include "ui/Controls.h"
+#include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "SpeechHold.h"
+#include "app/SpeechHold.h"
 
-#include "AppLogging.h"
-#include "EchoLinkClient.h"
-#include "Voice.h"
+#include "app/AppLogging.h"
+#include "platform/EchoLinkClient.h"
+#include "platform/Voice.h"
 
 #include <QDebug>
 

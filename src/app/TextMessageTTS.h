@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "MainLayout.h"
-#include "Voice.h"
-#include "WindowPlacement.h"
+#include "app/MainLayout.h"
+#include "platform/Voice.h"
+#include "ui/WindowPlacement.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Builds the real parts of Parlevox and hands them to the windows.
-#include "AppLogging.h"
 #include "BuildConfig.h"
-#include "Clock.h"
-#include "ConfigPaths.h"
-#include "DBusEchoLinkClient.h"
-#include "InstanceLock.h"
-#include "InternetWindowHost.h"
-#include "QtVoice.h"
-#include "SettingsStore.h"
-#include "TextMessageTTS.h"
-#include "WebEngineBrowser.h"
+#include "app/AppLogging.h"
+#include "app/TextMessageTTS.h"
+#include "internet/InternetWindowHost.h"
+#include "internet/WebEngineBrowser.h"
+#include "platform/Clock.h"
+#include "platform/ConfigPaths.h"
+#include "platform/DBusEchoLinkClient.h"
+#include "platform/InstanceLock.h"
+#include "platform/QtVoice.h"
+#include "platform/SettingsStore.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "OutgoingChat.h"
+#include "chat/OutgoingChat.h"
 
-#include "ChatRules.h"
-#include "Clock.h"
-#include "Controls.h"
-#include "EchoLinkClient.h"
-#include "TimePatterns.h"
-#include "Voice.h"
+#include "chat/ChatRules.h"
+#include "platform/Clock.h"
+#include "platform/EchoLinkClient.h"
+#include "platform/TimePatterns.h"
+#include "platform/Voice.h"
+#include "ui/Controls.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

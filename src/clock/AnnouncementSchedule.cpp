@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "AnnouncementSchedule.h"
+#include "clock/AnnouncementSchedule.h"
 
-#include "TimeTexts.h"
+#include "clock/TimeTexts.h"
 
 namespace {
 constexpr qint64 DayMs = qint64(24) * 60 * 60 * 1000;

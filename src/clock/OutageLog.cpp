@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "OutageLog.h"
+#include "clock/OutageLog.h"
 
-#include "ClockLogging.h"
+#include "clock/ClockLogging.h"
 
 #include <QDebug>
 

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "StatusRefresh.h"
+#include "clock/StatusRefresh.h"
 
-#include "Clock.h"
-#include "ClockLogging.h"
-#include "Controls.h"
-#include "EchoLinkClient.h"
-#include "TimeTexts.h"
-#include "TransmitState.h"
-#include "Voice.h"
+#include "clock/ClockLogging.h"
+#include "clock/TimeTexts.h"
+#include "platform/Clock.h"
+#include "platform/EchoLinkClient.h"
+#include "platform/Voice.h"
+#include "ui/Controls.h"
+#include "ui/TransmitState.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "AnnouncementSchedule.h"
-#include "OutageLog.h"
+#include "clock/AnnouncementSchedule.h"
+#include "clock/OutageLog.h"
 
 #include <QLocale>
 #include <QObject>

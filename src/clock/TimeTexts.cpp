@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TimeTexts.h"
+#include "clock/TimeTexts.h"
 
-#include "TimePatterns.h"
+#include "platform/TimePatterns.h"
 
 namespace timetexts {
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TransmitToggle.h"
+#include "clock/TransmitToggle.h"
 
-#include "ClockLogging.h"
-#include "Controls.h"
-#include "EchoLinkClient.h"
-#include "TransmitState.h"
+#include "clock/ClockLogging.h"
+#include "platform/EchoLinkClient.h"
+#include "ui/Controls.h"
+#include "ui/TransmitState.h"
 
 #include <QAbstractButton>
 #include <QDebug>

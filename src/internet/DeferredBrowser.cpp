@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "DeferredBrowser.h"
+#include "internet/DeferredBrowser.h"
 
 #include <QEvent>
 #include <QTimer>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Form1.h"
+#include "internet/Form1.h"
 
-#include "Controls.h"
-#include "Form1Layout.h"
-#include "InternetRules.h"
-#include "QrzAddress.h"
-#include "WindowPlacement.h"
+#include "internet/Form1Layout.h"
+#include "internet/InternetRules.h"
+#include "platform/QrzAddress.h"
+#include "ui/Controls.h"
+#include "ui/WindowPlacement.h"
 
 #include <QAccessible>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "Browser.h"
-#include "EchoLinkClient.h"
-#include "SettingsStore.h"
-#include "WindowPlacement.h"
+#include "platform/Browser.h"
+#include "platform/EchoLinkClient.h"
+#include "platform/SettingsStore.h"
+#include "ui/WindowPlacement.h"
 
 #include <QWidget>
 #include <functional>

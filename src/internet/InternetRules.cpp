@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "InternetRules.h"
+#include "internet/InternetRules.h"
 
 #include "BuildConfig.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "InternetWindowHost.h"
+#include "internet/InternetWindowHost.h"
 
 // Resources live in a static library: referencing them here makes the linker keep them.
 static void initInternetResources() {

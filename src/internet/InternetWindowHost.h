@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "Form1.h"
-#include "InternetOptions.h"
+#include "internet/Form1.h"
+#include "platform/InternetOptions.h"
 
 #include <QObject>
 #include <functional>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "WebEngineBrowser.h"
+#include "internet/WebEngineBrowser.h"
 
-#include "DeferredBrowser.h"
-#include "EffectiveUser.h"
+#include "internet/DeferredBrowser.h"
+#include "platform/EffectiveUser.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "BrowserEngine.h"
+#include "internet/BrowserEngine.h"
 
 #include <QByteArrayView>
 #include <QRect>

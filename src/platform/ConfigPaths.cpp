@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ConfigPaths.h"
+#include "platform/ConfigPaths.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "DBusEchoLinkClient.h"
+#include "platform/DBusEchoLinkClient.h"
 
-#include "EchoLinkBus.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusError>

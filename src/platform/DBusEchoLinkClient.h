@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "EchoLinkClient.h"
+#include "platform/EchoLinkClient.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "EffectiveUser.h"
+#include "platform/EffectiveUser.h"
 
 #include <QtGlobal>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "QrzAddress.h"
+#include "platform/QrzAddress.h"
 
 #include <QUrl>
 

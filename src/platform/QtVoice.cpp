@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "QtVoice.h"
+#include "platform/QtVoice.h"
 
-#include "PlatformLogging.h"
-#include "SpeechdEngine.h"
+#include "platform/PlatformLogging.h"
+#include "platform/SpeechdEngine.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

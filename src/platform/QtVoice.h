@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "SpeechEngine.h"
-#include "Voice.h"
+#include "platform/SpeechEngine.h"
+#include "platform/Voice.h"
 
 #include <QString>
 #include <QTimer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "SpeechdEngine.h"
+#include "platform/SpeechdEngine.h"
 
 #include <QLocale>
 #include <QMultiHash>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "SpeechEngine.h"
+#include "platform/SpeechEngine.h"
 
 // Speech through speech-dispatcher on a connection of our own (libspeechd), polite to a screen reader on the same
 // server: our texts go at priority "text", below the "message" a screen reader uses, so the server lets its

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TimePatterns.h"
+#include "platform/TimePatterns.h"
 
 namespace timepatterns {
 

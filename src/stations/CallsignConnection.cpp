@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "CallsignConnection.h"
+#include "stations/CallsignConnection.h"
 
-#include "Controls.h"
-#include "EchoLinkClient.h"
-#include "StationsLogging.h"
-#include "ToggleConnection.h"
+#include "platform/EchoLinkClient.h"
+#include "stations/StationsLogging.h"
+#include "stations/ToggleConnection.h"
+#include "ui/Controls.h"
 
 #include <QDebug>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ConnectedStations.h"
+#include "stations/ConnectedStations.h"
 
-#include "EchoLinkClient.h"
+#include "platform/EchoLinkClient.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ConnectionAnnouncements.h"
+#include "stations/ConnectionAnnouncements.h"
 
-#include "Clock.h"
-#include "Controls.h"
-#include "InternetOptions.h"
-#include "QrzAddress.h"
-#include "StationsLogging.h"
-#include "Voice.h"
+#include "platform/Clock.h"
+#include "platform/InternetOptions.h"
+#include "platform/QrzAddress.h"
+#include "platform/Voice.h"
+#include "stations/StationsLogging.h"
+#include "ui/Controls.h"
 
 #include <QCheckBox>
 #include <QDebug>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FavouriteStations.h"
+#include "stations/FavouriteStations.h"
 
-#include "Controls.h"
-#include "EchoLinkClient.h"
-#include "ToggleConnection.h"
+#include "platform/EchoLinkClient.h"
+#include "stations/ToggleConnection.h"
+#include "ui/Controls.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

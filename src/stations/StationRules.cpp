@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "StationRules.h"
+#include "stations/StationRules.h"
 
-#include "TimePatterns.h"
+#include "platform/TimePatterns.h"
 
 #include <array>
 

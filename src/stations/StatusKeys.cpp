@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "StatusKeys.h"
+#include "stations/StatusKeys.h"
 
-#include "ConnectedStations.h"
-#include "StationRules.h"
-#include "TransmitState.h"
-#include "Voice.h"
+#include "platform/Voice.h"
+#include "stations/ConnectedStations.h"
+#include "stations/StationRules.h"
+#include "ui/TransmitState.h"
 
 #include <QLabel>
 #include <QShortcut>

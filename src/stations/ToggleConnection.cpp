@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ToggleConnection.h"
+#include "stations/ToggleConnection.h"
 
-#include "EchoLinkClient.h"
-#include "StationsLogging.h"
-#include "Voice.h"
+#include "platform/EchoLinkClient.h"
+#include "platform/Voice.h"
+#include "stations/StationsLogging.h"
 
 #include <QDebug>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "TransmitState.h"
+#include "ui/TransmitState.h"
 
-#include "Controls.h"
+#include "ui/Controls.h"
 
 #include <QColor>
 #include <QLabel>

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader finds in both windows; Orca itself reads them in tests/e2e.
-#include "ConnectedStations.h"
+#include "stations/ConnectedStations.h"
 #include "DataRow.h"
-#include "Form1.h"
-#include "Form1Layout.h"
+#include "internet/Form1.h"
+#include "internet/Form1Layout.h"
 #include "MainWindowRig.h"
-#include "SettingsStore.h"
-#include "StatusKeys.h"
-#include "TransmitState.h"
+#include "platform/SettingsStore.h"
+#include "stations/StatusKeys.h"
+#include "ui/TransmitState.h"
 
 #include <QAccessible>
 #include <QLabel>

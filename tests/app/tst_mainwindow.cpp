@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Controls.h"
+#include "ui/Controls.h"
 #include "DataRow.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeInternetOptions.h"
 #include "FakeVoice.h"
-#include "SettingsStore.h"
-#include "TextMessageTTS.h"
+#include "platform/SettingsStore.h"
+#include "app/TextMessageTTS.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -2,7 +2,7 @@
 #include "DataRow.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeVoice.h"
-#include "SpeechHold.h"
+#include "app/SpeechHold.h"
 
 #include <QTest>
 

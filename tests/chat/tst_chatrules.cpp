@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ChatRules.h"
+#include "chat/ChatRules.h"
 #include "DataRow.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Controls.h"
+#include "ui/Controls.h"
 #include "DataRow.h"
-#include "IncomingChat.h"
+#include "chat/IncomingChat.h"
 #include "MainWindowRig.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ChatRules.h"
-#include "Controls.h"
+#include "chat/ChatRules.h"
+#include "ui/Controls.h"
 #include "DataRow.h"
 #include "MainWindowRig.h"
-#include "OutgoingChat.h"
+#include "chat/OutgoingChat.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "AnnouncementSchedule.h"
+#include "clock/AnnouncementSchedule.h"
 #include "DataRow.h"
 
 #include <QTest>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
 #include "MainWindowRig.h"
-#include "StatusRefresh.h"
-#include "TransmitState.h"
-#include "TransmitToggle.h"
+#include "clock/StatusRefresh.h"
+#include "ui/TransmitState.h"
+#include "clock/TransmitToggle.h"
 
 #include <QCheckBox>
 #include <QLabel>

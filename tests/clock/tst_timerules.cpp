@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
-#include "TimePatterns.h"
-#include "TimeTexts.h"
+#include "platform/TimePatterns.h"
+#include "clock/TimeTexts.h"
 
 #include <QTest>
 

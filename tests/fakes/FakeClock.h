@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 // A clock that shows whatever time the test sets.
 class FakeClock : public Clock {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
 #include "FakeEchoLinkClient.h"
-#include "InternetWindowHost.h"
-#include "WebEngineBrowser.h"
+#include "internet/InternetWindowHost.h"
+#include "internet/WebEngineBrowser.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "BuildConfig.h"
 #include "DataRow.h"
-#include "DeferredBrowser.h"
+#include "internet/DeferredBrowser.h"
 #include "FakeBrowser.h"
 #include "FakeEchoLinkClient.h"
-#include "InternetRules.h"
-#include "InternetWindowHost.h"
+#include "internet/InternetRules.h"
+#include "internet/InternetWindowHost.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FakeEchoLinkClient.h"
-#include "InternetWindowHost.h"
-#include "WebEngineBrowser.h"
+#include "internet/InternetWindowHost.h"
+#include "internet/WebEngineBrowser.h"
 
 #include <QApplication>
 #include <QFile>

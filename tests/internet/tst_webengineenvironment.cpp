@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "WebEngineBrowser.h"
+#include "internet/WebEngineBrowser.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "InstanceLock.h"
+#include "platform/InstanceLock.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -2,9 +2,9 @@
 // QtVoice with our speech-dispatcher engine on a private speech server (SpeechHarness.h), whose file of texts spoken
 // to their end proves order and completeness; another client on the same server plays the screen reader.
 #include "DataRow.h"
-#include "QtVoice.h"
+#include "platform/QtVoice.h"
 #include "SpeechHarness.h"
-#include "SpeechdEngine.h"
+#include "platform/SpeechdEngine.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "QtVoice.h"
+#include "platform/QtVoice.h"
 
 #include "DataRow.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ChatRules.h"
-#include "Controls.h"
+#include "chat/ChatRules.h"
+#include "ui/Controls.h"
 #include "DataRow.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
-#include "WindowPlacement.h"
+#include "ui/WindowPlacement.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
-#include "EchoLinkBus.h"
+#include "platform/EchoLinkBus.h"
 #include "Station.h"
 
 #include <QSignalSpy>

@@ -2,7 +2,7 @@
 // The bus object over a private D-Bus with the real Node on a fake network; then the program itself: how it
 // refuses to start, how it ends and what it tells the directory. Runs inside netns.sh's namespace.
 #include "DataRow.h"
-#include "EchoLinkBus.h"
+#include "platform/EchoLinkBus.h"
 #include "FakeNetwork.h"
 #include "Packets.h"
 #include "StationBus.h"

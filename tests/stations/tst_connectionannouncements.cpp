@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ConnectionAnnouncements.h"
+#include "stations/ConnectionAnnouncements.h"
 #include "DataRow.h"
 #include "MainWindowRig.h"
 

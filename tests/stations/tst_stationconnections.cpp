@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "CallsignConnection.h"
+#include "stations/CallsignConnection.h"
 #include "DataRow.h"
-#include "FavouriteStations.h"
+#include "stations/FavouriteStations.h"
 #include "MainWindowRig.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRow.h"
-#include "QrzAddress.h"
-#include "StationRules.h"
+#include "platform/QrzAddress.h"
+#include "stations/StationRules.h"
 
 #include <QTest>
 #include <QUrl>

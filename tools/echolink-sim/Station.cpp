@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Station.h"
 
-#include "EchoLinkBus.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QTimer>
 #include <algorithm>

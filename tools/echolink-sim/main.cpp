@@ -3,10 +3,10 @@
 #include "BuildConfig.h"
 #include "CommandRunner.h"
 #include "DemoPlan.h"
-#include "EchoLinkBus.h"
 #include "LineReader.h"
 #include "Station.h"
 #include "StationBusObject.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

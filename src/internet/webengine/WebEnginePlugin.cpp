@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "WebEnginePlugin.h"
+#include "internet/webengine/WebEnginePlugin.h"
 
 #include <QDir>
 #include <QFile>
