@@ -588,8 +588,8 @@ def run_mutants(args):
     try:
         plan = []
         for site in recorded:
-            path = os.path.join(root, site["file"])
-            programs = graph.programs_seeing(path)
+            path = current_path(root, site["file"])
+            programs = graph.programs_seeing(path) if path else []
             plan.append((site, path, programs, tests_seeing(tests, programs, build)))
         needed = sorted({t["name"] for _, _, _, seeing in plan for t in seeing})
         durations, broken = measure_tests(args, build, [t for t in tests if t["name"] in needed])
@@ -634,9 +634,26 @@ def programs_for(seeing, programs, build, graph):
     return sorted(wanted | {p for p in programs if p not in wanted and graph.outputs.get(p, set()) & wanted})
 
 
+def current_path(root, file):
+    """The recorded file, or where it moved to (the one product file of that name), or None when it is gone."""
+    path = os.path.join(root, file)
+    if os.path.exists(path):
+        return path
+    name = os.path.basename(file)
+    found = [os.path.join(d, f) for top in PRODUCT_DIRS for d, _, files in os.walk(os.path.join(root, top))
+             for f in files if f == name]
+    return found[0] if len(found) == 1 else None
+
+
 def run_one(args, build, graph, mutator, site, path, seeing, durations, programs):
     start = time.time()
     result = dict(site=site, status=None, seconds=0)
+    if path is None:
+        result.update(status="gone")
+        return result
+    moved = os.path.relpath(path, os.path.realpath(args.root))
+    if moved != site["file"]:
+        result["moved"] = moved
     with open(path, "rb") as f:
         data = f.read()
     index = locate(site, data.decode("utf-8").splitlines(keepends=True))
