@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLEVOX_FUZZ=ON \
-    -DPARLEVOX_WERROR=ON >/dev/null
+    -DPARLEVOX_WERROR=ON -DBUILD_TESTING=ON >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=(parlevox parlevox-webengine parlevox-station echolink-sim)

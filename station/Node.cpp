@@ -183,7 +183,7 @@ void Node::connectTo(const QString& requested, ReplyFn reply) {
         return;
     }
     if (directory_.find(callsign)) {
-        callListed(callsign, std::move(reply));
+        callListed(callsign, reply);
         return;
     }
     // Not listed: perhaps it logged in after our list was fetched. Ask again, answer when we know.
@@ -204,7 +204,7 @@ NodeReply Node::recallBlocked(const QString& callsign) const {
             .arg(callsign, seconds(it->elapsed()), seconds(timing_.recallBlockMs - it->elapsed())));
 }
 
-void Node::callListed(const QString& callsign, ReplyFn reply) {
+void Node::callListed(const QString& callsign, const ReplyFn& reply) {
     const std::optional<el::StationEntry> entry = directory_.find(callsign);
     if (!entry) {
         reply(NodeReply::failure(EchoLinkBus::ErrorRefused,

@@ -101,7 +101,7 @@ private:
     void startCall(const QString& callsign, const QHostAddress& address, const ReplyFn& reply);
     void incoming(const QHostAddress& from, const QString& callsign, const QString& name);
     NodeReply recallBlocked(const QString& callsign) const;
-    void callListed(const QString& callsign, ReplyFn reply);
+    void callListed(const QString& callsign, const ReplyFn& reply);
     void pendingTimer();
     void expirePending();
     void resolvePending(bool listOk);

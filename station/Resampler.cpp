@@ -49,7 +49,8 @@ Resampler::Resampler(int inRate, int outRate, double gainDb) : inRate_(inRate), 
     const double cutoff = CutoffOfLowNyquist * 0.5 * std::min(inRate, outRate) / (double(up_) * inRate);
     // Centred on a whole sample (an even length gets a zero last tap) so the delay taken out in reset()
     // is exact and a round trip lines up with its input.
-    const double centre = double((length - 1) / 2);
+    const qint64 middle = (length - 1) / 2; // whole on purpose
+    const double centre = double(middle);
     std::vector<double> h(length);
     const double norm = besselI0(KaiserBeta);
     double sum = 0.0;
