@@ -43,6 +43,8 @@ private Q_SLOTS:
         row("log: controls made visible", "log", QStringLiteral("\x07\x1b\x7f") + QChar(0) + u'\t',
             QStringLiteral("\u2407\u241b\u2421\u2400\t"));
         row("log: frame markers replaced", "log", QStringLiteral("a\uFDD0b\uFDD1"), QStringLiteral("a\uFFFDb\uFFFD"));
+        row("log: markup literal", "log", "<b>x</b>&amp;", "<b>x</b>&amp;");
+        row("log: right-to-left kept", "log", QStringLiteral("\u05E9\u05DC \u202Eabc"), QStringLiteral("\u05E9\u05DC \u202Eabc"));
         row("stamped send", "out", "hello", "(09:05) >hello");
         row("dot command never stamped", "out", ".help", ".help");
         row("space then dot stamped", "out", " .x", "(09:05) > .x");

@@ -151,6 +151,31 @@ private Q_SLOTS:
         QVERIFY(how != 3 || !call(QStringLiteral("Q1AAA-L")).ok);
     }
 
+    void hostilePackets_leaveConnectionsIntact_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("control");
+        const QByteArray good = sdes("Q1BBB");
+        row("truncated SDES", good.left(13), true);
+        row("item length past end", good.left(good.size() - 4) + QByteArray("\x02\xff", 2), true);
+        row("oversized", QByteArray(70000, '\xc0'), true);
+        row("text without NUL", QByteArray("oNDATAQ1BBB>no end"), false);
+        row("short voice", QByteArray("\xc0\x03\x00\x01", 4), false);
+        row("NULs", QByteArray(64, '\0'), false);
+    }
+    void hostilePackets_leaveConnectionsIntact() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, control);
+        accept(B, "Q1BBB");
+        QSignalSpy chat(node_.get(), &Node::chatReceived);
+        for (int i = 0; i < 2000; ++i) { // a flood, from the peer and from a stranger
+            for (const QString& from : {B, QStringLiteral("127.0.0.66")}) {
+                control ? net_.receiveControl(from, datagram) : net_.receiveData(from, datagram);
+            }
+        }
+        QVERIFY(node_->isConnected(QStringLiteral("Q1BBB")) && down_->isEmpty() && chat.isEmpty());
+        QVERIFY(sink_.played.isEmpty() && up_->size() == 1);
+    }
+
     void chatAndVoice_oneTalkerRelayedToTheOthers() {
         accept(A, "Q1AAA-L");
         accept(B, "Q1BBB");
