@@ -141,7 +141,7 @@ private Q_SLOTS:
                          qPrintable(heard.text()));
             } else {
                 auto& log = source == u"dir" ? rig_.directory() : source == u"node" ? rig_.node() : *peer_;
-                QVERIFY2(log.waitFor(what, 8000), qPrintable(line));
+                QVERIFY2(log.waitFor(what, 5000), qPrintable(line));
             }
         }
         QTest::qWait(500); // nothing more, and nothing twice
