@@ -15,10 +15,13 @@
 #include <cmath>
 #include <memory>
 #include <numbers>
+#include <numeric>
 #include <span>
 #include <utility>
 
 namespace voicerig {
+
+using namespace Qt::StringLiterals;
 
 inline double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -43,22 +46,18 @@ inline QByteArray wav(const QList<qint16>& pcm) {
 // Sound is where 20 ms windows are louder than a tenth of the loudest; a hole is a run of quieter windows
 // inside it (a dropout the listener hears).
 struct Heard {
-    double seconds = 0, hz = 0, purity = 0, level = 0; // hz: strongest in 300..3000; purity: its share of energy
+    double seconds = 0, hz = 0, level = 0; // hz: the strongest in 300..3000
     int holes = 0;
     double holeMs = 0, longestHoleMs = 0;
     qsizetype onset = -1; // first sample above a tenth of the loudest one
     QString text() const {
-        return QString::asprintf("%.3f s at %g Hz (purity %.2f), %d holes of %g ms in all, longest %g ms", seconds, hz,
-                                 purity, holes, holeMs, longestHoleMs);
+        return QString::asprintf("%.3f s at %g Hz, level %.0f, %d holes of %g ms in all, longest %g ms", seconds, hz,
+                                 level, holes, holeMs, longestHoleMs);
     }
 };
 
 inline double energy(std::span<const qint16> x) {
-    double sum = 0;
-    for (const qint16 s : x) {
-        sum += double(s) * s;
-    }
-    return sum;
+    return std::inner_product(x.begin(), x.end(), x.begin(), 0.0);
 }
 
 inline Heard hear(std::span<const qint16> x, int rate) {
@@ -72,44 +71,38 @@ inline Heard hear(std::span<const qint16> x, int rate) {
     if (loud < 1) {
         return h;
     }
-    qsizetype first = 0, last = levels.size() - 1;
-    while (levels[first] <= loud) {
-        ++first;
-    }
-    while (levels[last] <= loud) {
-        --last;
-    }
+    const auto isLoud = [&](double level) { return level > loud; };
+    const qsizetype first = std::find_if(levels.cbegin(), levels.cend(), isLoud) - levels.cbegin();
+    const qsizetype last = levels.crend() - std::find_if(levels.crbegin(), levels.crend(), isLoud) - 1;
     h.seconds = double(last - first + 1) * double(window) / rate;
     for (qsizetype w = first, run = 0; w <= last; ++w) {
-        run = levels[w] <= loud ? run + 1 : 0;
+        run = isLoud(levels[w]) ? 0 : run + 1;
         h.holes += run == 1 ? 1 : 0;
         h.holeMs += run > 0 ? 20 : 0;
         h.longestHoleMs = std::max(h.longestHoleMs, run * 20.0);
     }
-    const int peak = std::abs(int(
-        *std::max_element(x.begin(), x.end(), [](qint16 a, qint16 b) { return std::abs(int(a)) < std::abs(int(b)); })));
-    h.onset = std::find_if(x.begin(), x.end(), [&](qint16 s) { return std::abs(int(s)) > peak / 10; }) - x.begin();
+    const auto magnitude = [](qint16 s) { return std::abs(int(s)); };
+    const int peak = magnitude(std::ranges::max(x, {}, magnitude));
+    h.onset = std::ranges::find_if(x, [&](qint16 s) { return magnitude(s) > peak / 10; }) - x.begin();
     // Goertzel over 50 ms blocks, their powers summed: a tone a few hertz off the grid still stands out.
     const auto sound = x.subspan(size_t(first) * window, size_t(last - first + 1) * window);
-    const double total = energy(sound);
     double best = 0;
     for (double hz = 300; hz <= 3000; hz += 5) {
         const double c = 2 * std::cos(2 * std::numbers::pi * hz / rate);
-        double share = 0;
+        double power = 0;
         for (size_t b = 0; b + block <= sound.size(); b += block) {
             double s1 = 0, s2 = 0;
             for (const qint16 v : sound.subspan(b, block)) {
                 s2 = std::exchange(s1, v + c * s1 - s2);
             }
-            share += 2 * (s1 * s1 + s2 * s2 - c * s1 * s2) / double(block);
+            power += s1 * s1 + s2 * s2 - c * s1 * s2;
         }
-        if (share > best) {
-            best = share;
+        if (power > best) {
+            best = power;
             h.hz = hz;
         }
     }
-    h.purity = total > 0 ? best / total : 0;
-    h.level = std::sqrt(total / double(sound.size()));
+    h.level = std::sqrt(energy(sound) / double(sound.size()));
     return h;
 }
 
@@ -127,30 +120,27 @@ public:
 
     // The first sink is the default one.
     bool start(const QList<Sink>& sinks, QString* error) {
-        QStringList args = QStringLiteral("--daemonize=no -n --use-pid-file=no --exit-idle-time=-1 --disallow-exit "
-                                          "--disable-shm=yes")
-                               .split(u' ');
+        QStringList args =
+            u"--daemonize=no -n --use-pid-file=no --exit-idle-time=-1 --disallow-exit --disable-shm=yes"_s.split(u' ');
         for (const Sink& s : sinks) {
-            args << QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=%3 "
-                                   "sink_properties=device.description=%1")
+            args << u"--load=module-null-sink sink_name=%1 rate=%2 channels=%3 sink_properties=device.description=%1"_s
                         .arg(s.name, QString::number(s.rate), QString::number(s.channels));
         }
-        args << QStringLiteral("--load=module-remap-source master=mic.monitor source_name=micsrc")
-             << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1");
+        args << u"--load=module-remap-source master=mic.monitor source_name=micsrc"_s
+             << u"--load=module-native-protocol-unix auth-anonymous=1"_s;
         server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.setStandardOutputFile(logPath());
-        run(server_, QStringLiteral("pulseaudio"), args);
-        if (!server_.waitForStarted() || !e2e::waitForFile(folder_ + QStringLiteral("/pulse/native"), 10000) ||
-            !pactl({QStringLiteral("set-default-sink"), sinks.value(0).name}) ||
-            !pactl({QStringLiteral("set-default-source"), QStringLiteral("micsrc")})) {
-            *error = QStringLiteral("PulseAudio did not come up:\n") + logTail();
+        server_.setStandardOutputFile(folder_ + u"/pulse.log"_s);
+        run(server_, u"pulseaudio"_s, args);
+        if (!server_.waitForStarted() || !e2e::waitForFile(folder_ + u"/pulse/native"_s, 10000) ||
+            pactl({u"set-default-sink"_s, sinks.value(0).name}) < 0 ||
+            pactl({u"set-default-source"_s, u"micsrc"_s}) < 0) {
+            *error = u"PulseAudio did not come up:\n"_s + logTail();
             return false;
         }
         for (const Sink& s : sinks) {
             auto& keeper = *keepers_.emplace_back(std::make_unique<QProcess>());
-            keeper.setStandardInputFile(QStringLiteral("/dev/zero"));
-            run(keeper, QStringLiteral("pacat"),
-                {QStringLiteral("-d"), s.name, QStringLiteral("--raw"), QStringLiteral("--latency-msec=20")});
+            keeper.setStandardInputFile(u"/dev/zero"_s);
+            run(keeper, u"pacat"_s, {u"-d"_s, s.name, u"--raw"_s, u"--latency-msec=20"_s});
         }
         return true;
     }
@@ -164,23 +154,19 @@ public:
 
     // What a client needs to find this server (and nothing of the user's).
     void addTo(QProcessEnvironment& env) const {
-        env.insert(QStringLiteral("HOME"), folder_);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder_);
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), folder_ + QStringLiteral("/pulse"));
-        env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:%1/pulse/native").arg(folder_));
+        env.insert(u"HOME"_s, folder_);
+        env.insert(u"XDG_RUNTIME_DIR"_s, folder_);
+        env.insert(u"PULSE_RUNTIME_PATH"_s, folder_ + u"/pulse"_s);
+        env.insert(u"PULSE_SERVER"_s, u"unix:%1/pulse/native"_s.arg(folder_));
     }
     QProcessEnvironment processEnvironment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         addTo(env);
         return env;
     }
-    bool pactl(const QStringList& args) const { return pactlOutput(args) >= 0; }
     // Streams playing to the sinks, the keepers among them; -1 when the server cannot be asked.
-    int streams() const {
-        return pactlOutput({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
-    }
-    QString logPath() const { return folder_ + QStringLiteral("/pulse.log"); }
-    QString logTail(int n = 12) const { return e2e::fileLines(logPath()).mid(-n).join(QLatin1Char('\n')); }
+    int streams() const { return pactl({u"list"_s, u"short"_s, u"sink-inputs"_s}); }
+    QString logTail(int n = 12) const { return e2e::fileLines(folder_ + u"/pulse.log"_s).mid(-n).join(u'\n'); }
 
 private:
     void run(QProcess& p, const QString& program, const QStringList& args) const {
@@ -189,9 +175,9 @@ private:
         p.start(program, args);
     }
     // The lines pactl printed, or -1 when it failed.
-    int pactlOutput(const QStringList& args) const {
+    int pactl(const QStringList& args) const {
         QProcess p;
-        run(p, QStringLiteral("pactl"), args);
+        run(p, u"pactl"_s, args);
         return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
                    ? int(p.readAllStandardOutput().count('\n'))
                    : -1;
@@ -217,10 +203,8 @@ public:
         start_ = 1e300;
         e2e::dieWithParent(parec_);
         parec_.setProcessEnvironment(pulse.processEnvironment());
-        parec_.start(QStringLiteral("parec"),
-                     {QStringLiteral("-d"), sink + QStringLiteral(".monitor"), QStringLiteral("--raw"),
-                      QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(rate),
-                      QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=10")});
+        parec_.start(u"parec"_s, {u"-d"_s, sink + u".monitor"_s, u"--raw"_s, u"--format=s16le"_s,
+                                  u"--rate=%1"_s.arg(rate), u"--channels=1"_s, u"--latency-msec=10"_s});
         return parec_.waitForStarted(5000);
     }
     void stop() {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // elpeer: an EchoLink test peer on Debian's libecholib (a test tool, never installed, never in the product).
 // Reads commands on stdin:  login | connect IP | chat TEXT | tone HZ SECONDS | disc   (it never answers callers)
-// and prints each event as one time-stamped line, flushed at once so that a test can wait on it.
-// Options: --call CALL --bind IP --name NAME --dir IP --pass PW --desc TEXT [--info TEXT]
+// and prints each event as one line after the seconds since it started, flushed at once so that a test can wait
+// on it. Options: --call CALL --bind IP --name NAME --dir IP --pass PW --desc TEXT --info TEXT
 #include <AsyncAudioSink.h>
 #include <AsyncCppApplication.h>
 #include <AsyncFdWatch.h>
@@ -11,25 +11,20 @@
 #include <EchoLinkDirectory.h>
 #include <EchoLinkDispatcher.h>
 #include <EchoLinkQso.h>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <memory>
 #include <sstream>
-#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
 using namespace Async;
 using namespace EchoLink;
 
-static timeval t0;
 static void ev(const std::string& s) {
-    timeval now;
-    gettimeofday(&now, nullptr);
-    char ts[32];
-    strftime(ts, sizeof ts, "%H:%M:%S", localtime(&now.tv_sec));
-    printf("%s.%03ld +%8.3f %s\n", ts, long(now.tv_usec / 1000),
-           double(now.tv_sec - t0.tv_sec) + double(now.tv_usec - t0.tv_usec) / 1e6, s.c_str());
+    static const auto start = std::chrono::steady_clock::now();
+    printf("%8.3f %s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), s.c_str());
     fflush(stdout);
 }
 static std::string esc(const std::string& s) { // CR, LF, NUL and the like made visible
@@ -73,7 +68,7 @@ struct Peer : AudioSink {
     }
 };
 
-static std::map<std::string, std::string> opt{{"--pass", "x"}, {"--desc", "elpeer test"}};
+static std::map<std::string, std::string> opt{{"--pass", "x"}, {"--desc", "elpeer test"}, {"--info", "elpeer"}};
 static std::map<std::string, std::unique_ptr<Peer>> peers; // by remote IP
 static std::vector<std::unique_ptr<Peer>> ended;           // kept: they end inside their own signal
 static std::unique_ptr<Directory> dir;
@@ -119,7 +114,6 @@ static void toneTick(Timer*) {
 }
 
 static void command(const std::string& line) {
-    ev("CMD " + esc(line));
     const std::string cmd = line.substr(0, line.find(' '));
     const std::string rest = line.size() > cmd.size() ? line.substr(cmd.size() + 1) : "";
     if (cmd == "login" && dir) {
@@ -157,11 +151,8 @@ static void stdinReady(FdWatch* w) {
 }
 
 int main(int argc, char** argv) {
-    gettimeofday(&t0, nullptr);
     for (int i = 1; i + 1 < argc; i += 2)
         opt[argv[i]] = argv[i + 1];
-    if (opt["--info"].empty())
-        opt["--info"] = "elpeer test station " + opt["--call"];
     CppApplication app;
     Dispatcher::setBindAddr(IpAddress(opt["--bind"]));
     if (Dispatcher::instance() == nullptr)

@@ -12,7 +12,7 @@ online = {}
 
 
 def log(msg):
-    print("%s.%03d %s" % (time.strftime("%H:%M:%S"), int(time.time() * 1000) % 1000, msg), flush=True)
+    print(time.strftime("%H:%M:%S"), msg, flush=True)
 
 
 async def handle(reader, writer):
@@ -26,33 +26,26 @@ async def handle(reader, writer):
             body += chunk
     except (asyncio.TimeoutError, ConnectionError):
         pass
-    reply = b""
     if body[:1] == b"l":
-        fields = [f.decode("latin-1") for f in body[1:].split(b"\r")] + ["", ""]
-        call, _, password = fields[0].partition("\xac\xac")
-        status, desc = fields[1], fields[2]
+        call, _, password = body[1:].decode("latin-1").partition("\xac\xac")
+        password, status, desc = (password.split("\r") + ["", ""])[:3]
         state = "OFF" if status.startswith("OFF") else "BUSY" if status.startswith("BUSY") else "ON"
         if state == "OFF":
             online.pop(call, None)
         else:
-            hhmm = status[status.find("(") + 1:status.find(")")] if "(" in status else time.strftime("%H:%M")
-            online[call] = dict(call=call, ip=ip, id=online.get(call, {}).get("id", 900001 + len(online)),
-                                desc=desc, status=state, time=hhmm)
+            online[call] = (desc, state, online.get(call, (0, 0, 900001 + len(online)))[2], ip)
         log("LOGIN from %s call=%s password=%s status=%s desc=%r -> %s reply=OK"
             % (ip, call, password.encode("unicode_escape").decode(), status.encode("unicode_escape").decode(),
                desc, state))
-        reply = b"OK"
+        writer.write(b"OK")
     elif body[:1] == b"s":
         reply = b"@@@\n%d\n" % len(online)
-        for e in online.values():  # libecholib copies the part before '[' into a 45-byte buffer: kept short
-            reply += ("%s\n%-27s [%s %s]\n%d\n%s\n" % (e["call"], e["desc"][:27], e["status"], e["time"], e["id"],
-                                                      e["ip"])).encode("latin-1")
-        reply += b"+++"
+        for call, (desc, state, number, address) in online.items():  # libecholib takes 45 bytes before the '['
+            reply += ("%s\n%-27s [%s %s]\n%d\n%s\n" % (call, desc[:27], state, time.strftime("%H:%M"), number,
+                                                      address)).encode("latin-1")
+        writer.write(reply + b"+++")
         log("LIST from %s count=%d calls=%s" % (ip, len(online), ",".join(online)))
-    else:
-        log("UNKNOWN from %s: %r" % (ip, body))
     try:
-        writer.write(reply)
         await writer.drain()
         await asyncio.wait_for(reader.read(1), 3)  # the client closes once it has the answer
     except (asyncio.TimeoutError, ConnectionError):

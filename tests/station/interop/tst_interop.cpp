@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // parlevox-station among existing EchoLink programs in this test's private network namespace (bench/StationRig.h):
 // fake directory .10, svxlink node Q1AAA-L .2, elpeer Q1BBB .3 (libecholib) and our station Q1PLX .8 on a private
-// bus and a private PulseAudio (speaker: sink "Speaker", microphone: sink "mic"). The cases build on each other.
+// bus and a private PulseAudio (speaker: sink "Speaker", microphone: sink "mic"). The rows build on each other.
 #include "DataRow.h"
-#include "InteropRig.h"
 #include "StationHarness.h"
 #include "StationRig.h"
 #include "VoiceRig.h"
@@ -12,8 +11,9 @@
 #include <QDBusMessage>
 #include <QTemporaryDir>
 
-static const QString Service = QStringLiteral("org.parlevox.EchoLink");
-static const QString Path = QStringLiteral("/org/parlevox/EchoLink");
+using namespace Qt::StringLiterals;
+
+static const QString Service = u"org.parlevox.EchoLink"_s;
 
 class InteropTest : public QObject {
     Q_OBJECT
@@ -23,36 +23,60 @@ class InteropTest : public QObject {
     voicerig::Recorder speaker_; // from the start: a new recording delays the sink's sound for a while
     e2e::PrivateBus bus_;
     QDBusConnection connection_{QString()};
-    interop::BusRecorder signals_;
+    QStringList heard_; // the station's bus signals: "Connected Q1BBB|Peer Q1BBB|127.0.0.3", "Closing", ...
     stationrig::Rig rig_{dir_.path()};
     stationrig::LoggedProcess* peer_ = nullptr;
 
     // Empty when the method answered, else its error.
-    QString call(const QString& method, const QVariantList& args = {}) {
-        QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, Service, method);
+    QString call(const QString& method, const QVariantList& args) {
+        QDBusMessage message = QDBusMessage::createMethodCall(Service, u"/org/parlevox/EchoLink"_s, Service, method);
         message.setArguments(args);
         const QDBusMessage reply = connection_.call(message, QDBus::Block, 8000);
         return reply.type() == QDBusMessage::ReplyMessage ? QString() : reply.errorName() + u' ' + reply.errorMessage();
     }
-    bool peerSays(const QString& pattern) { return peer_->waitFor(pattern, 5000); }
-    bool nodeSays(const QString& pattern) { return rig_.node().waitFor(pattern, 5000); }
+    // A line for elpeer, SIGTERM to our station, a 2 s tone of HZ into our microphone while we transmit, or a
+    // method of ours with one argument; empty when done, else what failed.
+    QString act(const QString& action) {
+        const QString verb = action.section(u' ', 0, 0), argument = action.section(u' ', 1);
+        if (verb == u"elpeer") {
+            peer_->send(argument);
+        } else if (verb == u"SIGTERM") {
+            ::kill(rig_.station().pid(), SIGTERM);
+        } else if (verb == u"mic") {
+            const QString file = dir_.filePath(u"tone.wav"_s);
+            QProcess paplay;
+            paplay.setProcessEnvironment(pulse_.processEnvironment());
+            e2e::writeFile(file, voicerig::wav(voicerig::tone(argument.toDouble(), 8000, 16000)));
+            const QString keyed = call(u"SetTransmit"_s, {true});
+            paplay.start(u"paplay"_s, {u"-d"_s, u"mic"_s, file});
+            const bool played = paplay.waitForFinished(8000) && paplay.exitCode() == 0;
+            QTest::qWait(300);
+            return keyed + call(u"SetTransmit"_s, {false}) + (played ? QString() : u"paplay failed"_s);
+        } else if (!verb.isEmpty()) {
+            return call(verb, verb == u"Connect" ? QVariantList{argument, -1} : QVariantList{argument});
+        }
+        return {};
+    }
+
+public Q_SLOTS:
+    void hear(const QDBusMessage& m) {
+        heard_ << (m.member() + u' ' + QVariant(m.arguments()).toStringList().join(u'|')).trimmed();
+    }
 
 private Q_SLOTS:
     // The peer logs in before our station reads its first list, and our station before svxlink reads its own.
     void initTestCase() {
         QString error;
         QVERIFY2(stationrig::onlyLoopback(&error), qPrintable(error));
-        QVERIFY2(pulse_.start({{QStringLiteral("Speaker"), 48000, 2}, {QStringLiteral("mic"), 8000, 1}}, &error),
-                 qPrintable(error));
-        QVERIFY(speaker_.start(pulse_, QStringLiteral("Speaker"), 8000));
+        QVERIFY2(pulse_.start({{u"Speaker"_s, 48000, 2}, {u"mic"_s, 8000, 1}}, &error), qPrintable(error));
+        QVERIFY(speaker_.start(pulse_, u"Speaker"_s, 8000));
         QTest::qWait(2500); // the keepers' streams settle the sinks
-        QVERIFY2(rig_.startDirectory(&error) && (peer_ = rig_.startPeer(QStringLiteral("Q1BBB"), 0, &error)) &&
-                     bus_.start(&error),
+        QVERIFY2(rig_.startDirectory(&error) && (peer_ = rig_.startPeer(u"Q1BBB"_s, 0, &error)) && bus_.start(&error),
                  qPrintable(error));
         connection_ = bus_.connect();
-        QVERIFY(signals_.listen(connection_, Path, Service));
+        QVERIFY(connection_.connect({}, u"/org/parlevox/EchoLink"_s, Service, {}, this, SLOT(hear(QDBusMessage))));
         QProcessEnvironment env = bus_.environment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path()); // never the user's own settings
+        env.insert(u"XDG_CONFIG_HOME"_s, dir_.path()); // never the user's own settings
         pulse_.addTo(env);
         QVERIFY2(rig_.startStation(env, &error) && rig_.startNode(&error), qPrintable(error));
         QVERIFY(QTest::qWaitFor([&] { return connection_.interface()->isServiceRegistered(Service).value(); }, 10000));
@@ -60,119 +84,61 @@ private Q_SLOTS:
     // QtTest cuts failure messages at 1 KiB: the logs go to the output in full.
     void cleanup() {
         if (QTest::currentTestFailed()) {
-            qInfo().noquote() << rig_.logTails() << "---- bus signals\n" << signals_.events().join(u'\n');
+            qInfo().noquote() << rig_.logTails() << "---- bus signals\n" << heard_.join(u'\n');
         }
     }
 
-    void signIn_isOnlineWithLocationAndTheListIsRead() {
-        QVERIFY(rig_.directory().waitFor(QStringLiteral("LOGIN from 127\\.0\\.0\\.8 call=Q1PLX password=secret "
-                                                        "status=ONLINE\\S* desc='Loopback test.*' -> ON reply=OK"),
-                                         5000));
-        QVERIFY(rig_.directory().waitFor(QStringLiteral("LIST from 127\\.0\\.0\\.8 .*calls=.*Q1BBB"), 5000));
+    // What is expected after each action, a line each: "bus SIGNAL" (exactly the bus signals of the row, in order),
+    // "elpeer|node|dir PATTERN" (a line of its log), "speaker HZ SECONDS" (the tone our speaker played).
+    void scenario_data() {
+        columns<QString, QString>("action", "expected");
+        row("we sign in and read the list", "",
+            "dir LOGIN from 127\\.0\\.0\\.8 call=Q1PLX password=secret status=ONLINE\\S* desc='Loopback test.*' -> ON\n"
+            "dir LIST from 127\\.0\\.0\\.8 .*calls=.*Q1BBB");
+        row("elpeer calls us", "elpeer connect 127.0.0.8",
+            "bus Connected Q1BBB|Peer Q1BBB|127.0.0.3\n"
+            "elpeer STATE CONNECTED peer=127\\.0\\.0\\.8 remote_call=Q1PLX remote_name=Parlevox Test$\n"
+            "elpeer INFO from=127\\.0\\.0\\.8 text=parlevox-station under test(\\\\[rn])*$");
+        row("we call the node", "Connect Q1AAA-L",
+            "bus Connected Q1AAA-L|Alice|127.0.0.2\nnode Q1PLX: EchoLink QSO state changed to CONNECTED\n"
+            "bus ReceivingChanged true|Q1AAA-L\nbus ReceivingChanged false|Q1AAA-L");
+        row("elpeer chats to us", "elpeer chat good evening", "bus ChatTextReceived Q1BBB>good evening");
+        row("we chat to elpeer and the node", "SendChatText hello all",
+            "elpeer CHAT from=127\\.0\\.0\\.8 text=Q1PLX>hello all(\\\\[rn])*$\nnode ^Q1PLX>hello all$");
+        row("elpeer talks to us", "elpeer tone 1000 2",
+            "bus ReceivingChanged true|Q1BBB\nbus ReceivingChanged false|Q1BBB\nspeaker 1000 2");
+        row("we talk to elpeer", "mic 700",
+            "elpeer RXAUDIO stop from=127\\.0\\.0\\.8 samples=.* secs=(1\\.[5-9]|2).* peak_hz=(6[89]|7[01])[05] "
+            "purity=0\\.[5-9]");
+        row("elpeer hangs up", "elpeer disc", "elpeer STATE DISCONNECTED peer=127\\.0\\.0\\.8\nbus Disconnected Q1BBB");
+        row("we hang up on the node", "Disconnect Q1AAA-L",
+            "node Q1PLX: EchoLink QSO state changed to BYE_RECEIVED\nbus Disconnected Q1AAA-L");
+        row("we sign off on SIGTERM", "SIGTERM", "bus Closing\ndir LOGIN from 127\\.0\\.0\\.8 call=Q1PLX .*-> OFF");
     }
-
-    void connect_isUnderstoodBothWays_data() {
-        QTest::addColumn<bool>("byPeer");
-        QTest::addColumn<QString>("connected");
-        QTest::addColumn<QString>("far");
-        row("elpeer calls us", true, "Connected Q1BBB|Peer Q1BBB|127.0.0.3",
-            "STATE CONNECTED peer=127\\.0\\.0\\.8 remote_call=Q1PLX remote_name=Parlevox Test$");
-        row("we call the node", false, "Connected Q1AAA-L|Alice|127.0.0.2",
-            "Q1PLX: EchoLink QSO state changed to CONNECTED");
-    }
-    void connect_isUnderstoodBothWays() {
-        QFETCH(bool, byPeer);
-        QFETCH(QString, connected);
-        QFETCH(QString, far);
-        const qsizetype from = signals_.events().size();
-        if (byPeer) {
-            peer_->send(QStringLiteral("connect 127.0.0.8"));
-        } else {
-            QCOMPARE(call(QStringLiteral("Connect"), {QStringLiteral("Q1AAA-L"), -1}), QString());
+    void scenario() {
+        QFETCH(QString, action);
+        QFETCH(QString, expected);
+        const qsizetype from = heard_.size(), played = speaker_.samples().size();
+        QCOMPARE(act(action), QString());
+        QStringList onBus;
+        for (const QString& line : expected.split(u'\n', Qt::SkipEmptyParts)) {
+            const QString source = line.section(u' ', 0, 0), what = line.section(u' ', 1);
+            if (source == u"bus") {
+                onBus << what;
+                QVERIFY2(QTest::qWaitFor([&] { return heard_.indexOf(what, from) >= 0; }, 25000), qPrintable(line));
+            } else if (source == u"speaker") {
+                QTest::qWait(500); // the jitter buffer plays out what it holds
+                const voicerig::Heard heard = voicerig::hear(speaker_.samples().subspan(size_t(played)), 8000);
+                QVERIFY2(std::abs(heard.hz - what.section(u' ', 0, 0).toDouble()) <= 20 &&
+                             std::abs(heard.seconds - what.section(u' ', 1).toDouble()) <= 0.3,
+                         qPrintable(heard.text()));
+            } else {
+                auto& log = source == u"dir" ? rig_.directory() : source == u"node" ? rig_.node() : *peer_;
+                QVERIFY2(log.waitFor(what, 5000), qPrintable(line));
+            }
         }
-        const qsizetype at = signals_.waitFor(connected.section(u'|', 0, 0) + u'|', 25000, from);
-        QVERIFY(at >= 0);
-        QCOMPARE(signals_.events().at(at), connected);
-        QVERIFY(byPeer ? peerSays(far) : nodeSays(far));
-        QVERIFY(!byPeer || peerSays(QStringLiteral("INFO from=127\\.0\\.0\\.8 text=parlevox-station under test")));
-    }
-
-    void chat_arrivesWhole_data() {
-        QTest::addColumn<bool>("byPeer");
-        row("from elpeer to us", true);
-        row("from us to elpeer and the node", false);
-    }
-    void chat_arrivesWhole() {
-        QFETCH(bool, byPeer);
-        const QString text = QStringLiteral("chat ") + QLatin1String(QTest::currentDataTag());
-        const qsizetype from = signals_.events().size();
-        if (byPeer) {
-            peer_->send(QStringLiteral("chat ") + text);
-            QVERIFY(signals_.waitFor(QStringLiteral("ChatTextReceived"), 5000, from) >= 0);
-            QTest::qWait(300);
-            QCOMPARE(signals_.events().mid(from), QStringList{QStringLiteral("ChatTextReceived Q1BBB>") + text});
-        } else {
-            QCOMPARE(call(QStringLiteral("SendChatText"), {text}), QString());
-            const QString sent = QRegularExpression::escape(QStringLiteral("Q1PLX>") + text);
-            QVERIFY(
-                peerSays(QStringLiteral("CHAT from=127\\.0\\.0\\.8 text=") + sent + QStringLiteral("(\\\\[rn])*$")));
-            QVERIFY(nodeSays(QLatin1Char('^') + sent + u'$'));
-        }
-    }
-
-    // Elpeer talks once the node has greeted us: our speaker plays it and the bus says who is talking.
-    void peerTone_isPlayedWhileReceivingIsSaid() {
-        (void)signals_.waitFor(QStringLiteral("ReceivingChanged false Q1AAA-L"), 10000); // one talker at a time
-        const qsizetype from = signals_.events().size();
-        const qsizetype played = speaker_.samples().size();
-        peer_->send(QStringLiteral("tone 1000 2"));
-        QVERIFY(signals_.waitFor(QStringLiteral("ReceivingChanged false Q1BBB"), 8000, from) >= 0);
-        QCOMPARE(signals_.events().mid(from), (QStringList{QStringLiteral("ReceivingChanged true Q1BBB"),
-                                                           QStringLiteral("ReceivingChanged false Q1BBB")}));
-        QTest::qWait(500); // the jitter buffer plays out what it holds
-        const voicerig::Heard heard = voicerig::hear(speaker_.samples().subspan(size_t(played)), 8000);
-        QVERIFY2(std::abs(heard.hz - 1000) <= 20 && std::abs(heard.seconds - 2) <= 0.3, qPrintable(heard.text()));
-    }
-
-    void micTone_whileTransmitting_isHeardByThePeer() {
-        const QString file = dir_.filePath(QStringLiteral("tone.wav"));
-        QVERIFY(e2e::writeFile(file, voicerig::wav(voicerig::tone(700, 8000, 16000))));
-        QCOMPARE(call(QStringLiteral("SetTransmit"), {true}), QString());
-        QProcess paplay;
-        paplay.setProcessEnvironment(pulse_.processEnvironment());
-        paplay.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("mic"), file});
-        QVERIFY(paplay.waitForFinished(8000) && paplay.exitCode() == 0);
-        QTest::qWait(300);
-        QCOMPARE(call(QStringLiteral("SetTransmit"), {false}), QString());
-        QVERIFY(peerSays(QStringLiteral("RXAUDIO stop from=127\\.0\\.0\\.8 samples=.* secs=(1\\.[5-9]|2).* "
-                                        "peak_hz=(6[89]|7[01])[05] purity=0\\.[5-9]")));
-    }
-
-    void bye_endsTheConnectionOnBothSides_data() {
-        QTest::addColumn<QString>("callsign");
-        row("elpeer hangs up", "Q1BBB");
-        row("we hang up on the node", "Q1AAA-L");
-    }
-    void bye_endsTheConnectionOnBothSides() {
-        QFETCH(QString, callsign);
-        const qsizetype from = signals_.events().size();
-        if (callsign == QLatin1String("Q1BBB")) {
-            peer_->send(QStringLiteral("disc"));
-            QVERIFY(peerSays(QStringLiteral("STATE DISCONNECTED peer=127\\.0\\.0\\.8")));
-        } else {
-            QCOMPARE(call(QStringLiteral("Disconnect"), {callsign}), QString());
-            QVERIFY(nodeSays(QStringLiteral("Q1PLX: EchoLink QSO state changed to BYE_RECEIVED")));
-        }
-        QVERIFY(signals_.waitFor(QStringLiteral("Disconnected ") + callsign, 5000, from) >= 0);
-        QTest::qWait(1500);
-        QCOMPARE(signals_.events().mid(from), QStringList{QStringLiteral("Disconnected ") + callsign});
-    }
-
-    void sigterm_saysClosingAndSignsOff() {
-        ::kill(rig_.station().pid(), SIGTERM);
-        QVERIFY(signals_.waitFor(QStringLiteral("Closing"), 5000) >= 0);
-        QVERIFY(rig_.directory().waitFor(QStringLiteral("LOGIN from 127\\.0\\.0\\.8 call=Q1PLX .*-> OFF"), 5000));
-        QVERIFY(QTest::qWaitFor([&] { return !rig_.station().isRunning(); }, 10000));
+        QTest::qWait(500); // nothing more, and nothing twice
+        QCOMPARE(heard_.mid(from), onBus);
     }
 };
 
