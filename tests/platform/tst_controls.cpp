@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "DataRow.h"
 #include "chat/ChatRules.h"
 #include "ui/Controls.h"
 
@@ -14,38 +13,31 @@ class TestControls : public QObject {
     Q_OBJECT
 
 private slots:
-    // The box's text, "|" for the caret: the program's text "before" stays as it is until the user enters a text
-    // at the caret by "way" (insert() takes the path of a paste).
-    void upperCaseEntry_everyWayIn_givesCapitals_caretAfterIt_data() {
-        columns<QString, QString, QString, QString>("way", "before", "entered", "after");
-        row("pasted at the end of program text", "paste", "n0|", "call-l", "N0CALL-L|");
-        row("sharp s pasted in the middle becomes SS", "paste", "A|B", "ß", "ASS|B");
-        row("input method commit in the middle, one undo step", "im", "N|0L", "xY", "NXY|0L");
-    }
-    void upperCaseEntry_everyWayIn_givesCapitals_caretAfterIt() {
-        QFETCH(QString, way);
-        QFETCH(QString, before);
-        QFETCH(QString, entered);
-        const QString program = QString(before).remove(u'|');
+    // Program text stays as it is until the user changes the box; whatever the user enters then comes out in
+    // capitals, the caret after it ("|" below). insert() takes the path of a paste.
+    void upperCaseEntry_pastedOrFromInputMethod_givesCapitals_caretAfterIt() {
         QLineEdit edit;
         controls::makeUpperCaseEntry(&edit);
-        edit.setText(program);
-        edit.setCursorPosition(int(before.indexOf(u'|')));
-        QCOMPARE(edit.text(), program);
-        QInputMethodEvent composing(QStringLiteral("z"), {}), commit;
-        commit.setCommitString(entered);
-        if (way == QLatin1String("paste")) {
-            QGuiApplication::clipboard()->setText(entered);
+        edit.setText(QStringLiteral("n0"));
+        QCOMPARE(edit.text(), QStringLiteral("n0"));
+        const auto shown = [&] { return edit.text().insert(edit.cursorPosition(), u'|'); };
+        const auto paste = [&](const QString& text) {
+            QGuiApplication::clipboard()->setText(text);
             QTest::keyClick(&edit, Qt::Key_V, Qt::ControlModifier);
-        } else {
-            QCoreApplication::sendEvent(&edit, &composing);
-            QCoreApplication::sendEvent(&edit, &commit);
-        }
-        QTEST(edit.text().insert(edit.cursorPosition(), u'|'), "after");
-        if (way == QLatin1String("im")) {
-            edit.undo();
-            QCOMPARE(edit.text(), program);
-        }
+        };
+        paste(QStringLiteral("call-l"));
+        QCOMPARE(shown(), QStringLiteral("N0CALL-L|"));
+        edit.setCursorPosition(1);
+        QInputMethodEvent composing(QStringLiteral("z"), {}), commit;
+        commit.setCommitString(QStringLiteral("xY"));
+        QCoreApplication::sendEvent(&edit, &composing);
+        QCoreApplication::sendEvent(&edit, &commit);
+        QCOMPARE(shown(), QStringLiteral("NXY|0CALL-L"));
+        edit.undo(); // the commit is one step
+        QCOMPARE(edit.text(), QStringLiteral("N0CALL-L"));
+        edit.setCursorPosition(1);
+        paste(QStringLiteral("ß"));
+        QCOMPARE(shown(), QStringLiteral("NSS|0CALL-L"));
     }
 
     // What the log shows went through the chat's display rules, break points and all. The context menu's Copy and a
