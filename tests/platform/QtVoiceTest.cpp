@@ -56,10 +56,10 @@ public:
         if (b_.take("hang")) {
             b_.hang(lock);
         }
-        if (text == QLatin1String("a") && b_.take("fails")) {
-            emit stateChanged(State::Failed, QStringLiteral("fake engine failure"));
-        } else if (b_.take("drop")) {
+        if (b_.take("drop")) {
             emit stateChanged(State::Interrupted, {});
+        } else if (text == QLatin1String("a") && b_.take("fails")) {
+            emit stateChanged(State::Failed, QStringLiteral("fake engine failure"));
         } else {
             const int autoFinish = b_.k["auto"];
             b_.speaking = autoFinish ? nullptr : this;
@@ -125,7 +125,7 @@ private slots:
         row("held: the text goes on, the rest waits", "", "a #1 H b c . #1 P2 h #2 H . #2 P1 h #3 .", "a b c", 1);
         row("held: a failed text waits too", "auto=1 fails=1", "a H b M2 #1 h", "a a b", 2);
         row("cut off by the server: again whole", "", "a b #1 ! #2 . #3 .", "a a b", 1);
-        row("dropped three times before it began", "drop=3", "a b #4 . #5 .", "a a a a b", 1);
+        row("dropped three times, then fails: no attempt used up", "auto=1 drop=3 fails=1", "a b", "a a a a a b", 2);
         row("cut off while held: again after release", "", "a b #1 H ! w60 #1 h #2 . #3 .", "a a b", 1);
         row("silenced while speaking", "pause=200", "a b c #1 S P0 s1 d #2 . w250", "a d", 1);
         row("silenced while held", "pause=200", "a b c #1 H S P0 s1 d h #2 . w250", "a d", 1);
