@@ -103,7 +103,8 @@ private Q_SLOTS:
             "Connected QA1|Chat QA1>a\rb|Disconnected QA1", "");
         row("drop-all in arrival order", "connect QB1;connect *NET*;connect QB3-L;drop-all",
             "Connected QB1|Connected *NET*|Connected QB3-L|Disconnected QB1|Disconnected *NET*|Disconnected QB3-L", "");
-        row("same call again, unreceive of nobody", "unreceive;receive QA1;receive qa1", "Receiving true QA1", "QA1");
+        row("unreceive of nobody, same call again, another ends it", "unreceive;receive QA1;receive qa1;receive QA2",
+            "Receiving true QA1|Receiving false QA1|Receiving true QA2", "QA2");
         row("drop of the talker ends it first", "connect QA1;connect QA2;receive QA1;drop QA2;drop QA1",
             "Connected QA1|Connected QA2|Receiving true QA1|Disconnected QA2|Receiving false QA1|Disconnected QA1", "");
         row("drop-all ends a talker who is no peer", "receive QA9;drop-all", "Receiving true QA9|Receiving false QA9",
@@ -169,11 +170,13 @@ private Q_SLOTS:
         row("chat keeps text and spaces", "chat  QA1>hi  there ", Kind::Chat, "", " QA1>hi  there ", 0);
         row("empty chat", "chat", Kind::Chat, "", "", 0);
         row("escapes", "chat \\r\\n\\t\\x41\\x7f\\\\r", Kind::Chat, "", "\r\n\tA\x7f\\r", 0);
+        row("CRLF end dropped after escaped CR", "chat A>hi\\r\r", Kind::Chat, "", "A>hi\r", 0);
         row("connect in capitals with name", "connect qa2-l  Fern 2 m ", Kind::Connect, "QA2-L", "Fern 2 m", 0);
         row("receive", "receive qa1 ", Kind::Receive, "QA1", "", 0);
         row("pause", "pause 250", Kind::Pause, "", "", 250);
         row("burst keeps text exactly", "burst 10000 QA1>/ver/  x\\t", Kind::Burst, "", "QA1>/ver/  x\t", 10000);
         row("word in capitals after spaces", "  CLOSE", Kind::Close, "", "", 0);
+        row("comment", "   # connect QA1", Kind::None, "", "", 0);
         row("blank", "  \t ", Kind::None, "", "", 0);
         // Any text as the log writes it comes back; a line break left unescaped would be lost here.
         QString all = QStringLiteral("\\r é ✓");
