@@ -47,19 +47,15 @@ public:
             timeoutMs);
         return found;
     }
-    QString title(const QString& window) const {
-        QString name;
-        return xdotool({QStringLiteral("getwindowname"), window}, &name) ? name : QString();
-    }
     bool click(const QString& window, QPoint at) const {
         return xdotool(QProcess::splitCommand(
             QStringLiteral("mousemove --window %1 %2 %3 click 1").arg(window).arg(at.x()).arg(at.y())));
     }
-    bool type(const QString& window, const QString& text) const {
-        return xdotool(QProcess::splitCommand(QStringLiteral("windowfocus %1 type --delay 20").arg(window)) << text);
-    }
-    bool key(const QString& window, const QString& keys) const {
-        return xdotool(QProcess::splitCommand(QStringLiteral("windowfocus %1 key").arg(window)) << keys);
+    // Into the window: text to "type", or keys to press ("key").
+    bool input(const QString& window, const char* verb, const QString& text) const {
+        return xdotool(
+            QProcess::splitCommand(QStringLiteral("windowfocus %1 %2 --delay 20").arg(window, QLatin1String(verb)))
+            << text);
     }
 
 private:
@@ -132,6 +128,10 @@ struct ParlevoxWorld {
         window = app->start(error) ? screen.findWindow(QStringLiteral("^Parlevox    "), 60000) : QString();
         *error += QStringLiteral("; no main window: ") + app->errors();
         return !window.isEmpty();
+    }
+    // At the middle of a control placed in twips (src/app/MainLayout.cpp).
+    bool click(int left, int top, int width, int height) const {
+        return screen.click(window, {(left + width / 2) / 15, (top + height / 2) / 15});
     }
     bool waitForSpoken(const QString& text, int timeoutMs = 30000) const {
         return QTest::qWaitFor([&] { return speech.spoken().contains(text); }, timeoutMs);

@@ -5,8 +5,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
 #include <QTest>
 #include <csignal>
 #include <sys/prctl.h>

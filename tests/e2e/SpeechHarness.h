@@ -123,18 +123,15 @@ private:
 class OtherSpeechClient {
 public:
     // Empty on success, otherwise why not.
-    QString connectTo(const PrivateSpeechServer& server, const QByteArray& priority = "message") {
+    QString connectTo(const PrivateSpeechServer& server) {
         socket_.connectToServer(server.socketPath());
         return socket_.waitForConnected(10000) && command("SET SELF CLIENT_NAME test:reader:main") &&
-                       command("SET SELF NOTIFICATION ALL on") && command("SET SELF PRIORITY " + priority)
+                       command("SET SELF NOTIFICATION ALL on") && command("SET SELF PRIORITY message")
                    ? QString()
                    : QStringLiteral("the speech server refused the reader");
     }
-    // Whether the server took the text; a line that begins with a dot is sent with it doubled.
-    bool say(const QString& text) {
-        const QByteArray body = text.toUtf8().replace('\r', ' ').replace('\n', ' ');
-        return command("SPEAK") && command((body.startsWith('.') ? "." : "") + body + "\r\n.");
-    }
+    // Whether the server took the text, one line not beginning with a dot.
+    bool say(const QString& text) { return command("SPEAK") && command(text.toUtf8() + "\r\n."); }
     int ended() { return events("702 "); }
     int cancelled() { return events("703 "); }
 

@@ -46,9 +46,7 @@ private Q_SLOTS:
     // The caption names the station; a peer's chat is spoken, but only after the tone it sends; the favourite node
     // clicked is connected by the station and announced without its suffix.
     void startedAlone_chatHeldForTheTone_favouriteNodeAnnounced() {
-        QVERIFY(QTest::qWaitFor(
-            [&] { return world_.screen.title(world_.window).startsWith(QStringLiteral("Parlevox    Q1PLX   v")); },
-            60000));
+        QCOMPARE(world_.screen.findWindow(QStringLiteral("^Parlevox    Q1PLX   v"), 60000), world_.window);
         peer_->send(QStringLiteral("connect ") + stationrig::StationAddress);
         QVERIFY(peer_->waitFor(QStringLiteral("STATE CONNECTED peer=127\\.0\\.0\\.8 remote_call=Q1PLX"), 40000));
         peer_->send(QStringLiteral("chat good evening"));
@@ -60,7 +58,7 @@ private Q_SLOTS:
         const qint64 toneEndMs = QDateTime::currentMSecsSinceEpoch();
         QVERIFY(world_.waitForSpoken(QStringLiteral("Message from  Q1BBB: after the tone")));
         QVERIFY(world_.speech.startedTimes().constLast().first >= toneEndMs);
-        QVERIFY(world_.screen.click(world_.window, {(1440 + 855 / 2) / 15, (360 + 255 / 2) / 15}));
+        QVERIFY(world_.click(1440, 360, 855, 255));
         QVERIFY(rig_.node().waitFor(QStringLiteral("(^|: )Q1PLX: EchoLink QSO state changed to CONNECTED$"), 40000));
         QVERIFY(world_.waitForSpoken(QStringLiteral("Q 1 A A A -  : Link Connected.")));
     }

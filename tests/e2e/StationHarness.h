@@ -12,7 +12,12 @@ namespace e2e {
 
 class PrivateBus {
 public:
-    ~PrivateBus() { stop(); }
+    ~PrivateBus() {
+        for (const QString& name : std::as_const(connectionNames_)) {
+            QDBusConnection::disconnectFromBus(name);
+        }
+        stopProcess(daemon_);
+    }
 
     // The bus starts programs only from service files in serviceDir, so an installed station is never started by
     // a test; they get daemonEnvironment (this process's when empty). Limits as a desktop's session bus has them.
@@ -36,14 +41,6 @@ public:
         address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
         *error = QStringLiteral("dbus-daemon gave no address: ") + QString::fromUtf8(daemon_.readAllStandardError());
         return !address_.isEmpty();
-    }
-    void stop() {
-        for (const QString& name : std::as_const(connectionNames_)) {
-            QDBusConnection::disconnectFromBus(name);
-        }
-        connectionNames_.clear();
-        stopProcess(daemon_);
-        address_.clear();
     }
     QString address() const { return address_; }
     QProcessEnvironment environment() const {
