@@ -163,30 +163,26 @@ private Q_SLOTS:
         QCOMPARE(r.voice.spoken.size(), ends ? 0 : 1);
     }
 
-    void windows_everyControlNamedAndReachable_everyButtonOneMnemonicNoneTwice_data() {
-        columns<bool>("internet");
-        row("main window", false);
-        row("internet window", true);
-    }
     void windows_everyControlNamedAndReachable_everyButtonOneMnemonicNoneTwice() {
-        QFETCH(bool, internet);
         Rig r;
-        QWidget* window = internet ? static_cast<QWidget*>(&r.form) : &r.w;
-        QVERIFY(accessible(window)->role() == QAccessible::Window &&
-                accessible(window)->text(QAccessible::Name) == window->windowTitle());
-        for (QWidget* c : window->findChildren<QWidget*>()) {
-            if (qobject_cast<QAbstractButton*>(c) || qobject_cast<QLineEdit*>(c) || qobject_cast<QPlainTextEdit*>(c)) {
-                QVERIFY2(!accessible(c)->text(QAccessible::Name).isEmpty() && (c->focusPolicy() & Qt::TabFocus),
-                         qPrintable(c->objectName()));
+        for (QWidget* window : {static_cast<QWidget*>(&r.w), static_cast<QWidget*>(&r.form)}) {
+            QVERIFY(accessible(window)->role() == QAccessible::Window &&
+                    accessible(window)->text(QAccessible::Name) == window->windowTitle());
+            for (QWidget* c : window->findChildren<QWidget*>()) {
+                if (qobject_cast<QAbstractButton*>(c) || qobject_cast<QLineEdit*>(c) ||
+                    qobject_cast<QPlainTextEdit*>(c)) {
+                    QVERIFY2(!accessible(c)->text(QAccessible::Name).isEmpty() && (c->focusPolicy() & Qt::TabFocus),
+                             qPrintable(c->objectName()));
+                }
             }
-        }
-        QSet<QString> letters;
-        for (QPushButton* button : window->findChildren<QPushButton*>()) {
-            const QString mnemonic = QKeySequence::mnemonic(button->text()).toString();
-            QVERIFY2(!mnemonic.isEmpty() && !letters.contains(mnemonic) &&
-                         !accessible(button)->text(QAccessible::Name).contains(QLatin1Char('&')),
-                     qPrintable(button->text()));
-            letters << mnemonic;
+            QSet<QString> letters;
+            for (QPushButton* button : window->findChildren<QPushButton*>()) {
+                const QString mnemonic = QKeySequence::mnemonic(button->text()).toString();
+                QVERIFY2(!mnemonic.isEmpty() && !letters.contains(mnemonic) &&
+                             !accessible(button)->text(QAccessible::Name).contains(QLatin1Char('&')),
+                         qPrintable(button->text()));
+                letters << mnemonic;
+            }
         }
     }
 
