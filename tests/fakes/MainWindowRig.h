@@ -2,12 +2,12 @@
 #pragma once
 
 // For tests that link the app library: the main window's controls, fakes behind them, the clock at 09:05.
-#include "ui/Controls.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeInternetOptions.h"
 #include "FakeVoice.h"
 #include "app/MainLayout.h"
+#include "ui/Controls.h"
 
 #include <QPlainTextEdit>
 #include <QTest>
