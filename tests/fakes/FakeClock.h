@@ -9,5 +9,4 @@ public:
     QDateTime time{QDate(2026, 12, 6), QTime(9, 5, 0)};
     QDateTime now() const override { return time; }
     void set(int h, int m, int s = 0) { time.setTime(QTime(h, m, s)); }
-    void advance(int seconds) { time = time.addSecs(seconds); }
 };

@@ -11,12 +11,10 @@ class FakeVoice : public Voice {
 public:
     using Voice::Voice;
     QStringList spoken, waiting;
-    QString last; // the last text handed over, taken or not
     bool failing = false, held = false;
     int silenced = 0; // calls of silence()
 
     bool speak(const QString& text) override {
-        last = text;
         (held ? waiting : spoken) << (failing ? QStringList() : QStringList{text});
         return !failing;
     }

@@ -2,18 +2,16 @@
 #pragma once
 
 // For tests that link the app library: the main window's controls, fakes behind them, the clock at 09:05.
-#include "ui/Controls.h"
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
 #include "FakeInternetOptions.h"
 #include "FakeVoice.h"
 #include "app/MainLayout.h"
+#include "ui/Controls.h"
 
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
-#include <memory>
-#include <type_traits>
 
 struct MainWindowRig {
     QWidget window;
@@ -31,19 +29,6 @@ struct MainWindowRig {
         window.show();
         return QTest::qWaitForWindowActive(&window);
     }
-};
-
-// The rig with one chat handler on it.
-template <typename Chat> struct ChatWindow : MainWindowRig {
-    typename Chat::Widgets w = chatControls();
-    typename Chat::Widgets chatControls() const {
-        if constexpr (std::is_same_v<Chat, IncomingChat>) {
-            return ui.chat.incoming;
-        } else {
-            return ui.chat.outgoing;
-        }
-    }
-    std::unique_ptr<Chat> chat = std::make_unique<Chat>(w, echoLink, voice, clock);
 };
 
 // A log's text once the event loop has come round.
