@@ -110,14 +110,13 @@ private Q_SLOTS:
         f.echoLink.count = count;
         f.echoLink.transmitting = transmitting;
         f.tickAt(QTime(21, 5, 7));
-        f.echoLink.calls.clear();
         if (QFETCH(bool, setFails); setFails) {
             f.echoLink.failing = {QStringLiteral("SetTransmit")};
             QTest::ignoreMessage(QtWarningMsg, "Could not key the transmitter: transmit failed");
         }
         f.echoLink.transmitting = !transmitting;
         QTest::mouseClick(f.control<QPushButton>("TxRx"), Qt::LeftButton);
-        QTEST(f.echoLink.calls.join(u' '), "calls");
+        QTEST(f.echoLink.callsTo(QStringLiteral("SetTransmit")).join(u' '), "calls");
         QCOMPARE(f.look(), (count > 0) != transmitting ? Transmitting : Receiving);
         f.echoLink.transmitting = transmitting;
         f.tickAt(QTime(21, 5, 8));

@@ -8,7 +8,6 @@
 #include "internet/InternetWindowHost.h"
 #include "internet/WebEngineBrowser.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -137,6 +136,13 @@ class TestInternetWindow : public QObject {
             }
         }
         return -1;
+    }
+
+public:
+    // The engine's sandbox cannot nest in the user namespace netns.sh makes; the pages here are the test's own.
+    static void initMain() {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        webengine::prepareEnvironment();
     }
 
 private slots:
@@ -370,12 +376,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    // The engine's sandbox cannot nest in the user namespace netns.sh makes; the pages here are the test's own.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    webengine::prepareEnvironment();
-    QApplication app(argc, argv);
-    TestInternetWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestInternetWindow)
 #include "tst_internetwindow.moc"
