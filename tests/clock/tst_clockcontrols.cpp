@@ -47,7 +47,7 @@ private Q_SLOTS:
         row("no zone in Chinese", "zh_CN", QTime(21, 5, 7), "21:05:07");
         row("12h keeps seconds", "en_US", QTime(21, 5, 7), QStringLiteral("9:05:07\u202FPM"));
         row("no zone nor trailing comma", "sq_AL", QTime(21, 5, 7), QStringLiteral("9:05:07\u202FE\u202FPASDITES"));
-        row("quoted letters kept", "bg_BG", QTime(21, 5, 7), QStringLiteral("21:05:07\u202F\u0447."));
+        row("Bulgarian hour sign kept", "bg_BG", QTime(21, 5, 7), QStringLiteral("21:05:07\u202F\u0447."));
     }
     void text() {
         QFETCH(QString, locale);
