@@ -19,9 +19,7 @@ QByteArray listOf(int count, bool endMarker = true) {
     return endMarker ? out + "+++" : out;
 }
 struct Server : DirectoryServer {
-    explicit Server(const QString& address, ServerMode m = Answer) : DirectoryServer(address, m) {
-        listReply = listOf(3);
-    }
+    explicit Server(const QString& at, ServerMode m = Answer) : DirectoryServer(at, m) { listReply = listOf(3); }
 };
 std::unique_ptr<DirectoryClient> client(QStringList servers, int timeoutMs = 2000, int reloginMs = 60000) {
     return std::make_unique<DirectoryClient>(std::move(servers), QStringLiteral("q1abc-l"), QStringLiteral("secret"),
