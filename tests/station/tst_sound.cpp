@@ -7,6 +7,7 @@
 #include "SoundOutput.h"
 #include "VoiceRig.h"
 
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -18,7 +19,6 @@ class TestSound : public QObject {
     Q_OBJECT
     QTemporaryDir dir_;
     voicerig::PrivatePulse pulse_{dir_.path()};
-    const QByteArray block_ = GsmCodec().encodeBlock(tone(1000, 8000, GsmCodec::BlockSamples).constData());
 
 private Q_SLOTS:
     void initTestCase() { // before Qt asks for devices: it connects to the server once
@@ -43,8 +43,7 @@ private Q_SLOTS:
         QTest::qWait(300);
         SoundOutput output(
             SoundOutput::Options{.device = QStringLiteral("NoSuchSpeaker"), .gainDb = 6.0, .jitter = {}});
-        QStringList notices;
-        connect(&output, &SoundOutput::notice, this, [&](const QString& line) { notices << line; });
+        QSignalSpy notices(&output, &SoundOutput::notice);
         const QList<qint16> pcm = tone(1000, 8000, 25 * GsmCodec::BlockSamples);
         QList<qint16> decoded(pcm.size());
         GsmCodec encoder, reference;
@@ -98,15 +97,13 @@ private Q_SLOTS:
         pulse_.stop();
         SoundOutput output({});
         MicSource mic({});
-        QStringList notices;
-        connect(&output, &SoundOutput::notice, this, [&](const QString& line) { notices << line; });
-        connect(&mic, &MicSource::notice, this, [&](const QString& line) { notices << line; });
+        QSignalSpy outputNotices(&output, &SoundOutput::notice), micNotices(&mic, &MicSource::notice);
         for (int i = 0; i < 3; ++i) {
-            output.play(block_, quint16(i));
+            output.play(GsmCodec().encodeBlock(QList<qint16>(GsmCodec::BlockSamples).constData()), quint16(i));
             mic.start();
         }
         QVERIFY(output.counters().dropped == 3 && output.counters().failures == 1 && !mic.isCapturing());
-        QCOMPARE(notices.size(), 2);
+        QVERIFY(outputNotices.size() == 1 && micNotices.size() == 1);
     }
 };
 
