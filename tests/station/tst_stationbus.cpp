@@ -31,9 +31,6 @@ class TestStationBus : public QObject {
         message.setArguments(arguments);
         return client_.call(message, QDBus::BlockWithGui, 3000);
     }
-    bool listen(QDBusConnection& bus) { // every signal of the interface
-        return bus.connect(QString(), Path, Interface, QString(), this, SLOT(hear(QDBusMessage)));
-    }
     // The program on a bus of its own, with settings that keep it on 127.0.0.x; true once it said it is ready.
     bool start(QProcess& program, const QByteArray& settings = {}, const QStringList& arguments = {}) {
         const QString ini = dir_.filePath(QStringLiteral("station.ini"));
@@ -80,7 +77,7 @@ private Q_SLOTS:
                  QStringLiteral("QA1OWN is this station's own callsign"));
         QCOMPARE(call(QStringLiteral("Disconnect"), {QStringLiteral("qa9not")}).errorName(),
                  QString::fromLatin1(EchoLinkBus::ErrorNotConnected));
-        QVERIFY(listen(client_));
+        QVERIFY(client_.connect(QString(), Path, Interface, QString(), this, SLOT(hear(QDBusMessage))));
         transport.receiveControl(QStringLiteral("127.0.0.5"),
                                  el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin")));
         QCOMPARE(call(QStringLiteral("ConnectedCount")).arguments(), QVariantList{1});
@@ -129,7 +126,7 @@ private Q_SLOTS:
         QProcess program;
         QVERIFY(start(program, "MAXCONNECTIONS=1\nACCEPT=any\n"));
         QDBusConnection programBus = programBus_.connect();
-        QVERIFY(listen(programBus));
+        QVERIFY(programBus.connect(QString(), Path, Interface, QString(), this, SLOT(hear(QDBusMessage))));
         QTRY_COMPARE(statuses(), QStringList{QStringLiteral("ONLINE")});
         QUdpSocket peer;
         QVERIFY(peer.bind(QHostAddress(QStringLiteral("127.0.0.5")), el::ControlPort));
