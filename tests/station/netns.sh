@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Runs a command in a private network namespace of its own with only the loopback interface up, so that
-# a test's sockets can reach nothing but 127.0.0.x of this namespace.
-#   tests/station/netns.sh COMMAND [ARGS...]
+# netns.sh COMMAND [ARGS...] runs COMMAND in a private network namespace of its own with only the loopback
+# interface up, so that a test's sockets can reach nothing but 127.0.0.x of this namespace.
 set -euo pipefail
 if [ "${PARLEVOX_NETNS:-}" != "$$-inner" ]; then
     if [ "$(id -u)" = 0 ]; then ns=(unshare -n); else ns=(unshare -rn); fi

@@ -7,10 +7,10 @@
 #include "SoundOutput.h"
 #include "VoiceRig.h"
 
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <numeric>
 
 using voicerig::tone;
 
@@ -18,7 +18,6 @@ class TestSound : public QObject {
     Q_OBJECT
     QTemporaryDir dir_;
     voicerig::PrivatePulse pulse_{dir_.path()};
-    const QByteArray block_ = GsmCodec().encodeBlock(tone(1000, 8000, GsmCodec::BlockSamples).constData());
 
 private Q_SLOTS:
     void initTestCase() { // before Qt asks for devices: it connects to the server once
@@ -43,14 +42,11 @@ private Q_SLOTS:
         QTest::qWait(300);
         SoundOutput output(
             SoundOutput::Options{.device = QStringLiteral("NoSuchSpeaker"), .gainDb = 6.0, .jitter = {}});
-        QStringList notices;
-        connect(&output, &SoundOutput::notice, this, [&](const QString& line) { notices << line; });
+        QSignalSpy notices(&output, &SoundOutput::notice);
         const QList<qint16> pcm = tone(1000, 8000, 25 * GsmCodec::BlockSamples);
-        QList<qint16> decoded(pcm.size());
-        GsmCodec encoder, reference;
+        GsmCodec encoder;
         for (int i = 0; i < 25; ++i) { // 2 s as a relaying node sends it: six packets at once, then every 60 or 100 ms
             const QByteArray block = encoder.encodeBlock(pcm.constData() + i * GsmCodec::BlockSamples);
-            reference.decodeBlock(block, decoded.data() + i * GsmCodec::BlockSamples);
             QTimer::singleShot(i < 6 ? 0 : (i - 5) * 80 + (i % 2 ? -20 : 20), &output,
                                [&output, block, i] { output.play(block, quint16(65530 + i)); });
         }
@@ -62,10 +58,8 @@ private Q_SLOTS:
         const auto c = output.counters();
         QVERIFY2(std::abs(heard.seconds - 2.0) <= 0.2 && std::abs(heard.hz - 1000) <= 100 && heard.longestHoleMs < 40,
                  qPrintable(heard.text()));
-        const double expected =
-            2 * std::sqrt(std::inner_product(decoded.begin(), decoded.end(), decoded.begin(), 0.0) / decoded.size());
-        QVERIFY2(std::abs(heard.level / expected - 1) <= 0.25,
-                 qPrintable(QStringLiteral("%1 of %2").arg(heard.level).arg(expected)));
+        const double expected = 2 * 8000 / std::sqrt(2.0); // 6 dB over the tone's RMS
+        QVERIFY2(std::abs(heard.level / expected - 1) <= 0.25, qPrintable(QString::number(heard.level)));
         QCOMPARE(c.jitter.underruns + c.jitter.gaps + c.dropped, 0);
         QVERIFY(c.jitter.played == 25 && c.opens == 1);
         QCOMPARE(notices.size(), 1); // the unknown name: said once, the default played
@@ -98,15 +92,13 @@ private Q_SLOTS:
         pulse_.stop();
         SoundOutput output({});
         MicSource mic({});
-        QStringList notices;
-        connect(&output, &SoundOutput::notice, this, [&](const QString& line) { notices << line; });
-        connect(&mic, &MicSource::notice, this, [&](const QString& line) { notices << line; });
+        QSignalSpy outputNotices(&output, &SoundOutput::notice), micNotices(&mic, &MicSource::notice);
         for (int i = 0; i < 3; ++i) {
-            output.play(block_, quint16(i));
+            output.play(GsmCodec().encodeBlock(QList<qint16>(GsmCodec::BlockSamples).constData()), quint16(i));
             mic.start();
         }
         QVERIFY(output.counters().dropped == 3 && output.counters().failures == 1 && !mic.isCapturing());
-        QCOMPARE(notices.size(), 2);
+        QVERIFY(outputNotices.size() == 1 && micNotices.size() == 1);
     }
 };
 

@@ -2,11 +2,11 @@
 // The bus object over a private D-Bus with the real Node on a fake network; then the program itself: how it
 // refuses to start, how it ends and what it tells the directory. Runs inside netns.sh's namespace.
 #include "DataRow.h"
-#include "platform/EchoLinkBus.h"
 #include "FakeNetwork.h"
 #include "Packets.h"
 #include "StationBus.h"
 #include "StationHarness.h"
+#include "platform/EchoLinkBus.h"
 
 #include <QDBusMessage>
 #include <QTemporaryDir>
@@ -22,13 +22,7 @@ const QString Interface = QString::fromLatin1(EchoLinkBus::Interface);
 class TestStationBus : public QObject {
     Q_OBJECT
     e2e::PrivateBus bus_, programBus_;
-    QDBusConnection server_{QString()}, client_{QString()};
-    FakeTransport transport_;
-    FakeDirectory directory_;
-    FakeAudioSource source_;
-    FakeAudioSink sink_;
-    std::unique_ptr<Node> node_;
-    std::unique_ptr<StationBus> object_;
+    QDBusConnection client_{QString()};
     QTemporaryDir dir_;
     QStringList heard_;
 
@@ -36,14 +30,6 @@ class TestStationBus : public QObject {
         QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, Interface, method);
         message.setArguments(arguments);
         return client_.call(message, QDBus::BlockWithGui, 3000);
-    }
-    bool listen(QDBusConnection& bus) {
-        bool ok = true;
-        for (const char* name : {"Connected", "ChatTextReceived", "Disconnected", "Closing"}) {
-            ok = ok &&
-                 bus.connect(QString(), Path, Interface, QString::fromLatin1(name), this, SLOT(hear(QDBusMessage)));
-        }
-        return ok;
     }
     // The program on a bus of its own, with settings that keep it on 127.0.0.x; true once it said it is ready.
     bool start(QProcess& program, const QByteArray& settings = {}, const QStringList& arguments = {}) {
@@ -61,65 +47,51 @@ class TestStationBus : public QObject {
 
 public Q_SLOTS:
     void hear(const QDBusMessage& m) {
-        QStringList args;
-        for (const QVariant& a : m.arguments()) {
-            args << a.toString();
-        }
-        heard_ << (m.member() + u' ' + args.join(u'|')).trimmed();
+        heard_ << (m.member() + u' ' + QVariant(m.arguments()).toStringList().join(u'|')).trimmed();
     }
 
 private Q_SLOTS:
     void initTestCase() {
         QString error;
         QVERIFY2(bus_.start(&error) && programBus_.start(&error), qPrintable(error));
-        server_ = bus_.connect();
         client_ = bus_.connect();
-        QVERIFY(server_.registerService(Service));
     }
-    void init() {
-        heard_.clear();
-        directory_.stations.clear();
-        node_ = std::make_unique<Node>(
-            NodeConfig{QStringLiteral("QA1OWN"), QStringLiteral("Own"), QString(), 4, AcceptPolicy::Any}, transport_,
-            directory_, source_, sink_);
-        object_ = std::make_unique<StationBus>(*node_);
-        QVERIFY(server_.registerObject(Path, object_.get(),
-                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
-    }
-    void cleanup() {
-        server_.unregisterObject(Path);
-        object_.reset();
-        node_.reset();
-    }
+    void init() { heard_.clear(); }
 
-    void connect_fromTheProgramItself_calls() { // not through the bus: there is no reply to send
-        directory_.add(QStringLiteral("QA3XYZ"), QStringLiteral("127.0.0.6"));
-        object_->Connect(QStringLiteral(" QA3XYZ "), 0);
-        QTRY_VERIFY(!transport_.sentTo(QStringLiteral("127.0.0.6"), true).isEmpty());
-    }
-
-    void nodeEvents_areSignalsWithArguments() {
+    void busObject_answersCallsAndSignalsNodeEvents() {
+        FakeTransport transport;
+        FakeDirectory directory;
+        FakeAudioSource source;
+        FakeAudioSink sink;
+        Node node(NodeConfig{QStringLiteral("QA1OWN"), QStringLiteral("Own"), QString(), 4, AcceptPolicy::Any},
+                  transport, directory, source, sink);
+        StationBus object(node);
+        QDBusConnection server = bus_.connect();
+        QVERIFY(
+            server.registerService(Service) &&
+            server.registerObject(Path, &object, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        directory.add(QStringLiteral("QA3XYZ"), QStringLiteral("127.0.0.6"));
+        object.Connect(QStringLiteral(" QA3XYZ "), 0); // not through the bus: there is no reply to send
+        QTRY_VERIFY(!transport.sentTo(QStringLiteral("127.0.0.6"), true).isEmpty());
         QCOMPARE(call(QStringLiteral("Connect"), {QStringLiteral(" qa1own "), -1}).errorMessage(),
                  QStringLiteral("QA1OWN is this station's own callsign"));
         QCOMPARE(call(QStringLiteral("Disconnect"), {QStringLiteral("qa9not")}).errorName(),
                  QString::fromLatin1(EchoLinkBus::ErrorNotConnected));
-        QVERIFY(listen(client_));
-        transport_.receiveControl(QStringLiteral("127.0.0.5"),
-                                  el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin")));
+        QVERIFY(client_.connect(QString(), Path, Interface, QString(), this, SLOT(hear(QDBusMessage))));
+        transport.receiveControl(QStringLiteral("127.0.0.5"),
+                                 el::buildSdes(QStringLiteral("QA2ABC"), QStringLiteral("Bea Lin")));
         QCOMPARE(call(QStringLiteral("ConnectedCount")).arguments(), QVariantList{1});
-        transport_.receiveData(QStringLiteral("127.0.0.5"),
-                               el::buildChat(QStringLiteral("QA2ABC"), QStringLiteral("73 all")));
+        transport.receiveData(QStringLiteral("127.0.0.5"),
+                              el::buildChat(QStringLiteral("QA2ABC"), QStringLiteral("73 all")));
         QVERIFY(call(QStringLiteral("Disconnect"), {QStringLiteral("qa2abc")}).type() == QDBusMessage::ReplyMessage);
-        object_->close();
+        object.close();
         QTRY_COMPARE(heard_, (QStringList{QStringLiteral("Connected QA2ABC|Bea Lin|127.0.0.5"),
                                           QStringLiteral("ChatTextReceived QA2ABC>73 all"),
                                           QStringLiteral("Disconnected QA2ABC"), QStringLiteral("Closing")}));
     }
 
     void program_refusesToStartWithReason_data() {
-        QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("message");
+        columns<QByteArray, QString, QString>("settings", "argument", "message");
         row("bad callsign", QByteArray("CALLSIGN=x\n"), "", "CALLSIGN=X is not a callsign");
         row("stray argument", QByteArray(), "stray", "unexpected argument stray; see --help");
     }
@@ -133,33 +105,15 @@ private Q_SLOTS:
         QVERIFY2(errors.contains(col<QString>("message").toUtf8()), errors.constData());
     }
 
-    // Signing off says Closing on the bus and logs off at the directory, which here never answers: the program
-    // waits for it, unless the signal comes again.
-    void program_endsOnSignal_data() {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("twice");
+    // Busy at the directory while every place is taken. Signing off says Closing on the bus and logs off at the
+    // directory, which then never answers: the program waits for it, unless the signal comes again.
+    void program_busyWhileFull_signsOffOnSignal_data() {
+        columns<int, bool>("signal", "twice");
         row("SIGTERM", SIGTERM, false);
         row("SIGHUP twice", SIGHUP, true);
     }
-    void program_endsOnSignal() {
-        QFETCH(bool, twice);
-        QTcpServer silentDirectory;
-        QVERIFY(silentDirectory.listen(QHostAddress(QStringLiteral("127.0.0.10")), el::DirectoryPort));
-        QProcess program;
-        QVERIFY(start(program));
-        QDBusConnection programBus = programBus_.connect();
-        QVERIFY(listen(programBus));
-        for (int i = 0; i < (twice ? 2 : 1); ++i) {
-            ::kill(pid_t(program.processId()), col<int>("signal"));
-            QTRY_VERIFY(heard_.contains(QStringLiteral("Closing")));
-        }
-        QVERIFY(program.waitForFinished(twice ? 1000 : 10000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), twice ? 1 : 0);
-        QVERIFY(program.readAllStandardError().contains("signing off"));
-    }
-
-    void program_busyWhileFull_printsEachConnection() {
+    void program_busyWhileFull_signsOffOnSignal() {
+        const bool twice = col<bool>("twice");
         DirectoryServer directory(QStringLiteral("127.0.0.10"));
         directory.listReply = "@@@\n0\n+++\n";
         const auto statuses = [&] {
@@ -171,6 +125,8 @@ private Q_SLOTS:
         };
         QProcess program;
         QVERIFY(start(program, "MAXCONNECTIONS=1\nACCEPT=any\n"));
+        QDBusConnection programBus = programBus_.connect();
+        QVERIFY(programBus.connect(QString(), Path, Interface, QString(), this, SLOT(hear(QDBusMessage))));
         QTRY_COMPARE(statuses(), QStringList{QStringLiteral("ONLINE")});
         QUdpSocket peer;
         QVERIFY(peer.bind(QHostAddress(QStringLiteral("127.0.0.5")), el::ControlPort));
@@ -182,10 +138,19 @@ private Q_SLOTS:
         peer.writeDatagram(el::buildBye(), station, el::ControlPort);
         QTRY_VERIFY(program.canReadLine());
         QCOMPARE(program.readLine(), QByteArray("disconnected: QA2ABC\n"));
-        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 10000);
-        QCOMPARE(statuses(), (QStringList{QStringLiteral("ONLINE"), QStringLiteral("BUSY"), QStringLiteral("ONLINE"),
-                                          QStringLiteral("OFF-V")}));
+        QTRY_COMPARE(statuses().size(), 3);
+        directory.mode = Silent;
+        ::kill(pid_t(program.processId()), col<int>("signal"));
+        QTRY_COMPARE(statuses(), (QStringList{QStringLiteral("ONLINE"), QStringLiteral("BUSY"),
+                                              QStringLiteral("ONLINE"), QStringLiteral("OFF-V")}));
+        QTRY_VERIFY(heard_.contains(QStringLiteral("Closing")));
+        if (twice) {
+            ::kill(pid_t(program.processId()), SIGHUP);
+        }
+        QVERIFY(program.waitForFinished(twice ? 1000 : 10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), twice ? 1 : 0);
+        QVERIFY(program.readAllStandardError().contains("signing off"));
     }
 
 private:

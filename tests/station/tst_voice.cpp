@@ -5,7 +5,6 @@
 #include "Resampler.h"
 
 #include <QRegularExpression>
-#include <QTest>
 #include <complex>
 #include <map>
 #include <numbers>
@@ -36,10 +35,8 @@ class TestVoice : public QObject {
 private Q_SLOTS:
     // A frame is 33 bytes with 0xD in the top nibble, a block four; a refused frame comes out as silence.
     void gsm_decodesOrRefuses_data() {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("silentFrames"); // -1: decoded
-        GsmCodec codec;
-        const QByteArray good = codec.encode(tone(8000, 1000, 8000, GsmCodec::FrameSamples).data());
+        columns<QByteArray, int>("data", "silentFrames"); // silentFrames -1: decoded
+        const QByteArray good = GsmCodec().encode(tone(8000, 1000, 8000, GsmCodec::FrameSamples).data());
         QCOMPARE(GsmCodec().encode(QList<qint16>(GsmCodec::FrameSamples).data()).toHex(),
                  "d820a2e15a50004924924924500049249249245000492492492450004924924924");
         row("frame", good, -1);
@@ -69,11 +66,7 @@ private Q_SLOTS:
 
     // Tones keep frequency and level; what lies above the lower Nyquist is neither folded in nor imaged.
     void resampler_data() {
-        QTest::addColumn<int>("inRate");
-        QTest::addColumn<int>("outRate");
-        QTest::addColumn<double>("hz");
-        QTest::addColumn<double>("gainDb");
-        QTest::addColumn<double>("atHz");
+        columns<int, int, double, double, double>("inRate", "outRate", "hz", "gainDb", "atHz");
         row("8k to 48k, 3 kHz", 8000, 48000, 3000.0, 0.0, 3000.0);
         row("8k to 8k, -6 dB", 8000, 8000, 1000.0, -6.0, 1000.0);
         row("44.1k to 8k, 700 Hz, -10 dB", 44100, 8000, 700.0, -10.0, 700.0);
@@ -81,10 +74,8 @@ private Q_SLOTS:
         row("8k to 44.1k, no image of 1 kHz", 8000, 44100, 1000.0, 0.0, 7000.0);
     }
     void resampler() {
-        QFETCH(int, outRate);
-        QFETCH(double, gainDb);
-        QFETCH(double, atHz);
-        QFETCH(double, hz);
+        const int outRate = col<int>("outRate");
+        const double hz = col<double>("hz"), gainDb = col<double>("gainDb"), atHz = col<double>("atHz");
         Resampler r(col<int>("inRate"), outRate, gainDb);
         const QList<qint16> out = r.process(tone(r.inRate(), hz, 10000, r.inRate() * 3 / 2));
         QCOMPARE_GE(out.size(), outRate * 5 / 4);
@@ -95,10 +86,7 @@ private Q_SLOTS:
     // Arrivals "a-b@t+s": packets a..b, the first at t ms, then one every s ms. Heard: the packets played, in
     // order. Counters: late, duplicates, gaps, overflows, underruns, transmissions.
     void jitterBuffer_data() {
-        QTest::addColumn<QString>("arrivals");
-        QTest::addColumn<int>("capMs");
-        QTest::addColumn<QString>("heard");
-        QTest::addColumn<QString>("counters");
+        columns<QString, int, QString, QString>("arrivals", "capMs", "heard", "counters");
         row("reordered", "0-1@0+80 3@160 2@170 4-5@240+80 7@400 6@480 8@560", 2000, "0-8", "0 0 0 0 0 1");
         row("late and duplicate", "0-3@0+80 5-9@400+80 4@900 2@910 7@920", 2000, "0-3 5-9", "1 2 1 0 0 1");
         row("new talker anywhere", "100-104@0+80 40000-40004@1000+80", 2000, "100-104 40000-40004", "0 0 0 0 0 2");
@@ -137,13 +125,8 @@ private Q_SLOTS:
         QCOMPARE(heard, expected);
         QCOMPARE(buffer.state(), JitterBuffer::State::Idle);
         const JitterBuffer::Counters& c = buffer.counters();
-        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
-                     .arg(c.late)
-                     .arg(c.duplicates)
-                     .arg(c.gaps)
-                     .arg(c.overflows)
-                     .arg(c.underruns)
-                     .arg(c.transmissions),
+        QCOMPARE(QString::asprintf("%lld %lld %lld %lld %lld %lld", c.late, c.duplicates, c.gaps, c.overflows,
+                                   c.underruns, c.transmissions),
                  col<QString>("counters"));
         QCOMPARE(c.played, expected.size());
     }
@@ -160,12 +143,11 @@ private Q_SLOTS:
         std::array<qint16, JitterBuffer::PacketSamples * 4> out;
         buffer.read(out);
         QCOMPARE(buffer.bufferedMs(), 0);
-        now = 299;
-        buffer.read(std::span(out).first(1));
-        QVERIFY(buffer.state() != JitterBuffer::State::Idle);
-        now = 300;
-        buffer.read(std::span(out).first(1));
-        QCOMPARE(buffer.state(), JitterBuffer::State::Idle);
+        for (const qint64 at : {299, 300}) {
+            now = at;
+            buffer.read(std::span(out).first(1));
+            QCOMPARE(buffer.state() == JitterBuffer::State::Idle, at == 300);
+        }
         QCOMPARE(buffer.counters().invalid, 1);
     }
 };
