@@ -14,8 +14,15 @@ class QtVoiceSpeechdTest : public QObject {
     std::unique_ptr<e2e::OtherSpeechClient> reader_;
     const int wait_ = 30000;
 
+    static std::unique_ptr<QtVoice> voice(int giveUpMs = 30000) {
+        const VoiceLimits limits{
+            .stallBaseMs = giveUpMs, .stallPerCharMs = 0, .openTimeoutMs = giveUpMs, .retryFirstMs = 100};
+        return QtVoice::create(speechdEngineFactory(), limits, nullptr);
+    }
+
+private slots:
     // A screen reader's texts take long enough to speak over ours for sure.
-    void startServer() {
+    void init() {
         server_ = std::make_unique<e2e::PrivateSpeechServer>(1.0);
         const QString problem = server_->start();
         if (!problem.isEmpty()) {
@@ -26,16 +33,6 @@ class QtVoiceSpeechdTest : public QObject {
         reader_ = std::make_unique<e2e::OtherSpeechClient>();
         QVERIFY(reader_->connectTo(*server_).isEmpty());
     }
-    static std::unique_ptr<QtVoice> voice(int giveUpMs = 30000) {
-        VoiceLimits limits;
-        limits.stallBaseMs = limits.openTimeoutMs = giveUpMs;
-        limits.stallPerCharMs = 0;
-        limits.retryFirstMs = 100;
-        QString error;
-        return QtVoice::create(speechdEngineFactory(), limits, &error);
-    }
-
-private slots:
     void cleanup() {
         reader_.reset();
         server_.reset();
@@ -59,7 +56,6 @@ private slots:
         QFETCH(QString, heard);
         const QStringList texts = reader.split(u'|');
         const QStringList ours{QStringLiteral("ours one"), QStringLiteral("it's 73; \"see\" = $HOME Grüße")};
-        startServer();
         for (const QString& text : readerFirst ? texts : QStringList()) {
             QVERIFY(reader_->say(text));
             QTRY_COMPARE_WITH_TIMEOUT(server_->started(), texts, wait_);
@@ -93,7 +89,6 @@ private slots:
     }
     void serverKilledOrFrozen_speechGoesOnAfterwards() {
         QFETCH(QString, trouble);
-        startServer();
         auto v = voice(2000);
         QVERIFY(v && v->speak(QStringLiteral("before")) && v->speak(QStringLiteral("goes slowly")));
         QTRY_COMPARE_WITH_TIMEOUT(server_->started().size(), 2, wait_);

@@ -120,7 +120,6 @@ private slots:
     // error mentions it. A null "said": no voice at all.
     void queue_eachTextWholeOnceInOrder_data() {
         columns<QString, QString, QString, int>("setup", "script", "said", "engines"); // engines 0: any number
-        row("one after the other", "", "a _ b b P3 #1 . #2 . #3 .", "a b b", 1);
         row("engine says ready before speaking", "ready=1", "a _ b b P3 #1 . #2 . #3 .", "a b b", 1);
         row("held: the text goes on, the rest waits", "", "a #1 H b c . #1 P2 h #2 H . #2 P1 h #3 .", "a b c", 1);
         row("held: a failed text waits too", "auto=1 fails=1", "a H b M2 #1 h", "a a b", 2);

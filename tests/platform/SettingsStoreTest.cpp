@@ -3,10 +3,13 @@
 
 #include "DataRow.h"
 #include "platform/ConfigPaths.h"
+#include "platform/InstanceLock.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +131,32 @@ private slots:
         QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && WEXITSTATUS(status) == 42 && oldFileAlone());
         QVERIFY(SettingsStore(path).write(s, QStringLiteral("B"), QStringLiteral("3")));
         QCOMPARE(bytesOf(path), QByteArray("[S]\nA=1\nB=3\n"));
+    }
+
+    // The first copy makes the missing folder; a lock file that cannot be made is told apart from a running copy.
+    void instanceLock_heldByRunningCopyOnly_takenOnceItIsKilled_unmakeableToldApart_goneOnUnlock() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("runtime/parlevox.lock"));
+        int locked[2];
+        QVERIFY(::pipe(locked) == 0);
+        const pid_t first = ::fork();
+        if (first == 0) { // another copy of the program, holding the lock until it is killed
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            InstanceLock lock(path);
+            ::_exit(lock.tryLock() && ::write(locked[1], "!", 1) == 1 ? ::pause() : 2);
+        }
+        char byte = 0;
+        QVERIFY(first > 0 && ::close(locked[1]) == 0 && ::read(locked[0], &byte, 1) == 1);
+        InstanceLock second(path), third(path), blocked(path + QStringLiteral("/parlevox.lock"));
+        QVERIFY(!second.tryLock() && second.heldElsewhere() && !second.lastError().isEmpty());
+        ::kill(first, SIGKILL); // its lock file stays behind, naming a process that is gone
+        QVERIFY(::waitpid(first, nullptr, 0) == first && QFile::exists(path));
+        QVERIFY2(second.tryLock() && !second.heldElsewhere(), qPrintable(second.lastError()));
+        QVERIFY(!third.tryLock() && third.heldElsewhere());
+        QVERIFY(!blocked.tryLock() && !blocked.heldElsewhere()); // the lock file is where its folder should be
+        QVERIFY2(blocked.lastError().contains(path), qPrintable(blocked.lastError()));
+        second.unlock();
+        QVERIFY(!QFile::exists(path));
     }
 };
 
