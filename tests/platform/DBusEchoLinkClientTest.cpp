@@ -8,27 +8,23 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QThread>
+#include <QtTest>
 
 namespace {
 
 // A station from before IsReceiving, in a thread of its own (the client's calls block this one): the method answers
-// with the given error.
+// with the error named in "reply", followed by its message.
 class OldStation : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.parlevox.EchoLink")
 public:
-    QString error, message;
+    QString reply;
     std::atomic<int> asks{0};
 public Q_SLOTS:
     QString OwnCallsign() { return QStringLiteral("QA1OLD"); }
     bool IsReceiving() {
         ++asks;
-        sendErrorReply(error, message);
+        sendErrorReply(reply.section(u' ', 0, 0), reply.section(u' ', 1));
         return false;
     }
 };
@@ -186,8 +182,7 @@ private Q_SLOTS:
     void isReceiving_ofStationWithoutIt_failsSayingSo_stationStaysAvailable() {
         QFETCH(QString, reply);
         OldStation old;
-        old.error = reply.section(u' ', 0, 0);
-        old.message = reply.section(u' ', 1);
+        old.reply = reply;
         QThread thread;
         thread.start();
         old.moveToThread(&thread);
@@ -195,13 +190,10 @@ private Q_SLOTS:
         QVERIFY(other.registerObject(QLatin1String(EchoLinkBus::ObjectPath), &old, QDBusConnection::ExportAllSlots));
         QVERIFY(other.registerService(QLatin1String(EchoLinkBus::Service)));
         client_ = std::make_unique<DBusEchoLinkClient>(connection_);
-        QSignalSpy availability(client_.get(), &EchoLinkClient::availabilityChanged);
         QTEST(client_->IsReceiving().error, "error");
         QVERIFY(!client_->supportsReceiving() && !client_->supportsReceiving());
         QTEST(old.asks.load(), "asks");
-        QCOMPARE(client_->OwnCallsign().value, QStringLiteral("QA1OLD"));
-        QCoreApplication::processEvents();
-        QCOMPARE(availability.size(), 0);
+        QCOMPARE(client_->OwnCallsign().value, QStringLiteral("QA1OLD")); // still available
         other.unregisterService(QLatin1String(EchoLinkBus::Service));
         thread.quit();
         thread.wait();
@@ -228,7 +220,6 @@ private Q_SLOTS:
             QVERIFY2(timer.restart() < 6000, "one timeout");
         }
         QTRY_COMPARE(seen_, QStringList{QStringLiteral("A false")});
-        client_->SendChatTextNoWait(QStringLiteral("into the void"));
         for (int tick = 0; tick < 20; ++tick) {
             QVERIFY(client_->IsConnected(QStringLiteral("QA2ABC"))
                         .error.contains(QLatin1String(hung ? "not answering" : "not running")));

@@ -23,6 +23,7 @@ class QtVoiceSpeechdTest : public QObject {
 private slots:
     // A screen reader's texts take long enough to speak over ours for sure.
     void init() {
+        reader_.reset();
         server_ = std::make_unique<e2e::PrivateSpeechServer>(1.0);
         const QString problem = server_->start();
         if (!problem.isEmpty()) {
@@ -33,10 +34,6 @@ private slots:
         reader_ = std::make_unique<e2e::OtherSpeechClient>();
         QVERIFY(reader_->connectTo(*server_).isEmpty());
     }
-    void cleanup() {
-        reader_.reset();
-        server_.reset();
-    }
 
     // The reader's texts ('|' between) begin over our first one, or before our voice starts; then our voice may be
     // silenced or end while the reader speaks: silenced texts are never heard, and at the end the one already with the
@@ -44,7 +41,6 @@ private slots:
     void screenReaderSpeaks_neverCancelled_oursHeardWholeInOrderAfterIt_data() {
         columns<QString, bool, QString, QString>("reader", "readerFirst", "then", "heard");
         row("over our first text", "reader one", false, "", "");
-        row("twice over our first text", "reader one|reader two", false, "", "");
         row("before our voice starts", "reader one", true, "", "");
         row("ours silenced", "reader", true, "silence", "reader|ours after");
         row("our voice ends", "reader", true, "exit", "reader|ours one");
@@ -89,15 +85,12 @@ private slots:
     }
     void serverKilledOrFrozen_speechGoesOnAfterwards() {
         QFETCH(QString, trouble);
+        const bool killed = trouble == QLatin1String("killed");
         auto v = voice(2000);
         QVERIFY(v && v->speak(QStringLiteral("before")) && v->speak(QStringLiteral("goes slowly")));
         QTRY_COMPARE_WITH_TIMEOUT(server_->started().size(), 2, wait_);
-        if (trouble == QLatin1String("killed")) {
-            server_->stopSpeechd();
-            QVERIFY(!voice());
-        } else {
-            server_->signalSpeechd(SIGSTOP);
-        }
+        killed ? server_->stopSpeechd() : server_->signalSpeechd(SIGSTOP);
+        QVERIFY(!killed || !voice());
         QVERIFY(v->speak(QStringLiteral("during")));
         QTRY_VERIFY_WITH_TIMEOUT(!v->lastError().isEmpty(), wait_);
         if (trouble == QLatin1String("ending")) {
@@ -105,7 +98,7 @@ private slots:
             v.reset();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
-        if (trouble == QLatin1String("killed")) {
+        if (killed) {
             QVERIFY(server_->startSpeechd().isEmpty());
         } else {
             server_->signalSpeechd(SIGCONT);

@@ -5,25 +5,19 @@
 #include "platform/ConfigPaths.h"
 #include "platform/InstanceLock.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-QByteArray bytesOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class SettingsStoreTest : public QObject {
     Q_OBJECT
+
+    static QByteArray bytesOf(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
 private slots:
     // writes: "section|key=value|key=value" (one writeAll each; "!section|key|key": refused), "¦" between them; reads
@@ -137,16 +131,14 @@ private slots:
     void instanceLock_heldByRunningCopyOnly_takenOnceItIsKilled_unmakeableToldApart_goneOnUnlock() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("runtime/parlevox.lock"));
-        int locked[2];
-        QVERIFY(::pipe(locked) == 0);
         const pid_t first = ::fork();
         if (first == 0) { // another copy of the program, holding the lock until it is killed
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             InstanceLock lock(path);
-            ::_exit(lock.tryLock() && ::write(locked[1], "!", 1) == 1 ? ::pause() : 2);
+            ::_exit(lock.tryLock() ? ::raise(SIGSTOP) : 2);
         }
-        char byte = 0;
-        QVERIFY(first > 0 && ::close(locked[1]) == 0 && ::read(locked[0], &byte, 1) == 1);
+        int status = 0;
+        QVERIFY(first > 0 && ::waitpid(first, &status, WUNTRACED) == first && WIFSTOPPED(status));
         InstanceLock second(path), third(path), blocked(path + QStringLiteral("/parlevox.lock"));
         QVERIFY(!second.tryLock() && second.heldElsewhere() && !second.lastError().isEmpty());
         ::kill(first, SIGKILL); // its lock file stays behind, naming a process that is gone
