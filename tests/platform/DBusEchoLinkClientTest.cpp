@@ -8,50 +8,23 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QSignalSpy>
-#include <QThread>
-#include <QXmlStreamReader>
+#include <QtTest>
 
 namespace {
 
-// Our interface's members, "method Name in:s out:b", sorted; argument names are left to the bus.
-QStringList members(const QString& xml) {
-    QStringList out;
-    QXmlStreamReader r(xml);
-    bool ours = false;
-    while (!r.atEnd()) {
-        if (r.readNext() != QXmlStreamReader::StartElement) {
-            continue;
-        }
-        const auto attribute = [&r](const char* name) { return r.attributes().value(QLatin1String(name)).toString(); };
-        if (r.name() == u"interface") {
-            ours = attribute("name") == QLatin1String(EchoLinkBus::Interface);
-        } else if (ours && (r.name() == u"method" || r.name() == u"signal")) {
-            out << r.name().toString() + QLatin1Char(' ') + attribute("name");
-        } else if (ours && r.name() == u"arg") {
-            const QString direction = out.last().startsWith(u'm') ? attribute("direction") : QString();
-            out.last() += QLatin1Char(' ') + direction + QLatin1Char(':') + attribute("type");
-        }
-    }
-    out.sort();
-    return out;
-}
-
-// A station from before IsReceiving, in a thread of its own (the client's calls block this one). Without an error
-// name it lacks the method; otherwise the method answers with that error.
+// A station from before IsReceiving, in a thread of its own (the client's calls block this one): the method answers
+// with the error named in "reply", followed by its message.
 class OldStation : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.parlevox.EchoLink")
 public:
-    QString error, message;
+    QString reply;
     std::atomic<int> asks{0};
 public Q_SLOTS:
-    Q_SCRIPTABLE QString OwnCallsign() { return QStringLiteral("QA1OLD"); }
+    QString OwnCallsign() { return QStringLiteral("QA1OLD"); }
     bool IsReceiving() {
         ++asks;
-        sendErrorReply(error, message);
+        sendErrorReply(reply.section(u' ', 0, 0), reply.section(u' ', 1));
         return false;
     }
 };
@@ -118,14 +91,16 @@ private Q_SLOTS:
         QVERIFY2(session, qPrintable(error));
         QCOMPARE(session->OwnCallsign().value, QStringLiteral("QA7OWN"));
 
+        // Introspection shows our interface as written, argument names and all.
         QFile file(QStringLiteral(ECHOLINK_INTERFACE_XML));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList expected = members(QString::fromUtf8(file.readAll()));
-        QCOMPARE(expected.size(), 15);
+        const auto written = QRegularExpression(QStringLiteral("<interface [^>]*>.*</interface>"),
+                                                QRegularExpression::DotMatchesEverythingOption)
+                                 .match(QString::fromUtf8(file.readAll()));
         const QDBusMessage reply = connection_.call(QDBusMessage::createMethodCall(
             QLatin1String(EchoLinkBus::Service), QLatin1String(EchoLinkBus::ObjectPath),
             QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));
-        QCOMPARE(members(reply.arguments().value(0).toString()), expected);
+        QVERIFY(written.hasMatch() && reply.arguments().value(0).toString().contains(written.captured()));
 
         // A blocking call that ran an event loop would hand the event out inside the caller's handler.
         DBusEchoLinkClient second(connection_);
@@ -139,18 +114,13 @@ private Q_SLOTS:
 
         sim_->send(QStringLiteral("connect QA3NAM Tallbridge net\ndrop QA3NAM\nrefuse QA1BAD"));
         QVERIFY(sim_->sync());
-        QVERIFY(client_->Connect(QStringLiteral("QA2ABC-L"), -1).ok &&
-                client_->Connect(QStringLiteral("QA3NAM"), -1).ok);
-        QTRY_COMPARE(seen_.size(), 5);
-        QCOMPARE(seen_.join(u'|'),
-                 QStringLiteral("T QA1BRK>while busy|C QA3NAM Tallbridge net 203.0.113.38|D QA3NAM|"
-                                "C QA2ABC-L Brackenford simplex link 203.0.113.92|C QA3NAM Tallbridge "
-                                "net 203.0.113.38"));
+        QVERIFY(client_->Connect(QStringLiteral("QA2ABC-L"), -1).ok);
+        QTRY_COMPARE(seen_.size(), 4);
+        QCOMPARE(seen_.join(u'|'), QStringLiteral("T QA1BRK>while busy|C QA3NAM Tallbridge net 203.0.113.38|D QA3NAM|"
+                                                  "C QA2ABC-L Brackenford simplex link 203.0.113.92"));
         seen_.clear();
         QVERIFY(client_->IsConnected(QStringLiteral("QA2ABC-L")).value);
-        const CallResult<bool> notThere = client_->IsConnected(QStringLiteral("QA9NOT"));
-        QVERIFY(notThere.ok && !notThere.value);
-        QCOMPARE(client_->ConnectedCount().value, 2);
+        QCOMPARE(client_->ConnectedCount().value, 1);
         QVERIFY(client_->Connect(QStringLiteral("QA1BAD"), -1).error.contains(QStringLiteral("QA1BAD")));
         QVERIFY(client_->Disconnect(QStringLiteral("QA5GONE")).error.contains(QStringLiteral("QA5GONE")));
         QVERIFY(client_->Disconnect(QStringLiteral("QA2ABC-L")).ok && client_->DisconnectAll().ok);
@@ -167,11 +137,12 @@ private Q_SLOTS:
         sim_->send(QStringLiteral("connect QA8ORD\nreceive QA8ORD"));
         QVERIFY(sim_->sync() && client_->IsReceiving().value);
         sim_->send(QStringLiteral("chat QA8ORD>one\\rtwo \\\\ end \nreceive QA8TWO\nunreceive\ndrop QA8ORD"));
-        QTRY_COMPARE(seen_.size(), 9);
-        QVERIFY(seen_.at(2).startsWith(QStringLiteral("C QA8ORD ")));
-        seen_.removeAt(2);
-        QCOMPARE(seen_.join(u'|'), QStringLiteral("D QA2ABC-L|D QA3NAM|R true QA8ORD|T QA8ORD>one\rtwo \\ end|R false "
-                                                  "QA8ORD|R true QA8TWO|R false QA8TWO|D QA8ORD"));
+        QTRY_COMPARE(seen_.size(), 8);
+        QVERIFY(seen_.at(1).startsWith(QStringLiteral("C QA8ORD ")));
+        seen_.removeAt(1);
+        QCOMPARE(seen_.join(u'|'),
+                 QStringLiteral("D QA2ABC-L|R true QA8ORD|T QA8ORD>one\rtwo \\ end|R false QA8ORD|R true "
+                                "QA8TWO|R false QA8TWO|D QA8ORD"));
         seen_.clear();
 
         // Slow within the call's timeout, woken from outside (this thread is inside the call meanwhile): waited for.
@@ -203,7 +174,6 @@ private Q_SLOTS:
     void isReceiving_ofStationWithoutIt_failsSayingSo_stationStaysAvailable_data() {
         columns<QString, QString, int>("reply", "error", "asks"); // reply: the error's name, then its message
         const QString no = EchoLinkClient::receivingNotReportedMessage();
-        row("no such method at all", "", no, 0);
         row("UnknownMethod", "org.freedesktop.DBus.Error.UnknownMethod", no, 1);
         row("UnknownInterface", "org.freedesktop.DBus.Error.UnknownInterface gone", no, 1);
         row("only the message says so", "org.freedesktop.DBus.Error.Failed No such method 'IsReceiving'", no, 1);
@@ -212,24 +182,18 @@ private Q_SLOTS:
     void isReceiving_ofStationWithoutIt_failsSayingSo_stationStaysAvailable() {
         QFETCH(QString, reply);
         OldStation old;
-        old.error = reply.section(u' ', 0, 0);
-        old.message = reply.section(u' ', 1);
+        old.reply = reply;
         QThread thread;
         thread.start();
         old.moveToThread(&thread);
         QDBusConnection other = bus_.connect();
-        QVERIFY(other.registerObject(QLatin1String(EchoLinkBus::ObjectPath), &old,
-                                     reply.isEmpty() ? QDBusConnection::ExportScriptableSlots
-                                                     : QDBusConnection::ExportAllSlots));
+        QVERIFY(other.registerObject(QLatin1String(EchoLinkBus::ObjectPath), &old, QDBusConnection::ExportAllSlots));
         QVERIFY(other.registerService(QLatin1String(EchoLinkBus::Service)));
         client_ = std::make_unique<DBusEchoLinkClient>(connection_);
-        QSignalSpy availability(client_.get(), &EchoLinkClient::availabilityChanged);
         QTEST(client_->IsReceiving().error, "error");
         QVERIFY(!client_->supportsReceiving() && !client_->supportsReceiving());
         QTEST(old.asks.load(), "asks");
-        QCOMPARE(client_->OwnCallsign().value, QStringLiteral("QA1OLD"));
-        QCoreApplication::processEvents();
-        QCOMPARE(availability.size(), 0);
+        QCOMPARE(client_->OwnCallsign().value, QStringLiteral("QA1OLD")); // still available
         other.unregisterService(QLatin1String(EchoLinkBus::Service));
         thread.quit();
         thread.wait();
@@ -256,7 +220,6 @@ private Q_SLOTS:
             QVERIFY2(timer.restart() < 6000, "one timeout");
         }
         QTRY_COMPARE(seen_, QStringList{QStringLiteral("A false")});
-        client_->SendChatTextNoWait(QStringLiteral("into the void"));
         for (int tick = 0; tick < 20; ++tick) {
             QVERIFY(client_->IsConnected(QStringLiteral("QA2ABC"))
                         .error.contains(QLatin1String(hung ? "not answering" : "not running")));

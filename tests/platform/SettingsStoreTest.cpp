@@ -3,24 +3,21 @@
 
 #include "DataRow.h"
 #include "platform/ConfigPaths.h"
+#include "platform/InstanceLock.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-QByteArray bytesOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class SettingsStoreTest : public QObject {
     Q_OBJECT
+
+    static QByteArray bytesOf(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
 private slots:
     // writes: "section|key=value|key=value" (one writeAll each; "!section|key|key": refused), "¦" between them; reads
@@ -128,6 +125,30 @@ private slots:
         QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && WEXITSTATUS(status) == 42 && oldFileAlone());
         QVERIFY(SettingsStore(path).write(s, QStringLiteral("B"), QStringLiteral("3")));
         QCOMPARE(bytesOf(path), QByteArray("[S]\nA=1\nB=3\n"));
+    }
+
+    // The first copy makes the missing folder; a lock file that cannot be made is told apart from a running copy.
+    void instanceLock_heldByRunningCopyOnly_takenOnceItIsKilled_unmakeableToldApart_goneOnUnlock() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("runtime/parlevox.lock"));
+        const pid_t first = ::fork();
+        if (first == 0) { // another copy of the program, holding the lock until it is killed
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            InstanceLock lock(path);
+            ::_exit(lock.tryLock() ? ::raise(SIGSTOP) : 2);
+        }
+        int status = 0;
+        QVERIFY(first > 0 && ::waitpid(first, &status, WUNTRACED) == first && WIFSTOPPED(status));
+        InstanceLock second(path), third(path), blocked(path + QStringLiteral("/parlevox.lock"));
+        QVERIFY(!second.tryLock() && second.heldElsewhere() && !second.lastError().isEmpty());
+        ::kill(first, SIGKILL); // its lock file stays behind, naming a process that is gone
+        QVERIFY(::waitpid(first, nullptr, 0) == first && QFile::exists(path));
+        QVERIFY2(second.tryLock() && !second.heldElsewhere(), qPrintable(second.lastError()));
+        QVERIFY(!third.tryLock() && third.heldElsewhere());
+        QVERIFY(!blocked.tryLock() && !blocked.heldElsewhere()); // the lock file is where its folder should be
+        QVERIFY2(blocked.lastError().contains(path), qPrintable(blocked.lastError()));
+        second.unlock();
+        QVERIFY(!QFile::exists(path));
     }
 };
 
