@@ -60,9 +60,9 @@ private Q_SLOTS:
 
     void logDisplay_data() {
         columns<bool, QString, QString>("wrap", "in", "out");
-        row("controls made visible, frame markers replaced", false,
-            QStringLiteral("\x07\x1b\x7f") + QChar(0) + QStringLiteral("\ta\uFDD0b\uFDD1"),
-            "\u2407\u241b\u2421\u2400\ta\uFFFDb\uFFFD");
+        row("controls made visible, frame markers replaced, paragraph separator a break", false,
+            QStringLiteral("\x07\x1b\x7f") + QChar(0) + QStringLiteral("\ta\uFDD0b\uFDD1\u2029c"),
+            "\u2407\u241b\u2421\u2400\ta\uFFFDb\uFFFD\nc");
         row("long run wrapped, a no-break space no wrap point", true, QString(250, u'x') + QString(200, QChar::Nbsp),
             "200,200,50");
         row("words never wrapped", true, (QString(MaxUnbrokenRun - 1, u'y') + u' ').repeated(50), "10000");
@@ -96,8 +96,7 @@ private Q_SLOTS:
             "N0CALL-L><b>hi</b>&amp;\u05E9 \u202Ex\n", "Message from  N0CALL-L:><b>hi</b>&amp;\u05E9 \u202Ex");
         row("greyed stamps, cut at the first >", 2, 1, "N0CALL-L>hi>x", "N0CALL-L (17:40)>hi>x\n",
             "Message from  N0CALL : L: hi x");
-        row("announce greyed is silent; CR LF, paragraph separator, lone CR: a break each", 0, 2, "A>1\r\n2\u20293\r4",
-            "A>1\n2\n3\n4\n", "");
+        row("announce greyed is silent; CR LF and lone CR a break each", 0, 2, "A>1\r\n2\r3", "A>1\n2\n3\n", "");
         row("no >: no sender", 1, 1, "hello", " (17:40)hello\n", "Message from  :hello");
     }
     void incoming_logAndSpeech() {
