@@ -14,6 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
+template <typename T> T col(const char* name) {
+    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
+}
+
 class FakeTransport final : public Transport {
 public:
     QHash<std::pair<QString, bool>, QList<QByteArray>> sent; // (to, control): the datagrams in order
@@ -75,6 +79,15 @@ public:
     void play(const QByteArray& gsmFrames, quint16) override { played.append(gsmFrames); }
 };
 
+inline QByteArray listOf(int count, bool endMarker = true) {
+    QByteArray out = "@@@\n" + QByteArray::number(count) + '\n';
+    for (int i = 0; i < count; ++i) {
+        out += "Q1S" + QByteArray::number(i) + "\ns [ON 12:34]\n" + QByteArray::number(i) + "\n127.1.0." +
+               QByteArray::number(i % 256) + '\n';
+    }
+    return endMarker ? out + "+++" : out;
+}
+
 // A directory server on address:5200: records each request (a login once its three lines are in) and answers.
 enum ServerMode { Answer, Silent, CloseAtOnce, Endless, NoServer };
 class DirectoryServer : public QObject {
@@ -84,7 +97,7 @@ public:
         connect(&server_, &QTcpServer::newConnection, this, [this] { accept(server_.nextPendingConnection()); });
     }
     ServerMode mode;
-    QByteArray loginReply = "OK", listReply;
+    QByteArray loginReply = "OK", listReply = listOf(3);
     int chunk = 1 << 30; // bytes sent each millisecond
     bool closeAfter = true;
     int connections = 0;

@@ -152,11 +152,6 @@ private Q_SLOTS:
         QCOMPARE(program.exitCode(), twice ? 1 : 0);
         QVERIFY(program.readAllStandardError().contains("signing off"));
     }
-
-private:
-    template <typename T> static T col(const char* name) {
-        return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestStationBus)
