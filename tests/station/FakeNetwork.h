@@ -2,7 +2,7 @@
 #pragma once
 
 // Stand-ins for the station's network: a transport that records what is sent, a directory whose list the
-// test sets, and a directory server on TCP.
+// test sets, and a directory server on TCP (listOf() makes its lists); col() reads a column of a data row.
 
 #include "AudioSource.h"
 #include "Directory.h"
@@ -33,37 +33,27 @@ class FakeDirectory final : public Directory {
 public:
     QList<el::StationEntry> stations;
     bool listed = true;
-    bool busy = false; // a refresh was asked for, and the test has not answered it yet
     int refreshes = 0;
 
     void add(const QString& call, const QString& address, el::DirectoryStatus status = el::DirectoryStatus::Online) {
         stations.append({call, {}, status, {}, 0, QHostAddress(address)});
     }
     void answerRefresh() {
-        busy = false;
         listed = true;
         emit listUpdated();
     }
     void setStatus(el::DirectoryStatus) override {}
-    void refreshList() override {
-        ++refreshes;
-        busy = true;
-    }
+    void refreshList() override { ++refreshes; }
     std::optional<el::StationEntry> find(const QString& callsign) const override {
-        return first([&](const el::StationEntry& e) { return e.callsign.compare(callsign, Qt::CaseInsensitive) == 0; });
-    }
-    std::optional<el::StationEntry> findByAddress(const QHostAddress& address) const override {
-        return first([&](const el::StationEntry& e) { return e.address == address; });
-    }
-    bool hasList() const override { return listed; }
-    bool refreshing() const override { return busy; }
-    bool reachable() const override { return true; }
-
-private:
-    template <typename F> std::optional<el::StationEntry> first(F matches) const {
-        const auto it = std::find_if(stations.cbegin(), stations.cend(), matches);
+        const auto it = std::find_if(stations.cbegin(), stations.cend(), [&](const el::StationEntry& e) {
+            return e.callsign.compare(callsign, Qt::CaseInsensitive) == 0;
+        });
         return it == stations.cend() ? std::nullopt : std::optional(*it);
     }
+    std::optional<el::StationEntry> findByAddress(const QHostAddress&) const override { return std::nullopt; }
+    bool hasList() const override { return listed; }
+    bool refreshing() const override { return false; }
+    bool reachable() const override { return true; }
 };
 
 class FakeAudioSource final : public AudioSource {
@@ -103,11 +93,6 @@ public:
     int connections = 0;
     QList<QByteArray> requests;
     QHostAddress peer;
-
-    int countOf(const QByteArray& part) const {
-        return int(
-            std::count_if(requests.cbegin(), requests.cend(), [&](const QByteArray& r) { return r.contains(part); }));
-    }
 
 private:
     QTcpServer server_;

@@ -94,8 +94,6 @@ private Q_SLOTS:
         row("voice with extra bytes", buildVoice({PayloadGsm, 0xABCD, 0x01020304, 0xFEDCBA98}, SilentFrames) + "extra",
             "voice abcd fedcba98, frames at 12+132");
         rejected("voice one byte short", gsm.chopped(1));
-        rejected("Speex", patched(gsm, 1, "96") + QByteArray(18, 0));
-        rejected("RTP version 2", patched(gsm, 0, "80"));
         rejected("voice longer than MaxDatagram", gsm + QByteArray(MaxDatagram, 0));
     }
     void parse() {
@@ -128,7 +126,6 @@ private Q_SLOTS:
         row("empty list", list(0, {}), false, 0);
         row("count includes the dot", list(2, ".\nx\n0\n0.0.0.0\n" + EntryB), false, 1);
         row("most entries allowed", list(MaxListEntries, EntryB.repeated(MaxListEntries)), false, MaxListEntries);
-        row("more entries than counted", list(1, EntryB + EntryB), false, -2);
         row("fewer entries than counted", list(3, EntryB), true, -2);
         row("junk instead of marker", list(1, EntryB, "ZZZ"), false, -2);
         row("third byte not @, open", QByteArray("@@x"), false, -2);
