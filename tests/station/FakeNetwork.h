@@ -2,7 +2,7 @@
 #pragma once
 
 // Stand-ins for the station's network: a transport that records what is sent, a directory whose list the
-// test sets, and a directory server on TCP.
+// test sets, and a directory server on TCP (listOf() makes its lists); col() reads a column of a data row.
 
 #include "AudioSource.h"
 #include "Directory.h"
@@ -13,6 +13,10 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+
+template <typename T> T col(const char* name) {
+    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
+}
 
 class FakeTransport final : public Transport {
 public:
@@ -29,37 +33,27 @@ class FakeDirectory final : public Directory {
 public:
     QList<el::StationEntry> stations;
     bool listed = true;
-    bool busy = false; // a refresh was asked for, and the test has not answered it yet
     int refreshes = 0;
 
     void add(const QString& call, const QString& address, el::DirectoryStatus status = el::DirectoryStatus::Online) {
         stations.append({call, {}, status, {}, 0, QHostAddress(address)});
     }
     void answerRefresh() {
-        busy = false;
         listed = true;
         emit listUpdated();
     }
     void setStatus(el::DirectoryStatus) override {}
-    void refreshList() override {
-        ++refreshes;
-        busy = true;
-    }
+    void refreshList() override { ++refreshes; }
     std::optional<el::StationEntry> find(const QString& callsign) const override {
-        return first([&](const el::StationEntry& e) { return e.callsign.compare(callsign, Qt::CaseInsensitive) == 0; });
-    }
-    std::optional<el::StationEntry> findByAddress(const QHostAddress& address) const override {
-        return first([&](const el::StationEntry& e) { return e.address == address; });
-    }
-    bool hasList() const override { return listed; }
-    bool refreshing() const override { return busy; }
-    bool reachable() const override { return true; }
-
-private:
-    template <typename F> std::optional<el::StationEntry> first(F matches) const {
-        const auto it = std::find_if(stations.cbegin(), stations.cend(), matches);
+        const auto it = std::find_if(stations.cbegin(), stations.cend(), [&](const el::StationEntry& e) {
+            return e.callsign.compare(callsign, Qt::CaseInsensitive) == 0;
+        });
         return it == stations.cend() ? std::nullopt : std::optional(*it);
     }
+    std::optional<el::StationEntry> findByAddress(const QHostAddress&) const override { return std::nullopt; }
+    bool hasList() const override { return listed; }
+    bool refreshing() const override { return false; }
+    bool reachable() const override { return true; }
 };
 
 class FakeAudioSource final : public AudioSource {
@@ -75,6 +69,15 @@ public:
     void play(const QByteArray& gsmFrames, quint16) override { played.append(gsmFrames); }
 };
 
+inline QByteArray listOf(int count, bool endMarker = true) {
+    QByteArray out = "@@@\n" + QByteArray::number(count) + '\n';
+    for (int i = 0; i < count; ++i) {
+        out += "Q1S" + QByteArray::number(i) + "\ns [ON 12:34]\n" + QByteArray::number(i) + "\n127.1.0." +
+               QByteArray::number(i % 256) + '\n';
+    }
+    return endMarker ? out + "+++" : out;
+}
+
 // A directory server on address:5200: records each request (a login once its three lines are in) and answers.
 enum ServerMode { Answer, Silent, CloseAtOnce, Endless, NoServer };
 class DirectoryServer : public QObject {
@@ -84,17 +87,12 @@ public:
         connect(&server_, &QTcpServer::newConnection, this, [this] { accept(server_.nextPendingConnection()); });
     }
     ServerMode mode;
-    QByteArray loginReply = "OK", listReply;
+    QByteArray loginReply = "OK", listReply = listOf(3);
     int chunk = 1 << 30; // bytes sent each millisecond
     bool closeAfter = true;
     int connections = 0;
     QList<QByteArray> requests;
     QHostAddress peer;
-
-    int countOf(const QByteArray& part) const {
-        return int(
-            std::count_if(requests.cbegin(), requests.cend(), [&](const QByteArray& r) { return r.contains(part); }));
-    }
 
 private:
     QTcpServer server_;

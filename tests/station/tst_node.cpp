@@ -13,9 +13,6 @@ constexpr NodeTiming Fast{60, 300, 40, 200, 600, 150, 300, 100};
 QByteArray sdes(const char* call, const char* name = "Op") {
     return el::buildSdes(QString::fromLatin1(call), QString::fromLatin1(name));
 }
-template <typename T> T col(const char* name) {
-    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
-}
 } // namespace
 
 class NodeTest : public QObject {
@@ -132,36 +129,20 @@ private Q_SLOTS:
         QCOMPARE(reply_ && reply_->ok, how != 3);
     }
 
-    void hostilePackets_leaveConnectionsIntact_data() {
-        columns<QByteArray, bool>("datagram", "control");
-        const QByteArray good = sdes("Q1BBB");
-        row("truncated SDES", good.left(13), true);
-        row("item length past end", good.left(good.size() - 4) + QByteArray("\x02\xff", 2), true);
-        row("oversized", QByteArray(70000, '\xc0'), true);
-        row("text without NUL", QByteArray("oNDATAQ1BBB>no end"), false);
-        row("short voice", QByteArray("\xc0\x03\x00\x01", 4), false);
-        row("NULs", QByteArray(64, '\0'), false);
-    }
-    void hostilePackets_leaveConnectionsIntact() {
-        QFETCH(QByteArray, datagram);
-        QFETCH(bool, control);
-        accept(B, "Q1BBB");
-        QSignalSpy chat(node_.get(), &Node::chatReceived);
-        for (int i = 0; i < 2000; ++i) { // a flood, from the peer and from a stranger
-            for (const QString& from : {B, QStringLiteral("127.0.0.66")}) {
-                control ? net_.receiveControl(from, datagram) : net_.receiveData(from, datagram);
-            }
-        }
-        QVERIFY(node_->isConnected(QStringLiteral("Q1BBB")) && down_->isEmpty() && chat.isEmpty());
-        QVERIFY(sink_.played.isEmpty() && up_->size() == 1);
-    }
-
     void chatAndVoice_oneTalkerRelayedToTheOthers() {
         accept(A, "Q1AAA-L");
         accept(B, "Q1BBB");
         accept(C, "Q1CCC");
         net_.sent.clear();
         QSignalSpy chat(node_.get(), &Node::chatReceived), receiving(node_.get(), &Node::receivingChanged);
+        // Garbage from the peer and from a stranger, on both ports: dropped, not heard, nothing connects or ends.
+        for (const QByteArray& bad :
+             {sdes("Q1BBB").left(13), QByteArray("oNDATAQ1BBB>no end"), QByteArray("\xc0\x03\x00\x01", 4)}) {
+            for (const QString& from : {B, QStringLiteral("127.0.0.9")}) {
+                net_.receiveControl(from, bad);
+                net_.receiveData(from, bad);
+            }
+        }
         net_.receiveData(B, QByteArray("oNDATAQ1BBB>one\r\n", 18));
         net_.receiveData(QStringLiteral("127.0.0.9"), QByteArray("oNDATAQ1XXX>stranger\r\n", 23));
         QCOMPARE(chat, QList<QVariantList>{{QStringLiteral("Q1BBB>one")}});
@@ -176,7 +157,7 @@ private Q_SLOTS:
             const auto relayed = el::parseVoice(net_.sentTo(to, false).value(0));
             QVERIFY(relayed && relayed->frames.toByteArray() == frames && relayed->header.sequence == 0);
         }
-        QVERIFY(net_.sentTo(B, false).isEmpty()); // no echo to the sender
+        QVERIFY(net_.sentTo(B, false).isEmpty() && up_->size() == 3); // no echo to the sender
         QTRY_COMPARE(receiving,
                      (QList<QVariantList>{{true, QStringLiteral("Q1BBB")}, {false, QStringLiteral("Q1BBB")}}));
         QVERIFY(node_->setTransmit(true).ok && source_.running);

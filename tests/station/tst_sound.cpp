@@ -34,7 +34,6 @@ private Q_SLOTS:
                  qPrintable(error));
         QTest::qWait(2500); // the keepers' streams settle the sinks
     }
-    void cleanupTestCase() { pulse_.stop(); }
 
     void burstyTone_isPlayedWhole() {
         voicerig::Recorder recorder;

@@ -3,20 +3,13 @@
 #include "GsmCodec.h"
 #include "JitterBuffer.h"
 #include "Resampler.h"
+#include "VoiceRig.h"
 
 #include <QRegularExpression>
 #include <complex>
 #include <map>
-#include <numbers>
 
 namespace {
-QList<qint16> tone(int rate, double hz, double amplitude, int count) {
-    QList<qint16> out(count);
-    for (int i = 0; i < count; ++i) {
-        out[i] = qint16(std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate)));
-    }
-    return out;
-}
 template <typename T> T col(const char* name) {
     return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
 }
@@ -36,7 +29,7 @@ private Q_SLOTS:
     // A frame is 33 bytes with 0xD in the top nibble, a block four; a refused frame comes out as silence.
     void gsm_decodesOrRefuses_data() {
         columns<QByteArray, int>("data", "silentFrames"); // silentFrames -1: decoded
-        const QByteArray good = GsmCodec().encode(tone(8000, 1000, 8000, GsmCodec::FrameSamples).data());
+        const QByteArray good = GsmCodec().encode(voicerig::tone(1000, 8000, GsmCodec::FrameSamples).data());
         QCOMPARE(GsmCodec().encode(QList<qint16>(GsmCodec::FrameSamples).data()).toHex(),
                  "d820a2e15a50004924924924500049249249245000492492492450004924924924");
         row("frame", good, -1);
@@ -77,7 +70,7 @@ private Q_SLOTS:
         const int outRate = col<int>("outRate");
         const double hz = col<double>("hz"), gainDb = col<double>("gainDb"), atHz = col<double>("atHz");
         Resampler r(col<int>("inRate"), outRate, gainDb);
-        const QList<qint16> out = r.process(tone(r.inRate(), hz, 10000, r.inRate() * 3 / 2));
+        const QList<qint16> out = r.process(voicerig::tone(hz, 10000, r.inRate() * 3 / 2, r.inRate()));
         QCOMPARE_GE(out.size(), outRate * 5 / 4);
         const double db = dbAt(std::span(out).subspan(outRate / 4, outRate), outRate, atHz);
         QVERIFY2(hz == atHz ? std::abs(db - gainDb) < 0.2 : db < -60, qPrintable(QString::number(db)));
