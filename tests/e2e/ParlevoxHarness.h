@@ -37,13 +37,10 @@ public:
     }
     // The first visible window whose title matches the extended regular expression; empty when none shows in time.
     QString findWindow(const QString& titlePattern, int timeoutMs = 30000) const {
+        const QStringList search = QProcess::splitCommand(QStringLiteral("search --onlyvisible --name"))
+                                   << titlePattern;
         QString found;
-        (void)QTest::qWaitFor(
-            [&] {
-                return xdotool(QProcess::splitCommand(QStringLiteral("search --onlyvisible --name")) << titlePattern,
-                               &found);
-            },
-            timeoutMs);
+        (void)QTest::qWaitFor([&] { return xdotool(search, &found); }, timeoutMs);
         return found;
     }
     bool click(const QString& window, QPoint at) const {
