@@ -33,6 +33,23 @@ qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
+// The speech server's voice: texts take as long as real speech, and each text begun and each spoken to the end
+// is noted, also with its time (ns since the epoch).
+constexpr char kVoice[] = "#!/bin/sh\nprintf '%s\\n' \"$1\" >> started.txt\n"
+                          "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> started-times.txt\n"
+                          "sleep $(awk -v n=${#1} 'BEGIN { print 0.1 + 0.07 * n }')\n"
+                          "printf '%s\\n' \"$1\" >> spoken.txt\n"
+                          "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> spoken-times.txt\n";
+
+// The times (ms since the epoch) and texts the voice noted in file name.
+QList<std::pair<qint64, QString>> timedTexts(const e2e::PrivateSpeechServer& speech, const QString& name) {
+    QList<std::pair<qint64, QString>> times;
+    for (const QString& line : e2e::fileLines(speech.path(name))) {
+        times.append({line.section(u' ', 0, 0).toLongLong() / 1000000, line.section(u' ', 1)});
+    }
+    return times;
+}
+
 // A text as the speech server's module gets it: markup gone, white space folded.
 QString plain(QString text) {
     static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
@@ -131,7 +148,7 @@ public:
             return false;
         }
         const QString problem = speech_.start();
-        if (!problem.isEmpty()) {
+        if (!problem.isEmpty() || !e2e::writeFile(speech_.path(QStringLiteral("synth.sh")), kVoice)) {
             *error = QStringLiteral("no speech server: ") + problem;
             return false;
         }
@@ -227,7 +244,7 @@ private:
     QTemporaryDir home_;
     e2e::VirtualScreen screen_;
     e2e::PrivateBus bus_;
-    e2e::PrivateSpeechServer speech_{0.1, 0.07};
+    e2e::PrivateSpeechServer speech_;
     e2e::OrcaScreenReader orca_{speech_};
     SpeechTap parlevoxTap_;
     std::unique_ptr<e2e::StationProcess> station_;
@@ -280,7 +297,7 @@ std::optional<RunResult> runOnce(quint32 seed, QString* error) {
     QList<std::pair<qint64, QString>> ours;
     QSet<QString> ourWords;
     const auto countHeard = [&](bool collect) {
-        const QList<std::pair<qint64, QString>> ends = rig.speech().spokenTimes();
+        const QList<std::pair<qint64, QString>> ends = timedTexts(rig.speech(), QStringLiteral("spoken-times.txt"));
         QList<bool> used(ends.size(), false);
         int heard = 0;
         QString last;
@@ -329,8 +346,8 @@ std::optional<RunResult> runOnce(quint32 seed, QString* error) {
     RunResult result;
     result.ourTexts = total;
     result.ourHeardWhole = countHeard(false);
-    const QList<std::pair<qint64, QString>> starts = rig.speech().startedTimes();
-    const QList<std::pair<qint64, QString>> ends = rig.speech().spokenTimes();
+    const QList<std::pair<qint64, QString>> starts = timedTexts(rig.speech(), QStringLiteral("started-times.txt"));
+    const QList<std::pair<qint64, QString>> ends = timedTexts(rig.speech(), QStringLiteral("spoken-times.txt"));
     for (const auto& [at, text] : ends) {
         result.ourHeardDuringWalk += at >= keys.first().first && at <= walkEnd && ourWords.contains(text.simplified());
     }

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <sys/prctl.h>
@@ -39,6 +40,72 @@ constexpr int LoadToneMs = 5000;
 
 QHostAddress station() {
     return QHostAddress(stationrig::StationAddress);
+}
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The speaker's recording at 8 kHz, knowing when each sample was played: the stream runs at its rate, so the
+// reading that came least late after its last sample fixes each sample's playing time (start + n / rate).
+class TimedRecorder : public voicerig::Recorder {
+public:
+    // When sample n was played, on the clock of now().
+    double playedAt(qsizetype n) const { return start_ + double(n) / 8000; }
+
+protected:
+    void collect() override {
+        Recorder::collect();
+        if (!samples().empty()) {
+            start_ = std::min(start_, now() - double(samples().size()) / 8000);
+        }
+    }
+
+private:
+    double start_ = 1e300;
+};
+
+// What voicerig::hear() leaves out: the first sample above a tenth of the loudest one (-1 in silence), and the
+// dropouts inside the sound (runs of 20 ms windows quieter than a tenth of the loudest) with their length in all.
+struct Dropouts {
+    qsizetype onset = -1;
+    int holes = 0;
+    double holeMs = 0;
+};
+
+Dropouts dropouts(std::span<const qint16> x) {
+    constexpr size_t window = 160;
+    QList<double> levels;
+    for (size_t i = 0; i + window <= x.size(); i += window) {
+        levels << std::sqrt(voicerig::energy(x.subspan(i, window)) / double(window));
+    }
+    Dropouts d;
+    const double loud = levels.isEmpty() ? 0 : *std::max_element(levels.cbegin(), levels.cend()) / 10;
+    if (loud < 1) {
+        return d;
+    }
+    const auto isLoud = [&](double level) { return level > loud; };
+    const qsizetype first = std::find_if(levels.cbegin(), levels.cend(), isLoud) - levels.cbegin();
+    const qsizetype last = levels.crend() - std::find_if(levels.crbegin(), levels.crend(), isLoud) - 1;
+    for (qsizetype w = first, run = 0; w <= last; ++w) {
+        run = isLoud(levels[w]) ? 0 : run + 1;
+        d.holes += run == 1 ? 1 : 0;
+        d.holeMs += run > 0 ? 20 : 0;
+    }
+    const auto magnitude = [](qint16 s) { return std::abs(int(s)); };
+    const int peak = magnitude(std::ranges::max(x, {}, magnitude));
+    d.onset = std::ranges::find_if(x, [&](qint16 s) { return magnitude(s) > peak / 10; }) - x.begin();
+    return d;
+}
+
+// Streams playing to the pulse's sinks, the keepers among them; -1 when the server cannot be asked.
+int streams(const voicerig::PrivatePulse& pulse) {
+    QProcess p;
+    p.setProcessEnvironment(pulse.processEnvironment());
+    p.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
+               ? int(p.readAllStandardOutput().count('\n'))
+               : -1;
 }
 
 // An EchoLink peer just good enough to call the station (which takes any caller here) and talk to it: each
@@ -80,7 +147,7 @@ public:
         keepAlive_.stop();
         control_.writeDatagram(el::buildBye(), station(), el::ControlPort);
     }
-    // Returns when the first packet has gone, on the clock of voicerig::now().
+    // Returns when the first packet has gone, on the clock of now().
     double talk(double hz, int ms) {
         codec_ = GsmCodec();
         pcm_ = voicerig::tone(hz, 8000, ms * 8);
@@ -104,7 +171,7 @@ private:
         data_.writeDatagram(el::buildVoice(header, codec_.encodeBlock(pcm_.constData() + offset_)), station(),
                             el::DataPort);
         offset_ += GsmCodec::BlockSamples;
-        const double now = voicerig::now();
+        const double now = ::now();
         if (offset_ > GsmCodec::BlockSamples) {
             worstGapMs_ = std::max(worstGapMs_, 1000 * (now - lastSentAt_));
         }
@@ -210,7 +277,7 @@ int main(int argc, char* argv[]) {
     stationrig::Rig rig(work.path());
     e2e::PrivateBus bus;
     // Started long before it is needed: a new recording holds up the sink's sound for a while.
-    voicerig::Recorder speaker;
+    TimedRecorder speaker;
     QUdpSocket nodeTx; // svxlink's transmitter audio, counted and dropped
     qint64 nodeTxBytes = 0;
     QObject::connect(&nodeTx, &QUdpSocket::readyRead, [&] {
@@ -239,7 +306,7 @@ int main(int argc, char* argv[]) {
     if (!talker.call()) {
         return fail(QStringLiteral("the station did not answer the benchmark's call"), rig, pulse);
     }
-    auto outputClosed = [&] { return QTest::qWaitFor([&] { return pulse.streams() == Keepers; }, 10000); };
+    auto outputClosed = [&] { return QTest::qWaitFor([&] { return streams(pulse) == Keepers; }, 10000); };
 
     // ---- (a) delay to the device, each transmission after the output has closed; the first one after the
     // station started apart, as it is heard later than the rest
@@ -257,16 +324,19 @@ int main(int argc, char* argv[]) {
         const double sentAt = talker.talk(1000, 1200);
         (void)QTest::qWaitFor([&] { return !talker.talking(); }, 5000);
         QTest::qWait(1500);
-        const voicerig::Heard heard = voicerig::hear(speaker.samples().subspan(size_t(from)), 8000);
-        if (heard.onset < 0 || std::abs(heard.hz - 1000) > 20) {
+        const auto recorded = speaker.samples().subspan(size_t(from));
+        const voicerig::Heard heard = voicerig::hear(recorded, 8000);
+        const Dropouts gaps = dropouts(recorded);
+        if (gaps.onset < 0 || std::abs(heard.hz - 1000) > 20) {
             return fail(QStringLiteral("run %1: the tone was not played (%2)").arg(r).arg(heard.text()), rig, pulse);
         }
-        (r == 0 ? firstDelay : delay).samples << 1000 * (speaker.playedAt(from + heard.onset) - sentAt);
-        quietHoles += heard.holes;
-        bench::note(QStringLiteral("run %1: %2 ms; heard %3")
+        (r == 0 ? firstDelay : delay).samples << 1000 * (speaker.playedAt(from + gaps.onset) - sentAt);
+        quietHoles += gaps.holes;
+        bench::note(QStringLiteral("run %1: %2 ms; heard %3, %4 holes")
                         .arg(r == 0 ? QStringLiteral("first") : QString::number(r))
-                        .arg(1000 * (speaker.playedAt(from + heard.onset) - sentAt), 0, 'f', 1)
-                        .arg(heard.text()));
+                        .arg(1000 * (speaker.playedAt(from + gaps.onset) - sentAt), 0, 'f', 1)
+                        .arg(heard.text())
+                        .arg(gaps.holes));
     }
     bench::report(firstDelay);
     delay.pass = delay.median() <= targetMs + 100;
@@ -288,12 +358,17 @@ int main(int argc, char* argv[]) {
             talker.talk(1000, LoadToneMs);
             (void)QTest::qWaitFor([&] { return !talker.talking(); }, LoadToneMs + 5000);
             QTest::qWait(1000);
-            const voicerig::Heard heard = voicerig::hear(speaker.samples().subspan(size_t(from)), 8000);
-            holes.samples << heard.holes;
-            missing.samples << std::max(0.0, LoadToneMs - (1000 * heard.seconds - heard.holeMs));
-            bench::note(QStringLiteral("run %1: heard %2; the sender's longest gap between packets %3 ms")
+            const auto recorded = speaker.samples().subspan(size_t(from));
+            const voicerig::Heard heard = voicerig::hear(recorded, 8000);
+            const Dropouts gaps = dropouts(recorded);
+            holes.samples << gaps.holes;
+            missing.samples << std::max(0.0, LoadToneMs - (1000 * heard.seconds - gaps.holeMs));
+            bench::note(QStringLiteral("run %1: heard %2, %3 holes of %4 ms in all; the sender's longest gap between "
+                                       "packets %5 ms")
                             .arg(r)
                             .arg(heard.text())
+                            .arg(gaps.holes)
+                            .arg(gaps.holeMs)
                             .arg(talker.worstGapMs(), 0, 'f', 0));
         }
     }

@@ -31,17 +31,12 @@ public:
     QString start(QProcessEnvironment env, const QString& display, int timeoutMs = 30000) {
         // Orca runs once per user and ends when pgrep finds another; here it finds none, and runs as python3 so
         // that others do not find it either. Its settings stay in memory (no dconf).
-        env = withVariables(env, QStringLiteral("DISPLAY=%1 HOME=%2 XDG_CONFIG_HOME=%2/config XDG_DATA_HOME=%2 "
-                                                "XDG_CACHE_HOME=%2 XDG_RUNTIME_DIR=%2/run GSETTINGS_BACKEND=memory "
-                                                "LANG=C.UTF-8 SPEECHD_ADDRESS=%3 PATH=%2/bin:%4")
-                                     .arg(display, dir_.path(), speech_.address(), env.value(QStringLiteral("PATH"))));
-        for (const char* name : {"LC_ALL", "WAYLAND_DISPLAY", "SESSION_MANAGER", "AT_SPI_BUS_ADDRESS"}) {
-            env.remove(QString::fromLatin1(name));
-        }
-        QDir(dir_.path())
-            .mkdir(QStringLiteral("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        if (!speech_.forbidAutoSpawn(path(QStringLiteral("config"))) ||
-            !QDir(dir_.path()).mkdir(QStringLiteral("bin")) ||
+        env.remove(QStringLiteral("SESSION_MANAGER"));
+        env.remove(QStringLiteral("AT_SPI_BUS_ADDRESS"));
+        env = withVariables(ownHome(env, dir_.path()),
+                            QStringLiteral("DISPLAY=%1 GSETTINGS_BACKEND=memory SPEECHD_ADDRESS=%2 PATH=%3/bin:%4")
+                                .arg(display, speech_.address(), dir_.path(), env.value(QStringLiteral("PATH"))));
+        if (!QDir(dir_.path()).mkdir(QStringLiteral("bin")) ||
             !QFile::link(QStringLiteral("/bin/false"), path(QStringLiteral("bin/pgrep")))) {
             return QStringLiteral("cannot write in ") + dir_.path();
         }

@@ -4,7 +4,6 @@
 #include "SpeechHarness.h"
 #include "StationHarness.h"
 
-#include <QDir>
 #include <QPoint>
 
 namespace e2e {
@@ -38,13 +37,10 @@ public:
     }
     // The first visible window whose title matches the extended regular expression; empty when none shows in time.
     QString findWindow(const QString& titlePattern, int timeoutMs = 30000) const {
+        const QStringList search = QProcess::splitCommand(QStringLiteral("search --onlyvisible --name"))
+                                   << titlePattern;
         QString found;
-        (void)QTest::qWaitFor(
-            [&] {
-                return xdotool(QProcess::splitCommand(QStringLiteral("search --onlyvisible --name")) << titlePattern,
-                               &found);
-            },
-            timeoutMs);
+        (void)QTest::qWaitFor([&] { return xdotool(search, &found); }, timeoutMs);
         return found;
     }
     bool click(const QString& window, QPoint at) const {
@@ -63,28 +59,19 @@ private:
     QString display_;
 };
 
-class ParlevoxProcess {
+class ParlevoxProcess : public Child {
 public:
     explicit ParlevoxProcess(const QProcessEnvironment& environment) {
-        dieWithParent(process_);
         process_.setProcessEnvironment(environment);
         process_.setStandardOutputFile(QProcess::nullDevice());
     }
-    ~ParlevoxProcess() { stop(); }
 
-    // With the session bus of env, the screen and the speech server; settings, lock, cache and home in home: nothing
-    // of the user's is read or written.
-    static QProcessEnvironment environment(QProcessEnvironment env, const QString& display,
+    // With the session bus of env, the screen and the speech server; settings, lock and cache in home.
+    static QProcessEnvironment environment(const QProcessEnvironment& env, const QString& display,
                                            const QString& speechAddress, const QString& home) {
-        QDir(home).mkdir(QStringLiteral("run"),
-                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.remove(QStringLiteral("LC_ALL"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        return withVariables(env,
-                             QStringLiteral("DISPLAY=%1 QT_QPA_PLATFORM=xcb SPEECHD_ADDRESS=%2 HOME=%3 LANG=C.UTF-8 "
-                                            "XDG_CONFIG_HOME=%3/config XDG_RUNTIME_DIR=%3/run XDG_CACHE_HOME=%3 "
-                                            "XDG_DATA_HOME=%3")
-                                 .arg(display, speechAddress, home));
+        return withVariables(
+            ownHome(env, home),
+            QStringLiteral("DISPLAY=%1 QT_QPA_PLATFORM=xcb SPEECHD_ADDRESS=%2").arg(display, speechAddress));
     }
 
     bool start(QString* error) {
@@ -92,58 +79,6 @@ public:
         *error = QStringLiteral("cannot start parlevox: ") + process_.errorString();
         return process_.waitForStarted(10000);
     }
-    bool waitForExit(int timeoutMs) {
-        return QTest::qWaitFor([&] { return !isRunning(); }, timeoutMs);
-    }
-    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
-    int exitCode() const { return process_.exitCode(); }
-    QString errors() { return stderr_ += QString::fromUtf8(process_.readAllStandardError()); }
-    void stop() { stopProcess(process_); }
-
-private:
-    QProcess process_;
-    QString stderr_;
-};
-
-// Parlevox's world with a home of its own; the test starts the stand-in station and the program in it.
-struct ParlevoxWorld {
-    explicit ParlevoxWorld(double secondsPerText = 0.3) : speech(secondsPerText) {}
-
-    // Empty on success, otherwise why not. The bus starts what serviceDir names, with busEnvironment.
-    QString start(const QString& serviceDir = {}, const QProcessEnvironment& busEnvironment = {}) {
-        QString error;
-        const bool started = bus.start(&error, 10000, serviceDir, busEnvironment) && screen.start(&error) &&
-                             (error = speech.start()).isEmpty();
-        return started && !speech.forbidAutoSpawn(home.filePath(QStringLiteral("config"))) ? home.path() : error;
-    }
-    QProcessEnvironment environment() const {
-        return ParlevoxProcess::environment(bus.environment(), screen.display(), speech.address(), home.path());
-    }
-    bool startSim(const QStringList& arguments, QString* error) {
-        sim = std::make_unique<StationProcess>(bus);
-        return sim->start(arguments, error);
-    }
-    bool startApp(QString* error) {
-        app = std::make_unique<ParlevoxProcess>(environment());
-        window = app->start(error) ? screen.findWindow(QStringLiteral("^Parlevox    "), 60000) : QString();
-        *error += QStringLiteral("; no main window: ") + app->errors();
-        return !window.isEmpty();
-    }
-    // At the middle of a control placed in twips (src/app/MainLayout.cpp).
-    bool click(int left, int top, int width, int height) const {
-        return screen.click(window, {(left + width / 2) / 15, (top + height / 2) / 15});
-    }
-    bool waitForSpoken(const QString& text, int timeoutMs = 30000) const {
-        return QTest::qWaitFor([&] { return speech.spoken().contains(text); }, timeoutMs);
-    }
-
-    PrivateBus bus;
-    VirtualScreen screen;
-    PrivateSpeechServer speech;
-    QTemporaryDir home;
-    std::unique_ptr<StationProcess> sim;
-    std::unique_ptr<ParlevoxProcess> app;
-    QString window;
 };
 
 } // namespace e2e

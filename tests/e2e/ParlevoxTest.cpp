@@ -10,10 +10,29 @@ using namespace e2e;
 class ParlevoxTest : public QObject {
     Q_OBJECT
 
-    ParlevoxWorld world_{0.05};
-    OrcaScreenReader orca_{world_.speech};
-    VirtualScreen& screen_ = world_.screen;
-    QString& window_ = world_.window;
+    PrivateBus bus_;
+    VirtualScreen screen_;
+    PrivateSpeechServer speech_{0.05};
+    QTemporaryDir home_; // Parlevox's
+    std::unique_ptr<StationProcess> sim_;
+    std::unique_ptr<ParlevoxProcess> app_;
+    QString window_;
+    OrcaScreenReader orca_{speech_};
+
+    QProcessEnvironment environment() const {
+        return ParlevoxProcess::environment(bus_.environment(), screen_.display(), speech_.address(), home_.path());
+    }
+    bool startSim(const QStringList& arguments, QString* error) {
+        sim_ = std::make_unique<StationProcess>(bus_);
+        return sim_->start(arguments, error);
+    }
+    // At the middle of a control placed in twips (src/app/MainLayout.cpp).
+    bool click(int left, int top, int width, int height) const {
+        return screen_.click(window_, {(left + width / 2) / 15, (top + height / 2) / 15});
+    }
+    bool waitForSpoken(const QString& text) const {
+        return QTest::qWaitFor([&] { return speech_.spoken().contains(text); }, 30000);
+    }
 
     // Another copy shows a message box (titled with the product name alone), dismissed, ends and says why.
     bool endsAfterABox(ParlevoxProcess& other, const QString& why) const {
@@ -35,15 +54,17 @@ class ParlevoxTest : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         // What the bus starts while no station runs: parlevox-station without settings, which ends at once.
-        QVERIFY(writeFile(world_.home.filePath(QStringLiteral("station.service")),
+        QVERIFY(writeFile(home_.filePath(QStringLiteral("station.service")),
                           "[D-BUS Service]\nName=org.parlevox.EchoLink\nExec=" PARLEVOX_STATION_PATH
                           " --config /none --bind 127.0.0.1 --directory 127.0.0.1 --no-audio\n"));
         QString problem = OrcaScreenReader::missing();
-        QVERIFY2(problem.isEmpty() && (problem = world_.start(world_.home.path())).isEmpty(), qPrintable(problem));
-        QVERIFY2((problem = orca_.start(world_.bus.environment(), screen_.display())).isEmpty(), qPrintable(problem));
-        QVERIFY(writeFile(world_.home.filePath(QStringLiteral("run.txt")),
+        QVERIFY2(problem.isEmpty() && bus_.start(&problem, home_.path()) && screen_.start(&problem) &&
+                     (problem = speech_.start()).isEmpty() &&
+                     (problem = orca_.start(bus_.environment(), screen_.display())).isEmpty(),
+                 qPrintable(problem));
+        QVERIFY(writeFile(home_.filePath(QStringLiteral("run.txt")),
                           "# a session\r\nconnect QA1BRK Brackenford home\r\nchat QA1BRK>one\\rtwo\r\nclose\r\n"));
-        QVERIFY(writeFile(world_.home.filePath(QStringLiteral("bad.txt")), "chat QA1BRK>fine\nshout QA1BRK\n"));
+        QVERIFY(writeFile(home_.filePath(QStringLiteral("bad.txt")), "chat QA1BRK>fine\nshout QA1BRK\n"));
     }
 
     void sim_runsItsInputThenEndsOrStays_data() {
@@ -63,11 +84,11 @@ private Q_SLOTS:
         QFETCH(QString, input);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
-        StationProcess sim(world_.bus);
+        StationProcess sim(bus_);
         QString error;
-        QVERIFY2(sim.start(QProcess::splitCommand(arguments.replace(QStringLiteral("HOME"), world_.home.path())),
-                           &error, false),
-                 qPrintable(error));
+        QVERIFY2(
+            sim.start(QProcess::splitCommand(arguments.replace(QStringLiteral("HOME"), home_.path())), &error, false),
+            qPrintable(error));
         for (const QString& line : input.split(u'|', Qt::SkipEmptyParts)) {
             sim.send(line);
         }
@@ -85,18 +106,19 @@ private Q_SLOTS:
 
     // Without a station Parlevox says why and ends. The window was once a plain filler whose caption Orca never read.
     void startUp_saysWhyWithoutAStation_thenOrcaHearsTheFrameWithItsCaptionAndTheFirstFavourite() {
-        ParlevoxProcess alone(world_.environment());
+        ParlevoxProcess alone(environment());
         QVERIFY(endsAfterABox(alone, QStringLiteral("The EchoLink station could not start: Process org.parlevox."
                                                     "EchoLink exited with status 2.")) &&
                 alone.exitCode() != 0);
-        QVERIFY(
-            writeFile(world_.home.filePath(QStringLiteral("config/parlevox.ini")), "[SETTINGS]\r\nTEXT4=QX2ABC\r\n"));
+        QVERIFY(writeFile(home_.filePath(QStringLiteral("config/parlevox.ini")), "[SETTINGS]\r\nTEXT4=QX2ABC\r\n"));
         orca_.mark();
         QString error;
-        QVERIFY2(world_.startSim(QProcess::splitCommand(QStringLiteral("--callsign QX1TST --stay --quiet-queries")),
-                                 &error) &&
-                     world_.startApp(&error),
+        QVERIFY2(startSim(QProcess::splitCommand(QStringLiteral("--callsign QX1TST --stay --quiet-queries")), &error),
                  qPrintable(error));
+        app_ = std::make_unique<ParlevoxProcess>(environment());
+        QVERIFY2(app_->start(&error) &&
+                     !(window_ = screen_.findWindow(QStringLiteral("^Parlevox    "), 60000)).isEmpty(),
+                 qPrintable(error + QStringLiteral("; no main window: ") + app_->errors()));
         QVERIFY(heard(QStringLiteral("^Parlevox    QX1TST   v1\\.2 frame")) &&
                 heard(QStringLiteral("^Callsign of favourite 1 text")));
     }
@@ -119,14 +141,14 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(QString, said);
         const QString first = QStringLiteral("^Callsign of favourite 1");
-        QVERIFY(world_.click(240, 360, 1095, 285) && press(QStringLiteral("KP_Enter"), first));
+        QVERIFY(click(240, 360, 1095, 285) && press(QStringLiteral("KP_Enter"), first));
         for (int i = 0; i < qAbs(stops); ++i) {
             QVERIFY(press(stops < 0 ? QStringLiteral("shift+Tab") : QStringLiteral("Tab")));
         }
         QTest::qWait(150); // the rest of what it says at the last stop
         if (!command.isEmpty()) {
             orca_.mark();
-            world_.sim->send(command);
+            sim_->send(command);
         }
         QVERIFY(heard(said));
         QVERIFY(stops != 0 || press(QStringLiteral("KP_Enter"), first));
@@ -136,31 +158,31 @@ private Q_SLOTS:
     // away; a station that crashed replaced; the station's closing saves the settings and ends the program.
     void session_acrossBusScreenAndSpeech() {
         QCOMPARE(screen_.findWindow(QStringLiteral("^Parlevox    QX1TST   v1\\.2$")), window_);
-        world_.sim->send(QStringLiteral("chat QX1BRK>good evening\nchat QX3VER>/ver/"));
-        QVERIFY(world_.sim->waitForLine(QStringLiteral("> SendChatText Parlevox  v1.2"), 15000));
-        QVERIFY(world_.waitForSpoken(QStringLiteral("Message from  QX1BRK: good evening")));
-        QVERIFY(world_.click(240, 6150, 3855, 345) && screen_.input(window_, "type", QStringLiteral("hi there")) &&
+        sim_->send(QStringLiteral("chat QX1BRK>good evening\nchat QX3VER>/ver/"));
+        QVERIFY(sim_->waitForLine(QStringLiteral("> SendChatText Parlevox  v1.2"), 15000));
+        QVERIFY(waitForSpoken(QStringLiteral("Message from  QX1BRK: good evening")));
+        QVERIFY(click(240, 6150, 3855, 345) && screen_.input(window_, "type", QStringLiteral("hi there")) &&
                 screen_.input(window_, "key", QStringLiteral("Return")));
         QString line;
-        QVERIFY(world_.sim->waitForLineStartingWith(QStringLiteral("> SendChatText ("), 15000, &line));
+        QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("> SendChatText ("), 15000, &line));
         QVERIFY2(line.endsWith(QStringLiteral(") >hi there")), qPrintable(line)); // after the time stamp
-        QVERIFY(world_.click(1440, 360, 855, 255));
-        QVERIFY(world_.sim->waitForLine(QStringLiteral("> Connect QX2ABC -1"), 15000));
-        QVERIFY(world_.waitForSpoken(QStringLiteral("Q X 2 A B C  , Connected")));
+        QVERIFY(click(1440, 360, 855, 255));
+        QVERIFY(sim_->waitForLine(QStringLiteral("> Connect QX2ABC -1"), 15000));
+        QVERIFY(waitForSpoken(QStringLiteral("Q X 2 A B C  , Connected")));
 
-        ParlevoxProcess second(world_.environment());
+        ParlevoxProcess second(environment());
         QVERIFY(endsAfterABox(second, QStringLiteral("Program is already running.")) && second.exitCode() == 0);
 
-        world_.sim->sendSignal(SIGKILL);
+        sim_->sendSignal(SIGKILL);
         QString error;
-        QVERIFY(world_.sim->waitForExit() && world_.startSim({}, &error));
-        world_.sim->send(QStringLiteral("chat QX3NEW>back again"));
-        QVERIFY(world_.waitForSpoken(QStringLiteral("Message from  QX3NEW: back again")));
-        QVERIFY(world_.click(240, 720, 1095, 285) && screen_.input(window_, "type", QStringLiteral("qx7sav")));
+        QVERIFY(sim_->waitForExit() && startSim({}, &error));
+        sim_->send(QStringLiteral("chat QX3NEW>back again"));
+        QVERIFY(waitForSpoken(QStringLiteral("Message from  QX3NEW: back again")));
+        QVERIFY(click(240, 720, 1095, 285) && screen_.input(window_, "type", QStringLiteral("qx7sav")));
         QTest::qWait(500); // the last key is handled before the station closes
-        world_.sim->send(QStringLiteral("close"));
-        QVERIFY(world_.app->waitForExit(15000) && world_.app->exitCode() == 0);
-        QVERIFY(fileLines(world_.home.filePath(QStringLiteral("config/parlevox.ini")))
+        sim_->send(QStringLiteral("close"));
+        QVERIFY(app_->waitForExit(15000) && app_->exitCode() == 0);
+        QVERIFY(fileLines(home_.filePath(QStringLiteral("config/parlevox.ini")))
                     .join(u'\n')
                     .contains(QStringLiteral("TEXT5=QX7SAV")));
     }

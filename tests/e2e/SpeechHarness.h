@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// A private speech-dispatcher behind a private pulseaudio with a null sink. Its voice is a script that notes each
-// text begun, then after a pause each text spoken to the end; one containing "slowly" never ends.
+// A private speech-dispatcher behind a private pulseaudio with a null sink. Its voice is a script (synth.sh, run for
+// each text) that notes each text begun, then after a pause each text spoken to the end; one containing "slowly"
+// never ends.
 
 #include "ProcessTools.h"
 
@@ -18,9 +19,8 @@ namespace e2e {
 
 class PrivateSpeechServer {
 public:
-    // Each text takes secondsPerText to "speak", plus secondsPerChar for each of its bytes.
-    explicit PrivateSpeechServer(double secondsPerText = 0.3, double secondsPerChar = 0)
-        : secondsPerText_(secondsPerText), secondsPerChar_(secondsPerChar) {}
+    // Each text takes secondsPerText to "speak".
+    explicit PrivateSpeechServer(double secondsPerText = 0.3) : secondsPerText_(secondsPerText) {}
     ~PrivateSpeechServer() {
         stopSpeechd();
         stopProcess(pulse_);
@@ -33,16 +33,16 @@ public:
         if (!QTextToSpeech::availableEngines().contains(QStringLiteral("speechd"))) {
             return QStringLiteral("the Qt speechd plug-in is not installed");
         }
+        env_ = withVariables(
+            ownHome(QProcessEnvironment::systemEnvironment(), dir_.path()),
+            QStringLiteral("PULSE_RUNTIME_PATH=%1/run/pulse PULSE_SERVER=unix:%1/run/pulse/native").arg(dir_.path()));
+        env_.remove(QStringLiteral("SPEECHD_ADDRESS"));
         QDir(dir_.path()).mkpath(QStringLiteral("run/pulse"));
         QDir(dir_.path()).mkpath(QStringLiteral("config/speech-dispatcher/modules"));
         const QString script = QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> started.txt\n"
-                                              "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> started-times.txt\n"
                                               "case \"$1\" in *slowly*) echo $$ > slow.pid; exec sleep 600;; esac\n"
-                                              "sleep $(awk -v n=${#1} 'BEGIN { print %1 + %2 * n }')\n"
-                                              "printf '%s\\n' \"$1\" >> spoken.txt\n"
-                                              "printf '%s %s\\n' \"$(date +%s%N)\" \"$1\" >> spoken-times.txt\n")
-                                   .arg(secondsPerText_)
-                                   .arg(secondsPerChar_);
+                                              "sleep %1\nprintf '%s\\n' \"$1\" >> spoken.txt\n")
+                                   .arg(secondsPerText_);
         // Clients name their language after the locale: "c" here.
         const QString module =
             QStringLiteral("GenericExecuteSynth \"cd '%1' && sh synth.sh \\'$DATA\\'\"\n"
@@ -56,12 +56,6 @@ public:
         writeFile(path(QStringLiteral("config/speech-dispatcher/speechd.conf")),
                   "AudioOutputMethod \"pulse\"\nAddModule \"file\" \"sd_generic\" \"file.conf\"\nDefaultModule file\n"
                   "DisableAutoSpawn\n");
-        env_ = withVariables(QProcessEnvironment::systemEnvironment(),
-                             QStringLiteral("HOME=%1 XDG_RUNTIME_DIR=%1/run XDG_CONFIG_HOME=%1/config LANG=C.UTF-8 "
-                                            "PULSE_RUNTIME_PATH=%1/run/pulse PULSE_SERVER=unix:%1/run/pulse/native")
-                                 .arg(dir_.path())); // speechd ends on a locale that is not installed
-        env_.remove(QStringLiteral("LC_ALL"));
-        env_.remove(QStringLiteral("SPEECHD_ADDRESS"));
         startLogged(pulse_, env_,
                     QStringLiteral("pulseaudio --daemonize=no -n --use-pid-file=no --exit-idle-time=-1 --disallow-exit "
                                    "--disable-shm=yes --load=module-null-sink --load=module-native-protocol-unix"),
@@ -72,50 +66,32 @@ public:
 
     QString startSpeechd() {
         QFile::remove(socketPath());
-        speechd_ = std::make_unique<QProcess>();
         const QString command = QStringLiteral("speech-dispatcher -s -t 0 -c unix_socket -S %1/run/speechd.sock -C "
                                                "%1/config/speech-dispatcher -L %1");
-        startLogged(*speechd_, env_, command.arg(dir_.path()), path(QStringLiteral("speechd.log")));
+        startLogged(speechd_, env_, command.arg(dir_.path()), path(QStringLiteral("speechd.log")));
         const bool up = waitForFile(socketPath(), 10000);
-        return up ? QString() : QStringLiteral("speech-dispatcher did not start: ") + speechd_->errorString();
+        return up ? QString() : QStringLiteral("speech-dispatcher did not start: ") + speechd_.errorString();
     }
     void stopSpeechd() {
-        if (speechd_) {
-            speechd_->kill();
-            speechd_->waitForFinished(5000);
-        }
+        speechd_.kill();
+        speechd_.waitForFinished(5000);
     }
-    void signalSpeechd(int signal) { ::kill(pid_t(speechd_->processId()), signal); }
+    void signalSpeechd(int signal) { ::kill(pid_t(speechd_.processId()), signal); }
 
-    bool forbidAutoSpawn(const QString& configHome) const {
-        return QDir(configHome).mkpath(QStringLiteral("speech-dispatcher")) &&
-               writeFile(configHome + QStringLiteral("/speech-dispatcher/speechd.conf"), "DisableAutoSpawn\n");
-    }
     QString address() const { return QStringLiteral("unix_socket:") + socketPath(); }
     QString socketPath() const { return path(QStringLiteral("run/speechd.sock")); }
     QString configHome() const { return path(QStringLiteral("config")); }
     QString path(const QString& name) const { return dir_.filePath(name); }
-    // Every text begun, and every text spoken to the end, in order; then with the time (ms since the epoch).
+    // Every text begun, and every text spoken to the end, in order.
     QStringList started() const { return fileLines(path(QStringLiteral("started.txt"))); }
     QStringList spoken() const { return fileLines(path(QStringLiteral("spoken.txt"))); }
-    QList<std::pair<qint64, QString>> startedTimes() const { return timedLines(QStringLiteral("started-times.txt")); }
-    QList<std::pair<qint64, QString>> spokenTimes() const { return timedLines(QStringLiteral("spoken-times.txt")); }
 
 private:
-    QList<std::pair<qint64, QString>> timedLines(const QString& name) const {
-        QList<std::pair<qint64, QString>> times;
-        for (const QString& line : fileLines(path(name))) {
-            times.append({line.section(u' ', 0, 0).toLongLong() / 1000000, line.section(u' ', 1)});
-        }
-        return times;
-    }
-
     double secondsPerText_;
-    double secondsPerChar_;
     QTemporaryDir dir_;
     QProcessEnvironment env_;
     QProcess pulse_;
-    std::unique_ptr<QProcess> speechd_;
+    QProcess speechd_;
 };
 
 // Another program with a connection of its own to the same server, as a screen reader is (priority "message"): it

@@ -20,9 +20,8 @@ public:
     }
 
     // The bus starts programs only from service files in serviceDir, so an installed station is never started by
-    // a test; they get daemonEnvironment (this process's when empty). Limits as a desktop's session bus has them.
-    bool start(QString* error, int timeoutMs = 10000, const QString& serviceDir = {},
-               const QProcessEnvironment& daemonEnvironment = {}) {
+    // a test. Limits as a desktop's session bus has them.
+    bool start(QString* error, const QString& serviceDir = {}) {
         writeFile(dir_.filePath(QStringLiteral("bus.conf")),
                   QStringLiteral("<busconfig><type>session</type><keep_umask/><listen>unix:tmpdir=/tmp</listen><auth>"
                                  "EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" eavesdrop="
@@ -33,11 +32,9 @@ public:
                       .arg(serviceDir.isEmpty() ? dir_.path() : serviceDir)
                       .toUtf8());
         dieWithParent(daemon_);
-        daemon_.setProcessEnvironment(daemonEnvironment.isEmpty() ? QProcessEnvironment::systemEnvironment()
-                                                                  : daemonEnvironment);
         daemon_.startCommand(
             QStringLiteral(DBUS_DAEMON_PATH " --print-address=1 --nofork --config-file=%1/bus.conf").arg(dir_.path()));
-        daemon_.waitForReadyRead(timeoutMs);
+        daemon_.waitForReadyRead(10000);
         address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
         *error = QStringLiteral("dbus-daemon gave no address: ") + QString::fromUtf8(daemon_.readAllStandardError());
         return !address_.isEmpty();
@@ -59,10 +56,9 @@ private:
     QStringList connectionNames_;
 };
 
-class StationProcess {
+class StationProcess : public Child {
 public:
-    explicit StationProcess(const PrivateBus& bus) : environment_(bus.environment()) { dieWithParent(process_); }
-    ~StationProcess() { stop(); }
+    explicit StationProcess(const PrivateBus& bus) : environment_(bus.environment()) {}
 
     void setEnvironment(const QProcessEnvironment& environment) { environment_ = environment; }
     bool start(const QStringList& arguments, QString* error, bool waitReady = true, int timeoutMs = 10000) {
@@ -93,20 +89,12 @@ public:
         send(QStringLiteral("echo sync-%1").arg(++syncCount_));
         return waitForLine(QStringLiteral("# sync-%1").arg(syncCount_), timeoutMs);
     }
-    bool waitForExit(int timeoutMs = 5000) {
-        return QTest::qWaitFor([&] { return !isRunning(); }, timeoutMs);
-    }
-    int exitCode() const { return process_.exitCode(); }
-    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
-    void sendSignal(int signal) { ::kill(pid_t(process_.processId()), signal); }
-    void stop() { stopProcess(process_); }
     const QStringList& lines() {
         while (process_.canReadLine()) {
             lines_ << QString::fromUtf8(process_.readLine()).chopped(1);
         }
         return lines_;
     }
-    QString errors() { return stderr_ += QString::fromUtf8(process_.readAllStandardError()); }
 
 private:
     bool waitFor(const QString& text, bool whole, int timeoutMs) {
@@ -123,11 +111,9 @@ private:
         return hit || scan();
     }
 
-    QProcess process_;
     QProcessEnvironment environment_;
     QStringList lines_;
     qsizetype cursor_ = 0;
-    QString stderr_;
     int syncCount_ = 0;
 };
 

@@ -2,7 +2,7 @@
 #pragma once
 
 // A private PulseAudio whose null sinks stand in for the station's speaker and microphone, a recorder of a
-// sink's monitor that knows when each sample was played, and what a recording holds.
+// sink's monitor, and what a recording holds.
 
 #include "ProcessTools.h"
 
@@ -11,7 +11,6 @@
 #include <QProcessEnvironment>
 #include <QtEndian>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -22,10 +21,6 @@
 namespace voicerig {
 
 using namespace Qt::StringLiterals;
-
-inline double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 inline QList<qint16> tone(double hz, double amplitude, int count, int rate = 8000) {
     QList<qint16> out(count);
@@ -47,12 +42,9 @@ inline QByteArray wav(const QList<qint16>& pcm) {
 // inside it (a dropout the listener hears).
 struct Heard {
     double seconds = 0, hz = 0, level = 0; // hz: the strongest in 300..3000
-    int holes = 0;
-    double holeMs = 0, longestHoleMs = 0;
-    qsizetype onset = -1; // first sample above a tenth of the loudest one
+    double longestHoleMs = 0;
     QString text() const {
-        return QString::asprintf("%.3f s at %g Hz, level %.0f, %d holes of %g ms in all, longest %g ms", seconds, hz,
-                                 level, holes, holeMs, longestHoleMs);
+        return QString::asprintf("%.3f s at %g Hz, level %.0f, longest hole %g ms", seconds, hz, level, longestHoleMs);
     }
 };
 
@@ -77,13 +69,8 @@ inline Heard hear(std::span<const qint16> x, int rate) {
     h.seconds = double(last - first + 1) * double(window) / rate;
     for (qsizetype w = first, run = 0; w <= last; ++w) {
         run = isLoud(levels[w]) ? 0 : run + 1;
-        h.holes += run == 1 ? 1 : 0;
-        h.holeMs += run > 0 ? 20 : 0;
         h.longestHoleMs = std::max(h.longestHoleMs, run * 20.0);
     }
-    const auto magnitude = [](qint16 s) { return std::abs(int(s)); };
-    const int peak = magnitude(std::ranges::max(x, {}, magnitude));
-    h.onset = std::ranges::find_if(x, [&](qint16 s) { return magnitude(s) > peak / 10; }) - x.begin();
     // Goertzel over 50 ms blocks, their powers summed: a tone a few hertz off the grid still stands out.
     const auto sound = x.subspan(size_t(first) * window, size_t(last - first + 1) * window);
     double best = 0;
@@ -132,8 +119,7 @@ public:
         server_.setStandardOutputFile(folder_ + u"/pulse.log"_s);
         run(server_, u"pulseaudio"_s, args);
         if (!server_.waitForStarted() || !e2e::waitForFile(folder_ + u"/pulse/native"_s, 10000) ||
-            pactl({u"set-default-sink"_s, sinks.value(0).name}) < 0 ||
-            pactl({u"set-default-source"_s, u"micsrc"_s}) < 0) {
+            !pactl({u"set-default-sink"_s, sinks.value(0).name}) || !pactl({u"set-default-source"_s, u"micsrc"_s})) {
             *error = u"PulseAudio did not come up:\n"_s + logTail();
             return false;
         }
@@ -164,8 +150,6 @@ public:
         addTo(env);
         return env;
     }
-    // Streams playing to the sinks, the keepers among them; -1 when the server cannot be asked.
-    int streams() const { return pactl({u"list"_s, u"short"_s, u"sink-inputs"_s}); }
     QString logTail(int n = 12) const { return e2e::fileLines(folder_ + u"/pulse.log"_s).mid(-n).join(u'\n'); }
 
 private:
@@ -174,13 +158,10 @@ private:
         p.setProcessEnvironment(processEnvironment());
         p.start(program, args);
     }
-    // The lines pactl printed, or -1 when it failed.
-    int pactl(const QStringList& args) const {
+    bool pactl(const QStringList& args) const {
         QProcess p;
         run(p, u"pactl"_s, args);
-        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
-                   ? int(p.readAllStandardOutput().count('\n'))
-                   : -1;
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
 
     QString folder_;
@@ -188,19 +169,16 @@ private:
     std::vector<std::unique_ptr<QProcess>> keepers_;
 };
 
-// Records a sink's monitor as mono 16-bit. The stream runs at its rate, so the reading that came least late
-// after its last sample fixes each sample's playing time (start + n / rate).
+// Records a sink's monitor as mono 16-bit.
 class Recorder {
 public:
     Recorder() {
         QObject::connect(&parec_, &QProcess::readyReadStandardOutput, [this] { collect(); });
     }
-    ~Recorder() { stop(); }
+    virtual ~Recorder() { stop(); }
 
     bool start(const PrivatePulse& pulse, const QString& sink, int rate) {
-        rate_ = rate;
         bytes_.clear();
-        start_ = 1e300;
         e2e::dieWithParent(parec_);
         parec_.setProcessEnvironment(pulse.processEnvironment());
         parec_.start(u"parec"_s, {u"-d"_s, sink + u".monitor"_s, u"--raw"_s, u"--format=s16le"_s,
@@ -214,21 +192,13 @@ public:
     std::span<const qint16> samples() const {
         return {reinterpret_cast<const qint16*>(bytes_.constData()), size_t(bytes_.size() / 2)};
     }
-    // When sample n was played, on the clock of now().
-    double playedAt(qsizetype n) const { return start_ + double(n) / rate_; }
+
+protected:
+    virtual void collect() { bytes_ += parec_.readAllStandardOutput(); }
 
 private:
-    void collect() {
-        bytes_ += parec_.readAllStandardOutput();
-        if (!bytes_.isEmpty()) {
-            start_ = std::min(start_, now() - double(bytes_.size() / 2) / rate_);
-        }
-    }
-
     QProcess parec_;
     QByteArray bytes_;
-    int rate_ = 8000;
-    double start_ = 1e300;
 };
 
 } // namespace voicerig

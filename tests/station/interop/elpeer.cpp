@@ -109,7 +109,6 @@ static void toneTick(Timer*) {
         for (auto& [ip, p] : peers)
             p->qso->flushSamples();
         toneTimer->setEnable(false);
-        ev("TXAUDIO done");
     }
 }
 
