@@ -104,7 +104,8 @@ public:
         return socket_.waitForConnected(10000) && command("SET SELF CLIENT_NAME test:reader:main") &&
                        command("SET SELF NOTIFICATION ALL on") && command("SET SELF PRIORITY message")
                    ? QString()
-                   : QStringLiteral("the speech server refused the reader");
+                   : QStringLiteral("the speech server refused the reader: ") + socket_.errorString() +
+                         QString::fromUtf8(lines_.join('|'));
     }
     // Whether the server took the text, one line not beginning with a dot.
     bool say(const QString& text) { return command("SPEAK") && command(text.toUtf8() + "\r\n."); }

@@ -32,7 +32,8 @@ private slots:
         qputenv("SPEECHD_ADDRESS", server_->address().toUtf8());
         qputenv("XDG_CONFIG_HOME", server_->configHome().toUtf8()); // forbids a server of the client's own
         reader_ = std::make_unique<e2e::OtherSpeechClient>();
-        QVERIFY(reader_->connectTo(*server_).isEmpty());
+        const QString refused = reader_->connectTo(*server_);
+        QVERIFY2(refused.isEmpty(), qPrintable(refused));
     }
 
     // The reader's texts ('|' between) begin over our first one, or before our voice starts; then our voice may be
