@@ -39,43 +39,40 @@ class ClockControlsTest : public QObject {
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
-    // locale: the clock's text in that locale, its spaces made narrow, or "say" for Say the Time.
+    // The clock's text in that locale, its spaces made narrow.
     void text_data() {
         columns<QString, QTime, QString>("locale", "time", "expected");
-        row("say 09:00 drops the zero", "say", QTime(9, 0), "The Time Is9 00AM");
-        row("say 12:00 is noon", "say", QTime(12, 0), "The Time Is12 00PM");
         row("no zone in Chinese", "zh_CN", QTime(21, 5, 7), "21:05:07");
-        row("12h keeps seconds", "en_US", QTime(21, 5, 7), QStringLiteral("9:05:07\u202FPM"));
         row("no zone nor trailing comma", "sq_AL", QTime(21, 5, 7), QStringLiteral("9:05:07\u202FE\u202FPASDITES"));
         row("Bulgarian hour sign kept", "bg_BG", QTime(21, 5, 7), QStringLiteral("21:05:07\u202F\u0447."));
     }
     void text() {
         QFETCH(QString, locale);
         QFETCH(QTime, time);
-        QTEST(locale == QStringLiteral("say") ? timetexts::sayTheTime(time)
-                                              : timetexts::clockText(QLocale(locale), time).replace(u' ', u'\u202F'),
-              "expected");
+        QTEST(timetexts::clockText(QLocale(locale), time).replace(u' ', u'\u202F'), "expected");
     }
 
-    // Readings in ms from a boundary on a fixed day; start "" is no reading. Boxes: "h"our, "q"uarter, "f" half;
-    // a tick ending in "-" has none ticked. Spoken texts without their "The Time Is" joined by "|".
+    // Readings in ms from a boundary on a fixed day: the clock when the refresh starts ("" no reading), then one a
+    // tick; "boxes" are the values of the hour, quarter and half-hour boxes (2 greyed), none ticked at a tick ending in
+    // "-". The station is away; the clock goes on. Spoken texts without their "The Time Is" joined by "|".
     void ticks_data() {
         columns<QTime, QString, QString, QString, QString>("boundary", "start", "ticks", "boxes", "spoken");
-        row("hour unticked", QTime(21, 0), "-700", "300", "qf", "");
-        row("midnight, day before", QTime(0, 0), "-700", "300", "h", "12 AM");
-        row("quarter unticked", QTime(9, 45), "-700", "300", "hf", "");
-        row("half unticked", QTime(21, 30), "-700", "300", "hq", "");
-        row("no quarter boundary", QTime(21, 5), "-700", "300", "hqf", "");
-        row("two ticks in a second once", QTime(10, 0), "-900", "100 900 1900", "hqf", "10 AM");
-        row("late within grace", QTime(10, 0), "-500", "4900 5900", "hqf", "10 AM");
-        row("past grace silent", QTime(10, 0), "-1000", "6000 7000", "hqf", "");
-        row("after sleep nothing stale", QTime(11, 0), "-1200000", "30000 899600 900600", "hqf", "11 15 AM");
-        row("waking just after", QTime(11, 0), "-1200000", "2000", "hqf", "11 AM");
-        row("no start: first tick reads", QTime(10, 0), "", "200 1200 900200", "hqf", "10 15 AM");
-        row("ticked late not spoken late", QTime(10, 0), "-500", "500- 1500", "hqf", "");
-        row("stepped back no repeat", QTime(10, 0), "-500", "500 1500 -200 800", "hqf", "10 AM");
+        row("hour box alone, midnight, day before", QTime(0, 0), "-700", "300", "100", "12 AM");
+        row("hour box greyed", QTime(21, 0), "-700", "300", "211", "");
+        row("quarter box alone", QTime(21, 15), "-700", "300", "010", "9 15 PM");
+        row("half-hour box alone", QTime(0, 30), "-700", "300", "001", "12 30 AM");
+        row("half-hour box at a quarter", QTime(21, 15), "-700", "300", "001", "");
+        row("half unticked", QTime(21, 30), "-700", "300", "110", "");
+        row("no quarter boundary", QTime(21, 5), "-700", "300", "111", "");
+        row("two ticks in a second once", QTime(10, 0), "-900", "100 900 1900", "111", "10 AM");
+        row("late within grace", QTime(10, 0), "-500", "4900 5900", "111", "10 AM");
+        row("past grace silent", QTime(10, 0), "-1000", "6000 7000", "111", "");
+        row("after sleep nothing stale", QTime(11, 0), "-1200000", "30000 899600 900600", "111", "11 15 AM");
+        row("no start: first tick reads", QTime(10, 0), "", "200 1200 900200", "111", "10 15 AM");
+        row("ticked late not spoken late", QTime(10, 0), "-500", "500- 1500", "111", "");
+        row("stepped back no repeat", QTime(10, 0), "-500", "500 1500 -200 800", "111", "10 AM");
         // When summer time ends the wall clock shows 02:00 to 02:59 twice; each showing is announced.
-        row("hour shown twice", QTime(2, 0), "-500", "500 3599500 500 1500", "hqf", "2 AM|2 AM");
+        row("hour shown twice", QTime(2, 0), "-500", "500 3599500 500 1500", "111", "2 AM|2 AM");
     }
     void ticks() {
         QFETCH(QTime, boundary);
@@ -83,16 +80,22 @@ private Q_SLOTS:
         QFETCH(QString, ticks);
         QFETCH(QString, boxes);
         const QDateTime at(QDate(2026, 12, 6), boundary);
-        AnnouncementSchedule schedule(start.isEmpty() ? QDateTime() : at.addMSecs(start.toInt()));
-        const AnnouncementSchedule::Wanted wanted{boxes.contains(u'h'), boxes.contains(u'q'), boxes.contains(u'f')};
-        QStringList said;
+        Fixture f;
+        f.clock.time = start.isEmpty() ? QDateTime() : at.addMSecs(start.toInt());
+        const StatusRefresh::Widgets& w = f.ui.clock.refresh;
+        StatusRefresh refresh{w, f.echoLink, f.voice, f.clock, f.transmit, QLocale(QLocale::C)}; // from that start
+        f.echoLink.available = false;
+        QTest::ignoreMessage(QtWarningMsg, NotAnswering);
         for (const QString& tick : ticks.split(u' ')) {
             const bool none = tick.endsWith(u'-');
-            said << schedule.tick(at.addMSecs(tick.chopped(none).toInt()),
-                                  none ? AnnouncementSchedule::Wanted{} : wanted);
+            int i = 0;
+            for (QCheckBox* box : {w.OnHour, w.QuarterHour, w.HalfHour}) {
+                controls::setCheckValue(box, none ? 0 : boxes.at(i++).digitValue());
+            }
+            f.clock.time = at.addMSecs(tick.chopped(none).toInt());
+            refresh.Timer1_Timer();
         }
-        said.removeAll(QString());
-        QTEST(said.join(u'|').remove(QStringLiteral("The Time Is")), "spoken");
+        QTEST(f.voice.spoken.join(u'|').remove(QStringLiteral("The Time Is")), "spoken");
     }
 
     // A click acts on the last refresh, not on what the station did since, and shows at once; a tick shows the truth.
@@ -116,37 +119,11 @@ private Q_SLOTS:
         }
         f.echoLink.transmitting = !transmitting;
         QTest::mouseClick(f.control<QPushButton>("TxRx"), Qt::LeftButton);
-        QTEST(f.echoLink.callsTo(QStringLiteral("SetTransmit")).join(u' '), "calls");
+        QTEST(f.echoLink.calls.filter(QStringLiteral("SetTransmit")).join(u' '), "calls");
         QCOMPARE(f.look(), (count > 0) != transmitting ? Transmitting : Receiving);
         f.echoLink.transmitting = transmitting;
         f.tickAt(QTime(21, 5, 8));
         QCOMPARE(f.look(), transmitting ? Transmitting : Receiving);
-    }
-
-    // Each box speaks its own slot, greyed counts as unticked; two ticks land in some seconds.
-    void eachBox_gatesItsOwnSlot_data() {
-        columns<QString, int, QTime, QString>("box", "value", "boundary", "expected");
-        row("hour", "OnHour", 1, QTime(21, 0), "The Time Is9 PM");
-        row("hour greyed", "OnHour", 2, QTime(21, 0), "");
-        row("quarter", "QuarterHour", 1, QTime(21, 15), "The Time Is9 15 PM");
-        row("half", "HalfHour", 1, QTime(0, 30), "The Time Is12 30 AM");
-        row("half at a quarter", "HalfHour", 1, QTime(21, 15), "");
-    }
-    void eachBox_gatesItsOwnSlot() {
-        QFETCH(QString, box);
-        QFETCH(int, value);
-        QFETCH(QTime, boundary);
-        Fixture f;
-        f.clock.time.setTime(boundary.addSecs(-2));
-        controls::setCheckValue(f.window.findChild<QCheckBox*>(box), value);
-        f.echoLink.available = box != QStringLiteral("HalfHour"); // and without the station
-        if (!f.echoLink.available) {
-            QTest::ignoreMessage(QtWarningMsg, NotAnswering);
-        }
-        for (int ms = -900; ms <= 2000; ms += 700) {
-            f.tickAt(boundary.addMSecs(ms));
-        }
-        QTEST(f.voice.spoken.join(u'|'), "expected");
     }
 
     // Displays are kept through an outage, which is reported once whatever fails, and again after it ends. Say the
@@ -173,7 +150,9 @@ private Q_SLOTS:
         f.echoLink.failing = {QStringLiteral("IsTransmitting")};
         f.tickAt(QTime(21, 5, 40));
         f.control<QPushButton>("TheTime")->click();
-        QCOMPARE(f.voice.spoken, QStringList{QStringLiteral("The Time Is9 05PM")});
+        f.clock.set(12, 0);
+        f.control<QPushButton>("TheTime")->click();
+        QCOMPARE(f.voice.spoken.join(u'|'), QStringLiteral("The Time Is9 05PM|The Time Is12 00PM"));
         f.voice.failing = true;
         QTest::ignoreMessage(QtWarningMsg, "Could not speak the time: the voice is not available");
         f.control<QPushButton>("TheTime")->click();

@@ -4,14 +4,31 @@
 // For tests that link the app library: the main window's controls, fakes behind them, the clock at 09:05.
 #include "FakeClock.h"
 #include "FakeEchoLinkClient.h"
-#include "FakeInternetOptions.h"
 #include "FakeVoice.h"
 #include "app/MainLayout.h"
+#include "platform/InternetOptions.h"
 #include "ui/Controls.h"
 
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
+
+// Records what the program does to the internet options window.
+class FakeInternetOptions : public InternetOptions {
+public:
+    QString lastConnectedNode = QStringLiteral("None");
+    bool qrzInfo = true, saveSucceeds = true;
+    QStringList addresses;
+    int saves = 0;
+    QString saveFailure = QStringLiteral("Cannot write the settings file /cfg/parlevoxinet.ini: Disk full");
+
+    void setLastConnectedNode(const QString& text) override { lastConnectedNode = text; }
+    bool showQrzInfo() override { return qrzInfo; }
+    void navigate(const QString& address) override { addresses << address; }
+    void showWindow() override {}
+    bool SaveData2() override { return ++saves, saveSucceeds; }
+    QString saveError() const override { return saveFailure; }
+};
 
 struct MainWindowRig {
     QWidget window;
