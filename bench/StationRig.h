@@ -154,8 +154,8 @@ public:
         const QString dir = folder_ + QStringLiteral("/svxlink");
         QDir(dir).mkpath(QStringLiteral("svxlink.d"));
         const bool written =
-            e2e::writeFile(dir + QStringLiteral("/svxlink.conf"), nodeConfig(dir).toUtf8()) &&
-            e2e::writeFile(dir + QStringLiteral("/svxlink.d/ModuleEchoLink.conf"), echoLinkConfig().toUtf8());
+            writeFile(dir + QStringLiteral("/svxlink.conf"), nodeConfig(dir).toUtf8()) &&
+            writeFile(dir + QStringLiteral("/svxlink.d/ModuleEchoLink.conf"), echoLinkConfig().toUtf8());
         if (!written) {
             *error = QStringLiteral("cannot write the svxlink configuration in ") + dir;
             return false;
@@ -194,7 +194,7 @@ public:
                                             "LOCATION=Loopback test\nINFO=parlevox-station under test\n"
                                             "DIRECTORY=%2\nBIND=%3\nMAXCONNECTIONS=4\nACCEPT=%4\n")
                                  .arg(StationCall, DirectoryAddress, StationAddress, accept);
-        if (!e2e::writeFile(path, text.toUtf8()) ||
+        if (!writeFile(path, text.toUtf8()) ||
             !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
             *error = QStringLiteral("cannot write ") + path;
             return false;

@@ -148,7 +148,7 @@ public:
             return false;
         }
         const QString problem = speech_.start();
-        if (!problem.isEmpty() || !e2e::writeFile(speech_.path(QStringLiteral("synth.sh")), kVoice)) {
+        if (!problem.isEmpty() || !writeFile(speech_.path(QStringLiteral("synth.sh")), kVoice)) {
             *error = QStringLiteral("no speech server: ") + problem;
             return false;
         }

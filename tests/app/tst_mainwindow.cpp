@@ -31,16 +31,11 @@ struct Rig : MainWindowRig {
     }
     // SettingsStore reads its file when made.
     static QString written(const QString& path, const QString& file) {
-        QFile f(path);
-        return file == QLatin1String("-") || (QDir().mkpath(QFileInfo(path).path()) && f.open(QIODevice::WriteOnly) &&
-                                              f.write(file.toLatin1()) >= 0)
-                   ? path
-                   : QString();
+        const bool ok =
+            file == QLatin1String("-") || (QDir().mkpath(QFileInfo(path).path()) && writeFile(path, file.toLatin1()));
+        return ok ? path : QString();
     }
-    QByteArray file() const {
-        QFile f(store.filePath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray file() const { return readFile(store.filePath()); }
     template <typename W = QWidget> W* get(const char* name) const { return w.findChild<W*>(QLatin1String(name)); }
 };
 

@@ -3,8 +3,9 @@
 
 // Children that die with the test, homes of their own, and small text files.
 
+#include "DataRow.h"
+
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTest>
 #include <csignal>
@@ -56,11 +57,6 @@ inline QProcessEnvironment withVariables(QProcessEnvironment env, const QString&
     return env;
 }
 
-inline bool writeFile(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
 // A home of its own in dir for a program started with env: settings, runtime folder (the owner's only), cache and
 // data; C.UTF-8 (speech-dispatcher ends on a locale that is not installed), no Wayland; a speech client there starts
 // no speech server of its own. Nothing of the user's is read or written.
@@ -84,8 +80,7 @@ inline void startLogged(QProcess& process, const QProcessEnvironment& env, const
 }
 
 inline QStringList fileLines(const QString& path) {
-    QFile file(path);
-    QStringList lines = QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split(u'\n');
+    QStringList lines = QString::fromUtf8(readFile(path)).split(u'\n');
     lines.removeLast();
     return lines;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QTest>
 
@@ -18,4 +19,14 @@ template <typename... Values> void row(const char* name, const Values&... values
 template <typename... Types, typename... Names> void columns(const Names&... names) {
     static_assert(sizeof...(Types) == sizeof...(Names));
     (QTest::addColumn<Types>(names), ...);
+}
+
+// A file's bytes (empty when it cannot be read), and a file written whole in a folder that exists.
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+inline bool writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }

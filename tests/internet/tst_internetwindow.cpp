@@ -83,10 +83,7 @@ struct Rig {
                         const QRect&) { return std::unique_ptr<Browser>((browsers << new FakeBrowser).last()); }};
 
     QStringList& opened() const { return browsers.last()->addresses; }
-    QByteArray file() const {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray file() const { return readFile(path); }
     template <typename W> W* child(const char* name) { return host.window()->findChild<W*>(QString::fromLatin1(name)); }
     bool closeByUser() {
         host.existingWindow()->close();
@@ -147,10 +144,8 @@ public:
 
 private slots:
     void initTestCase() {
-        QFile real(webEnginePluginFile());
-        QVERIFY2(real.open(QIODevice::ReadOnly), qPrintable(real.fileName()));
-        plugin_ = real.readAll();
-        QVERIFY(loadable() > 0);
+        plugin_ = readFile(webEnginePluginFile());
+        QVERIFY2(loadable() > 0, qPrintable(webEnginePluginFile()));
     }
     // The profile must never outlive its pages; the engine says so when it does.
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("(?i)profile"))); }
@@ -168,9 +163,7 @@ private slots:
         QFETCH(QString, file);
         QFETCH(int, check9);
         Rig rig;
-        QFile f(rig.path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[SETTINGS]\n" + file.toLatin1()));
-        f.close();
+        QVERIFY(writeFile(rig.path, "[SETTINGS]\n" + file.toLatin1()));
         QTEST(rig.host.window()->pos(), "pos");
         QVERIFY(int(rig.child<QCheckBox>("Check9")->checkState()) == check9 &&
                 rig.host.showQrzInfo() == (check9 == Qt::Checked));
@@ -302,10 +295,10 @@ private slots:
     // The internet window keeps working, saying why where the page would be.
     void unusablePlugin_windowSaysWhy_data() {
         columns<QString, QString>("file", "reason");
-        QFile garbage(dir_.filePath(QStringLiteral("garbage.so"))), cut(dir_.filePath(QStringLiteral("cut.so")));
-        QVERIFY(garbage.open(QIODevice::WriteOnly) && cut.open(QIODevice::WriteOnly) &&
-                garbage.write(QByteArray("\x7f\x45LF\0\0not really", 16) + QByteArray(4096, '\xff')) > 0 &&
-                cut.write(plugin_.left(qsizetype(read64(loadable() + 8)) + 16)) > 0); // a bus error if loaded
+        QVERIFY(writeFile(dir_.filePath(QStringLiteral("garbage.so")),
+                          QByteArray("\x7f\x45LF\0\0not really", 16) + QByteArray(4096, '\xff')) &&
+                writeFile(dir_.filePath(QStringLiteral("cut.so")), // a bus error if loaded
+                          plugin_.left(qsizetype(read64(loadable() + 8)) + 16)));
         row("a folder", ".", "is missing");
         row("not a library", "garbage.so", "could not be loaded");
         row("library cut short", "cut.so", "is damaged");

@@ -92,11 +92,9 @@ private Q_SLOTS:
         QCOMPARE(session->OwnCallsign().value, QStringLiteral("QA7OWN"));
 
         // Introspection shows our interface as written, argument names and all.
-        QFile file(QStringLiteral(ECHOLINK_INTERFACE_XML));
-        QVERIFY(file.open(QIODevice::ReadOnly));
         const auto written = QRegularExpression(QStringLiteral("<interface [^>]*>.*</interface>"),
                                                 QRegularExpression::DotMatchesEverythingOption)
-                                 .match(QString::fromUtf8(file.readAll()));
+                                 .match(QString::fromUtf8(readFile(QStringLiteral(ECHOLINK_INTERFACE_XML))));
         const QDBusMessage reply = connection_.call(QDBusMessage::createMethodCall(
             QLatin1String(EchoLinkBus::Service), QLatin1String(EchoLinkBus::ObjectPath),
             QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect")));

@@ -14,11 +14,6 @@
 class SettingsStoreTest : public QObject {
     Q_OBJECT
 
-    static QByteArray bytesOf(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
 private slots:
     // writes: "section|key=value|key=value" (one writeAll each; "!section|key|key": refused), "¦" between them; reads
     // after them: "section|key=value", "-" for the default. A null "before" is no file at all.
@@ -72,10 +67,9 @@ private slots:
         QFETCH(QString, writes);
         QFETCH(QString, reads);
         QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("p.ini")));
-        QVERIFY(before.isNull() || (file.open(QIODevice::WriteOnly) && file.write(before) == before.size()));
-        file.close();
-        SettingsStore store(file.fileName());
+        const QString path = dir.filePath(QStringLiteral("p.ini"));
+        QVERIFY(before.isNull() || writeFile(path, before));
+        SettingsStore store(path);
         for (QString w : writes.split(u'¦', Qt::SkipEmptyParts)) {
             const bool refused = w.startsWith(QLatin1Char('!'));
             QStringList parts = w.remove(0, refused ? 1 : 0).split(QLatin1Char('|'));
@@ -86,7 +80,7 @@ private slots:
             QVERIFY2(store.writeAll(parts.first(), entries) != refused, qPrintable(w));
             QCOMPARE(store.lastError().isEmpty(), !refused);
         }
-        QTEST(bytesOf(store.filePath()), "after");
+        QTEST(readFile(store.filePath()), "after");
         for (const QString& r : reads.split(u'¦')) {
             const QString section = r.section(QLatin1Char('|'), 0, 0), entry = r.section(QLatin1Char('|'), 1);
             QCOMPARE(store.read(section, entry.section(QLatin1Char('='), 0, 0), QStringLiteral("-")),
@@ -107,7 +101,7 @@ private slots:
         QVERIFY(store.write(s, a, QStringLiteral("1")));
         const auto oldFileAlone = [&] {
             return QDir(folder).entryList(QDir::Files | QDir::Hidden) == QStringList{QStringLiteral("parlevox.ini")} &&
-                   bytesOf(path) == "[S]\nA=1\n";
+                   readFile(path) == "[S]\nA=1\n";
         };
         store.setBeforeReplaceHook([] { return false; });
         QVERIFY2(!store.write(s, a, QStringLiteral("2")) && store.lastError().contains(path),
@@ -124,7 +118,7 @@ private slots:
         int status = 0;
         QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && WEXITSTATUS(status) == 42 && oldFileAlone());
         QVERIFY(SettingsStore(path).write(s, QStringLiteral("B"), QStringLiteral("3")));
-        QCOMPARE(bytesOf(path), QByteArray("[S]\nA=1\nB=3\n"));
+        QCOMPARE(readFile(path), QByteArray("[S]\nA=1\nB=3\n"));
     }
 
     // The first copy makes the missing folder; a lock file that cannot be made is told apart from a running copy.

@@ -93,11 +93,9 @@ private Q_SLOTS:
         QFETCH(int, field);
         QFETCH(QByteArray, bad);
         QFETCH(QString, reason);
-        QFile file(file_);
-        QVERIFY(file.open(QIODevice::WriteOnly) &&
-                file.write("[STATION]\nCALLSIGN=no call!\nPASSWORD=oldpass\nLOCATION=Oldtown\nDIRECTORY=127.0.0.1\n"
-                           "MAXCONNECTIONS=7\nRXGAIN=3\n") > 0);
-        file.close();
+        QVERIFY(writeFile(file_,
+                          "[STATION]\nCALLSIGN=no call!\nPASSWORD=oldpass\nLOCATION=Oldtown\nDIRECTORY=127.0.0.1\n"
+                          "MAXCONNECTIONS=7\nRXGAIN=3\n"));
         QList<QByteArray> input = QByteArray("q1old\n\nBo\nNew Town\nhi\n").split('\n');
         input.insert(field, bad);
         SetupRun run(file_, false);
@@ -107,10 +105,9 @@ private Q_SLOTS:
         QVERIFY2(run.output.contains(reason.toUtf8()) && run.output.contains("EchoLink password [keep current]: ") &&
                      !run.output.contains("oldpass"),
                  run.output.constData());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), "[STATION]\nCALLSIGN=Q1OLD\nPASSWORD=oldpass\nNAME=Bo\nLOCATION=New "
-                                 "Town\nINFO=hi\nDIRECTORY=127.0.0.1\nBIND=\nMAXCONNECTIONS=7\nACCEPT="
-                                 "directory\nAUDIOIN=\nAUDIOOUT=\nRXGAIN=3\nTXGAIN=0\n");
+        QCOMPARE(readFile(file_), "[STATION]\nCALLSIGN=Q1OLD\nPASSWORD=oldpass\nNAME=Bo\nLOCATION=New "
+                                  "Town\nINFO=hi\nDIRECTORY=127.0.0.1\nBIND=\nMAXCONNECTIONS=7\nACCEPT="
+                                  "directory\nAUDIOIN=\nAUDIOOUT=\nRXGAIN=3\nTXGAIN=0\n");
     }
 
     // Ctrl+C while the password is typed: the echo comes back and the program ends by that signal.

@@ -66,7 +66,7 @@ private Q_SLOTS:
 
     void micTone_isSentAsBlocksOfThatTone() {
         const QString file = dir_.filePath(QStringLiteral("tone.wav"));
-        QVERIFY(e2e::writeFile(file, voicerig::wav(tone(700, 8000, 16000))));
+        QVERIFY(writeFile(file, voicerig::wav(tone(700, 8000, 16000))));
         MicSource mic(MicSource::Options{QString(), 0});
         QList<qint16> sent;
         GsmCodec decoder;

@@ -34,8 +34,7 @@ class TestStationBus : public QObject {
     // The program on a bus of its own, with settings that keep it on 127.0.0.x; true once it said it is ready.
     bool start(QProcess& program, const QByteArray& settings = {}, const QStringList& arguments = {}) {
         const QString ini = dir_.filePath(QStringLiteral("station.ini"));
-        e2e::writeFile(ini,
-                       "[STATION]\nCALLSIGN=QA1OWN\nPASSWORD=pw\nBIND=127.0.0.2\nDIRECTORY=127.0.0.10\n" + settings);
+        writeFile(ini, "[STATION]\nCALLSIGN=QA1OWN\nPASSWORD=pw\nBIND=127.0.0.2\nDIRECTORY=127.0.0.10\n" + settings);
         QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         e2e::dieWithParent(program);
         program.setProcessEnvironment(programBus_.environment());

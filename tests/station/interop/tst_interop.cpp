@@ -46,7 +46,7 @@ class InteropTest : public QObject {
             const QString file = dir_.filePath(u"tone.wav"_s);
             QProcess paplay;
             paplay.setProcessEnvironment(pulse_.processEnvironment());
-            e2e::writeFile(file, voicerig::wav(voicerig::tone(argument.toDouble(), 8000, 16000)));
+            writeFile(file, voicerig::wav(voicerig::tone(argument.toDouble(), 8000, 16000)));
             const QString keyed = call(u"SetTransmit"_s, {true});
             paplay.start(u"paplay"_s, {u"-d"_s, u"mic"_s, file});
             const bool played = paplay.waitForFinished(8000) && paplay.exitCode() == 0;
