@@ -2,7 +2,7 @@
 // elpeer: an EchoLink test peer on Debian's libecholib (a test tool, never installed, never in the product).
 // Reads commands on stdin:  login | connect IP | chat TEXT | tone HZ SECONDS | disc   (it never answers callers)
 // and prints each event as one line after the seconds since it started, flushed at once so that a test can wait
-// on it. Options: --call CALL --bind IP --name NAME --dir IP --pass PW --desc TEXT --info TEXT
+// on it. Options, all needed: --call CALL --bind IP --name NAME --dir IP --pass PW --desc TEXT
 #include <AsyncAudioSink.h>
 #include <AsyncCppApplication.h>
 #include <AsyncFdWatch.h>
@@ -68,7 +68,7 @@ struct Peer : AudioSink {
     }
 };
 
-static std::map<std::string, std::string> opt{{"--pass", "x"}, {"--desc", "elpeer test"}, {"--info", "elpeer"}};
+static std::map<std::string, std::string> opt;
 static std::map<std::string, std::unique_ptr<Peer>> peers; // by remote IP
 static std::vector<std::unique_ptr<Peer>> ended;           // kept: they end inside their own signal
 static std::unique_ptr<Directory> dir;
@@ -78,7 +78,7 @@ static int toneLeft = 0;
 
 static Peer* makePeer(const std::string& ip) {
     auto p = std::make_unique<Peer>();
-    p->qso = std::make_unique<Qso>(IpAddress(ip), opt["--call"], opt["--name"], opt["--info"]);
+    p->qso = std::make_unique<Qso>(IpAddress(ip), opt["--call"], opt["--name"], "elpeer");
     if (!p->qso->initOk())
         return ev("ERROR qso init failed for " + ip), nullptr;
     Peer* raw = p.get();
@@ -115,7 +115,7 @@ static void toneTick(Timer*) {
 static void command(const std::string& line) {
     const std::string cmd = line.substr(0, line.find(' '));
     const std::string rest = line.size() > cmd.size() ? line.substr(cmd.size() + 1) : "";
-    if (cmd == "login" && dir) {
+    if (cmd == "login") {
         dir->makeOnline();
     } else if (cmd == "connect") {
         Peer* p = peers.count(rest) ? peers[rest].get() : makePeer(rest);
@@ -156,11 +156,9 @@ int main(int argc, char** argv) {
     Dispatcher::setBindAddr(IpAddress(opt["--bind"]));
     if (Dispatcher::instance() == nullptr)
         return ev("ERROR cannot bind UDP 5198/5199 on " + opt["--bind"]), 1;
-    if (!opt["--dir"].empty()) {
-        dir = std::make_unique<Directory>(std::vector<std::string>{opt["--dir"]}, opt["--call"], opt["--pass"],
-                                          opt["--desc"], IpAddress(opt["--bind"]));
-        dir->statusChanged.connect([](StationData::Status s) { ev("DIR status=" + StationData::statusStr(s)); });
-    }
+    dir = std::make_unique<Directory>(std::vector<std::string>{opt["--dir"]}, opt["--call"], opt["--pass"],
+                                      opt["--desc"], IpAddress(opt["--bind"]));
+    dir->statusChanged.connect([](StationData::Status s) { ev("DIR status=" + StationData::statusStr(s)); });
     toneTimer = std::make_unique<Timer>(80, Timer::TYPE_PERIODIC);
     toneTimer->setEnable(false);
     toneTimer->expired.connect(sigc::ptr_fun(&toneTick));
@@ -168,7 +166,5 @@ int main(int argc, char** argv) {
     w.activity.connect(sigc::ptr_fun(&stdinReady));
     ev("READY call=" + opt["--call"] + " bind=" + opt["--bind"]);
     app.exec();
-    for (auto& [ip, p] : peers)
-        p->qso->disconnect();
     _exit(0); // the library's objects outlive the application otherwise
 }
