@@ -365,6 +365,8 @@ private Q_SLOTS:
             "Message from  N0CALL : L: hi x");
         row("announce greyed is silent; CR LF and lone CR a break each", 0, 2, "A>1\r\n2\r3", "A>1\n2\n3\n", "");
         row("no >: no sender", 1, 1, "hello", " (17:40)hello\n", "Message from  :hello");
+        row("> far into a long text", 2, 0, QString(40000, u'A') + QStringLiteral(">x"),
+            QString(40000, u'A') + QStringLiteral(" (17:40)>x\n"), "");
         row("megabyte without spaces", 0, 0, QString(1 << 20, u'x'), QString(1 << 20, u'x') + u'\n', "");
     }
     void incoming_logAndSpeech() {
