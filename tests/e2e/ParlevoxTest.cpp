@@ -14,7 +14,7 @@ class ParlevoxTest : public QObject {
     VirtualScreen screen_;
     PrivateSpeechServer speech_{0.05};
     QTemporaryDir home_; // Parlevox's
-    std::unique_ptr<StationProcess> sim_;
+    StationProcess sim_{bus_};
     std::unique_ptr<ParlevoxProcess> app_;
     QString window_;
     OrcaScreenReader orca_{speech_};
@@ -22,16 +22,9 @@ class ParlevoxTest : public QObject {
     QProcessEnvironment environment() const {
         return ParlevoxProcess::environment(bus_.environment(), screen_.display(), speech_.address(), home_.path());
     }
-    bool startSim(const QStringList& arguments, QString* error) {
-        sim_ = std::make_unique<StationProcess>(bus_);
-        return sim_->start(arguments, error);
-    }
     // At the middle of a control placed in twips (src/app/MainLayout.cpp).
     bool click(int left, int top, int width, int height) const {
         return screen_.click(window_, {(left + width / 2) / 15, (top + height / 2) / 15});
-    }
-    bool waitForSpoken(const QString& text) const {
-        return QTest::qWaitFor([&] { return speech_.spoken().contains(text); }, 30000);
     }
 
     // Another copy shows a message box (titled with the product name alone), dismissed, ends and says why.
@@ -41,14 +34,11 @@ class ParlevoxTest : public QObject {
         return other.start(&error) && screen_.input(box(), "key", QStringLiteral("Return")) &&
                other.waitForExit(15000) && (other.errors().contains(why) || (qWarning() << other.errors(), false));
     }
-    bool heard(const QString& pattern) {
-        return !orca_.waitForSaid(pattern).isEmpty() || (qWarning() << pattern << "not heard:" << orca_.said(), false);
-    }
     // A key and Orca's answer: its own texts end with a full stop, its echo of the key does not. Its "where am I"
     // (keypad Enter) names the control that has the focus.
     bool press(const QString& key, const QString& said = QStringLiteral("\\.$")) {
         orca_.mark();
-        return screen_.xdotool({QStringLiteral("key"), key}) && heard(said);
+        return screen_.xdotool({QStringLiteral("key"), key}) && orca_.heard(said);
     }
 
 private Q_SLOTS:
@@ -62,6 +52,7 @@ private Q_SLOTS:
                      (problem = speech_.start()).isEmpty() &&
                      (problem = orca_.start(bus_.environment(), screen_.display())).isEmpty(),
                  qPrintable(problem));
+        sim_.setEnvironment(bus_.environment());
         QVERIFY(writeFile(home_.filePath(QStringLiteral("run.txt")),
                           "# a session\r\nconnect QA1BRK Brackenford home\r\nchat QA1BRK>one\\rtwo\r\nclose\r\n"));
         QVERIFY(writeFile(home_.filePath(QStringLiteral("bad.txt")), "chat QA1BRK>fine\nshout QA1BRK\n"));
@@ -113,14 +104,14 @@ private Q_SLOTS:
         QVERIFY(writeFile(home_.filePath(QStringLiteral("config/parlevox.ini")), "[SETTINGS]\r\nTEXT4=QX2ABC\r\n"));
         orca_.mark();
         QString error;
-        QVERIFY2(startSim(QProcess::splitCommand(QStringLiteral("--callsign QX1TST --stay --quiet-queries")), &error),
+        QVERIFY2(sim_.start(QProcess::splitCommand(QStringLiteral("--callsign QX1TST --stay --quiet-queries")), &error),
                  qPrintable(error));
         app_ = std::make_unique<ParlevoxProcess>(environment());
         QVERIFY2(app_->start(&error) &&
                      !(window_ = screen_.findWindow(QStringLiteral("^Parlevox    "), 60000)).isEmpty(),
                  qPrintable(error + QStringLiteral("; no main window: ") + app_->errors()));
-        QVERIFY(heard(QStringLiteral("^Parlevox    QX1TST   v1\\.2 frame")) &&
-                heard(QStringLiteral("^Callsign of favourite 1 text")));
+        QVERIFY(orca_.heard(QStringLiteral("^Parlevox    QX1TST   v1\\.2 frame")) &&
+                orca_.heard(QStringLiteral("^Callsign of favourite 1 text")));
     }
 
     // Tabs (or, below 0, Shift+Tabs) from the first favourite's box, every stop heard; then what the station changes
@@ -148,9 +139,9 @@ private Q_SLOTS:
         QTest::qWait(150); // the rest of what it says at the last stop
         if (!command.isEmpty()) {
             orca_.mark();
-            sim_->send(command);
+            sim_.send(command);
         }
-        QVERIFY(heard(said));
+        QVERIFY(orca_.heard(said));
         QVERIFY(stops != 0 || press(QStringLiteral("KP_Enter"), first));
     }
 
@@ -158,33 +149,31 @@ private Q_SLOTS:
     // away; a station that crashed replaced; the station's closing saves the settings and ends the program.
     void session_acrossBusScreenAndSpeech() {
         QCOMPARE(screen_.findWindow(QStringLiteral("^Parlevox    QX1TST   v1\\.2$")), window_);
-        sim_->send(QStringLiteral("chat QX1BRK>good evening\nchat QX3VER>/ver/"));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> SendChatText Parlevox  v1.2"), 15000));
-        QVERIFY(waitForSpoken(QStringLiteral("Message from  QX1BRK: good evening")));
+        sim_.send(QStringLiteral("chat QX1BRK>evening\nchat QX3VER>/ver/"));
+        QVERIFY(sim_.waitForLine(QStringLiteral("> SendChatText Parlevox  v1.2"), 15000));
+        QTRY_VERIFY_WITH_TIMEOUT(speech_.spoken().contains(QStringLiteral("Message from  QX1BRK: evening")), 30000);
         QVERIFY(click(240, 6150, 3855, 345) && screen_.input(window_, "type", QStringLiteral("hi there")) &&
                 screen_.input(window_, "key", QStringLiteral("Return")));
         QString line;
-        QVERIFY(sim_->waitForLineStartingWith(QStringLiteral("> SendChatText ("), 15000, &line));
+        QVERIFY(sim_.waitForLineStartingWith(QStringLiteral("> SendChatText ("), 15000, &line));
         QVERIFY2(line.endsWith(QStringLiteral(") >hi there")), qPrintable(line)); // after the time stamp
         QVERIFY(click(1440, 360, 855, 255));
-        QVERIFY(sim_->waitForLine(QStringLiteral("> Connect QX2ABC -1"), 15000));
-        QVERIFY(waitForSpoken(QStringLiteral("Q X 2 A B C  , Connected")));
+        QVERIFY(sim_.waitForLine(QStringLiteral("> Connect QX2ABC -1"), 15000));
+        QTRY_VERIFY_WITH_TIMEOUT(speech_.spoken().contains(QStringLiteral("Q X 2 A B C  , Connected")), 30000);
 
         ParlevoxProcess second(environment());
         QVERIFY(endsAfterABox(second, QStringLiteral("Program is already running.")) && second.exitCode() == 0);
 
-        sim_->sendSignal(SIGKILL);
+        sim_.sendSignal(SIGKILL);
         QString error;
-        QVERIFY(sim_->waitForExit() && startSim({}, &error));
-        sim_->send(QStringLiteral("chat QX3NEW>back again"));
-        QVERIFY(waitForSpoken(QStringLiteral("Message from  QX3NEW: back again")));
+        QVERIFY(sim_.waitForExit() && sim_.start({}, &error));
+        sim_.send(QStringLiteral("chat QX3NEW>back again"));
+        QTRY_VERIFY_WITH_TIMEOUT(speech_.spoken().contains(QStringLiteral("Message from  QX3NEW: back again")), 30000);
         QVERIFY(click(240, 720, 1095, 285) && screen_.input(window_, "type", QStringLiteral("qx7sav")));
         QTest::qWait(500); // the last key is handled before the station closes
-        sim_->send(QStringLiteral("close"));
+        sim_.send(QStringLiteral("close"));
         QVERIFY(app_->waitForExit(15000) && app_->exitCode() == 0);
-        QVERIFY(fileLines(home_.filePath(QStringLiteral("config/parlevox.ini")))
-                    .join(u'\n')
-                    .contains(QStringLiteral("TEXT5=QX7SAV")));
+        QVERIFY(readFile(home_.filePath(QStringLiteral("config/parlevox.ini"))).contains("TEXT5=QX7SAV"));
     }
 };
 

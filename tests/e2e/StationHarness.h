@@ -84,11 +84,6 @@ public:
         }
         return hit;
     }
-    // Until the sim has run every command sent before.
-    bool sync(int timeoutMs = 5000) {
-        send(QStringLiteral("echo sync-%1").arg(++syncCount_));
-        return waitForLine(QStringLiteral("# sync-%1").arg(syncCount_), timeoutMs);
-    }
     const QStringList& lines() {
         while (process_.canReadLine()) {
             lines_ << QString::fromUtf8(process_.readLine()).chopped(1);
@@ -114,7 +109,6 @@ private:
     QProcessEnvironment environment_;
     QStringList lines_;
     qsizetype cursor_ = 0;
-    int syncCount_ = 0;
 };
 
 } // namespace e2e

@@ -83,7 +83,6 @@ struct Rig {
                         const QRect&) { return std::unique_ptr<Browser>((browsers << new FakeBrowser).last()); }};
 
     QStringList& opened() const { return browsers.last()->addresses; }
-    QByteArray file() const { return readFile(path); }
     template <typename W> W* child(const char* name) { return host.window()->findChild<W*>(QString::fromLatin1(name)); }
     bool closeByUser() {
         host.existingWindow()->close();
@@ -168,7 +167,7 @@ private slots:
         QVERIFY(int(rig.child<QCheckBox>("Check9")->checkState()) == check9 &&
                 rig.host.showQrzInfo() == (check9 == Qt::Checked));
         QVERIFY(rig.host.SaveData2());
-        QTEST(QString::fromLatin1(rig.file()), "saved");
+        QTEST(QString::fromLatin1(readFile(rig.path)), "saved");
     }
 
     // Nothing opens by itself. Closed by the user, the window saves and goes; any touch makes it again, hidden, from
@@ -194,7 +193,7 @@ private slots:
         rig.child<QCheckBox>("Check9")->setChecked(false);
         Q_EMIT rig.stations.last()->Closing();
         QVERIFY(closing.count() == 1 && !QFile::exists(rig.path) && rig.closeByUser());
-        QCOMPARE(rig.file(), QByteArray("[SETTINGS]\nLEFT=600\nTOP=900\nCHECK9=0\n"));
+        QCOMPARE(readFile(rig.path), QByteArray("[SETTINGS]\nLEFT=600\nTOP=900\nCHECK9=0\n"));
         if (touch == QLatin1String("showQrzInfo")) {
             QVERIFY(!rig.host.showQrzInfo());
         } else {

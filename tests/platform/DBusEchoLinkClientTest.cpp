@@ -105,22 +105,19 @@ private Q_SLOTS:
         QSignalSpy chat(&second, &EchoLinkClient::ChatTextReceived);
         sim_->send(QStringLiteral("chat QA1BRK>while busy"));
         QVERIFY(sim_->waitForLine(QStringLiteral("< ChatTextReceived QA1BRK>while busy")));
-        QVERIFY(client_->ConnectedCount().ok);
-        QCOMPARE(seen_.size(), 0);
+        QVERIFY(client_->ConnectedCount().ok && seen_.isEmpty());
         QTRY_COMPARE(seen_, QStringList{QStringLiteral("T QA1BRK>while busy")});
         QTRY_COMPARE(chat.size(), 1);
 
-        sim_->send(QStringLiteral("connect QA3NAM Tallbridge net\ndrop QA3NAM\nrefuse QA1BAD"));
-        QVERIFY(sim_->sync());
+        sim_->send(QStringLiteral("refuse QA1BAD\nconnect QA3NAM Tallbridge net\ndrop QA3NAM"));
+        QVERIFY(sim_->waitForLine(QStringLiteral("< Disconnected QA3NAM")));
         QVERIFY(client_->Connect(QStringLiteral("QA2ABC-L"), -1).ok);
-        QTRY_COMPARE(seen_.size(), 4);
-        QCOMPARE(seen_.join(u'|'), QStringLiteral("T QA1BRK>while busy|C QA3NAM Tallbridge net 203.0.113.38|D QA3NAM|"
-                                                  "C QA2ABC-L Brackenford simplex link 203.0.113.92"));
+        QTRY_COMPARE(seen_.join(u'|'), QStringLiteral("T QA1BRK>while busy|C QA3NAM Tallbridge net 203.0.113.38|"
+                                                      "D QA3NAM|C QA2ABC-L Brackenford simplex link 203.0.113.92"));
         seen_.clear();
         QVERIFY(client_->IsConnected(QStringLiteral("QA2ABC-L")).value);
         QCOMPARE(client_->ConnectedCount().value, 1);
         QVERIFY(client_->Connect(QStringLiteral("QA1BAD"), -1).error.contains(QStringLiteral("QA1BAD")));
-        QVERIFY(client_->Disconnect(QStringLiteral("QA5GONE")).error.contains(QStringLiteral("QA5GONE")));
         QVERIFY(client_->Disconnect(QStringLiteral("QA2ABC-L")).ok && client_->DisconnectAll().ok);
         QVERIFY(!client_->IsTransmitting().value && client_->SetTransmit(true).ok && client_->IsTransmitting().value);
         client_->SendChatTextNoWait(QStringLiteral("first"));
@@ -133,14 +130,11 @@ private Q_SLOTS:
 
         QVERIFY(client_->supportsReceiving() && !client_->IsReceiving().value);
         sim_->send(QStringLiteral("connect QA8ORD\nreceive QA8ORD"));
-        QVERIFY(sim_->sync() && client_->IsReceiving().value);
+        QVERIFY(sim_->waitForLine(QStringLiteral("< ReceivingChanged true QA8ORD")) && client_->IsReceiving().value);
         sim_->send(QStringLiteral("chat QA8ORD>one\\rtwo \\\\ end \nreceive QA8TWO\nunreceive\ndrop QA8ORD"));
-        QTRY_COMPARE(seen_.size(), 8);
-        QVERIFY(seen_.at(1).startsWith(QStringLiteral("C QA8ORD ")));
-        seen_.removeAt(1);
-        QCOMPARE(seen_.join(u'|'),
-                 QStringLiteral("D QA2ABC-L|R true QA8ORD|T QA8ORD>one\rtwo \\ end|R false QA8ORD|R true "
-                                "QA8TWO|R false QA8TWO|D QA8ORD"));
+        QTRY_COMPARE(seen_.join(u'|'), QStringLiteral("D QA2ABC-L|C QA8ORD Operator in Brackenford 203.0.113.89|"
+                                                      "R true QA8ORD|T QA8ORD>one\rtwo \\ end|R false QA8ORD|"
+                                                      "R true QA8TWO|R false QA8TWO|D QA8ORD"));
         seen_.clear();
 
         // Slow within the call's timeout, woken from outside (this thread is inside the call meanwhile): waited for.

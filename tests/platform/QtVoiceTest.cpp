@@ -95,7 +95,6 @@ private slots:
         columns<QString, QString, QString, int>("setup", "script", "said", "engines");
         row("engine says ready before speaking", "ready=1", "a _ b b P3 #1 . #2 . #3 .", "a b b", 1);
         row("held: the text goes on, the rest waits", "", "a #1 H b c . #1 P2 h #2 H . #2 P1 h #3 .", "a b c", 1);
-        row("cut off by the server: again whole", "", "a b #1 ! #2 . #3 .", "a a b", 1);
         row("dropped three times, then fails: no attempt used up", "auto=1 drop=3 fails=1", "a b", "a a a a a b", 2);
         row("silenced while speaking", "pause=200", "a b c #1 S P0 s1 d #2 . w250", "a d", 1);
         row("silenced in the pause after a cut", "pause=200", "a b c #1 ! w50 S P0 s0 d #2 . w250", "a d", 1);
@@ -103,8 +102,7 @@ private slots:
         row("full queue refuses", "max=3", "a b c -d #1 . P2 d #2 . #3 . #4 .", "a b c d", 1);
         row("stalled text given up, fresh engine", "stall=50", "a #1 A b c P0 E:time", "a b c", 2);
         row("hung engine left, fresh one goes on", "auto=1 stall=50 hang=1", "a b", "a b", 2);
-        row("failing text tried once more", "auto=1 fails=1", "a b P0 E:fake", "a a b", 2);
-        row("text that always fails is given up", "auto=1 fails=-1", "a b", "a a b", 3);
+        row("text that always fails is given up", "auto=1 fails=-1", "a b P0 E:fake", "a a b", 3);
         row("engine down a while: order kept", "auto=1 fails=1", "O3 a b c P0 E:running", "a a b c", 5);
         row("engine cannot start", "opens=1", "E:running", QString(), 1);
         row("engine hangs while starting: its thread is left", "hangopen=1 open=50", "E:start", QString(), 1);
