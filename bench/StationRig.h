@@ -3,7 +3,7 @@
 
 // parlevox-station among existing EchoLink programs, all on 127.0.0.x of a private network namespace: the
 // interop test's fake directory (127.0.0.10:5200), a svxlink node Q1AAA-L (127.0.0.2), elpeer test peers
-// (127.0.0.3 ...) and our station (127.0.0.8). Used by the end-to-end test and the station benchmark.
+// (127.0.0.3 ...) and our station (127.0.0.8). Used by the interop test and the station benchmarks.
 // Every child writes its output to a log file in the rig's folder and dies with the process that made it.
 //
 //   stationrig::Rig rig(folder);                 rig.startDirectory(&error);
@@ -186,8 +186,7 @@ public:
         return true;
     }
 
-    // The station's settings for this rig, readable by the owner only as the station demands; for a station
-    // started by someone else (the session bus) from path.
+    // The station's settings for this rig at path, readable by the owner only as the station demands.
     static bool writeStationSettings(const QString& path, QString* error,
                                      const QString& accept = QStringLiteral("directory")) {
         const QString text = QStringLiteral("[STATION]\nCALLSIGN=%1\nPASSWORD=secret\nNAME=Parlevox Test\n"

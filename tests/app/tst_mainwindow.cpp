@@ -367,7 +367,9 @@ private Q_SLOTS:
         row("no >: no sender", 1, 1, "hello", " (17:40)hello\n", "Message from  :hello");
         row("> far into a long text", 2, 0, QString(40000, u'A') + QStringLiteral(">x"),
             QString(40000, u'A') + QStringLiteral(" (17:40)>x\n"), "");
-        row("megabyte without spaces", 0, 0, QString(1 << 20, u'x'), QString(1 << 20, u'x') + u'\n', "");
+        row("megabyte without spaces, spoken whole", 0, 1, QString(1 << 20, u'x'), QString(1 << 20, u'x') + u'\n',
+            QStringLiteral("Message from  :") + QString(1 << 20, u'x'));
+        row("only separators", 1, 1, ">>", " (17:40)>>\n", "Message from  :  ");
     }
     void incoming_logAndSpeech() {
         QFETCH(QString, shown);
