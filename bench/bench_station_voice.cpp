@@ -65,39 +65,6 @@ private:
     double start_ = 1e300;
 };
 
-// What voicerig::hear() leaves out: the first sample above a tenth of the loudest one (-1 in silence), and the
-// dropouts inside the sound (runs of 20 ms windows quieter than a tenth of the loudest) with their length in all.
-struct Dropouts {
-    qsizetype onset = -1;
-    int holes = 0;
-    double holeMs = 0;
-};
-
-Dropouts dropouts(std::span<const qint16> x) {
-    constexpr size_t window = 160;
-    QList<double> levels;
-    for (size_t i = 0; i + window <= x.size(); i += window) {
-        levels << std::sqrt(voicerig::energy(x.subspan(i, window)) / double(window));
-    }
-    Dropouts d;
-    const double loud = levels.isEmpty() ? 0 : *std::max_element(levels.cbegin(), levels.cend()) / 10;
-    if (loud < 1) {
-        return d;
-    }
-    const auto isLoud = [&](double level) { return level > loud; };
-    const qsizetype first = std::find_if(levels.cbegin(), levels.cend(), isLoud) - levels.cbegin();
-    const qsizetype last = levels.crend() - std::find_if(levels.crbegin(), levels.crend(), isLoud) - 1;
-    for (qsizetype w = first, run = 0; w <= last; ++w) {
-        run = isLoud(levels[w]) ? 0 : run + 1;
-        d.holes += run == 1 ? 1 : 0;
-        d.holeMs += run > 0 ? 20 : 0;
-    }
-    const auto magnitude = [](qint16 s) { return std::abs(int(s)); };
-    const int peak = magnitude(std::ranges::max(x, {}, magnitude));
-    d.onset = std::ranges::find_if(x, [&](qint16 s) { return magnitude(s) > peak / 10; }) - x.begin();
-    return d;
-}
-
 // Streams playing to the pulse's sinks, the keepers among them; -1 when the server cannot be asked.
 int streams(const voicerig::PrivatePulse& pulse) {
     QProcess p;
@@ -326,17 +293,16 @@ int main(int argc, char* argv[]) {
         QTest::qWait(1500);
         const auto recorded = speaker.samples().subspan(size_t(from));
         const voicerig::Heard heard = voicerig::hear(recorded, 8000);
-        const Dropouts gaps = dropouts(recorded);
-        if (gaps.onset < 0 || std::abs(heard.hz - 1000) > 20) {
+        if (heard.onset < 0 || std::abs(heard.hz - 1000) > 20) {
             return fail(QStringLiteral("run %1: the tone was not played (%2)").arg(r).arg(heard.text()), rig, pulse);
         }
-        (r == 0 ? firstDelay : delay).samples << 1000 * (speaker.playedAt(from + gaps.onset) - sentAt);
-        quietHoles += gaps.holes;
+        (r == 0 ? firstDelay : delay).samples << 1000 * (speaker.playedAt(from + heard.onset) - sentAt);
+        quietHoles += heard.holes;
         bench::note(QStringLiteral("run %1: %2 ms; heard %3, %4 holes")
                         .arg(r == 0 ? QStringLiteral("first") : QString::number(r))
-                        .arg(1000 * (speaker.playedAt(from + gaps.onset) - sentAt), 0, 'f', 1)
+                        .arg(1000 * (speaker.playedAt(from + heard.onset) - sentAt), 0, 'f', 1)
                         .arg(heard.text())
-                        .arg(gaps.holes));
+                        .arg(heard.holes));
     }
     bench::report(firstDelay);
     delay.pass = delay.median() <= targetMs + 100;
@@ -360,15 +326,14 @@ int main(int argc, char* argv[]) {
             QTest::qWait(1000);
             const auto recorded = speaker.samples().subspan(size_t(from));
             const voicerig::Heard heard = voicerig::hear(recorded, 8000);
-            const Dropouts gaps = dropouts(recorded);
-            holes.samples << gaps.holes;
-            missing.samples << std::max(0.0, LoadToneMs - (1000 * heard.seconds - gaps.holeMs));
+            holes.samples << heard.holes;
+            missing.samples << std::max(0.0, LoadToneMs - (1000 * heard.seconds - heard.holeMs));
             bench::note(QStringLiteral("run %1: heard %2, %3 holes of %4 ms in all; the sender's longest gap between "
                                        "packets %5 ms")
                             .arg(r)
                             .arg(heard.text())
-                            .arg(gaps.holes)
-                            .arg(gaps.holeMs)
+                            .arg(heard.holes)
+                            .arg(heard.holeMs)
                             .arg(talker.worstGapMs(), 0, 'f', 0));
         }
     }

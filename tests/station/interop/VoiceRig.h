@@ -42,9 +42,12 @@ inline QByteArray wav(const QList<qint16>& pcm) {
 // inside it (a dropout the listener hears).
 struct Heard {
     double seconds = 0, hz = 0, level = 0; // hz: the strongest in 300..3000
-    double longestHoleMs = 0;
+    int holes = 0;
+    double holeMs = 0, longestHoleMs = 0;
+    qsizetype onset = -1; // the first sample above a tenth of the loudest one
     QString text() const {
-        return QString::asprintf("%.3f s at %g Hz, level %.0f, longest hole %g ms", seconds, hz, level, longestHoleMs);
+        return QString::asprintf("%.3f s at %g Hz, level %.0f, %d holes of %g ms in all, longest %g ms", seconds, hz,
+                                 level, holes, holeMs, longestHoleMs);
     }
 };
 
@@ -69,8 +72,13 @@ inline Heard hear(std::span<const qint16> x, int rate) {
     h.seconds = double(last - first + 1) * double(window) / rate;
     for (qsizetype w = first, run = 0; w <= last; ++w) {
         run = isLoud(levels[w]) ? 0 : run + 1;
+        h.holes += run == 1 ? 1 : 0;
+        h.holeMs += run > 0 ? 20 : 0;
         h.longestHoleMs = std::max(h.longestHoleMs, run * 20.0);
     }
+    const auto magnitude = [](qint16 s) { return std::abs(int(s)); };
+    const int peak = magnitude(std::ranges::max(x, {}, magnitude));
+    h.onset = std::ranges::find_if(x, [&](qint16 s) { return magnitude(s) > peak / 10; }) - x.begin();
     // Goertzel over 50 ms blocks, their powers summed: a tone a few hertz off the grid still stands out.
     const auto sound = x.subspan(size_t(first) * window, size_t(last - first + 1) * window);
     double best = 0;
