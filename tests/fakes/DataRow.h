@@ -21,6 +21,11 @@ template <typename... Types, typename... Names> void columns(const Names&... nam
     (QTest::addColumn<Types>(names), ...);
 }
 
+// The current row's value in a column, for tests that read many columns: col<int>("count").
+template <typename T> T col(const char* name) {
+    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
+}
+
 // A file's bytes (empty when it cannot be read), and a file written whole in a folder that exists.
 inline QByteArray readFile(const QString& path) {
     QFile file(path);

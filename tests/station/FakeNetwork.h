@@ -5,6 +5,7 @@
 // test sets, and a directory server on TCP (listOf() makes its lists); col() reads a column of a data row.
 
 #include "AudioSource.h"
+#include "DataRow.h"
 #include "Directory.h"
 #include "Transport.h"
 
@@ -13,10 +14,6 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
-
-template <typename T> T col(const char* name) {
-    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
-}
 
 class FakeTransport final : public Transport {
 public:
